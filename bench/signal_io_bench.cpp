@@ -1,0 +1,144 @@
+// Throughput of the signal text files: the reader on a million values in the
+// writer's own format and in full precision ("%.17g"), beside from_chars on
+// the same tokens already split; the writer beside one bare write call per
+// pre-formatted line, which is the floor set by flushing every line.
+#include <benchmark/benchmark.h>
+
+#include <bit>
+#include <charconv>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "signal_io/signal_io.h"
+
+#if !defined(_WIN32)
+#include <fcntl.h>
+#include <unistd.h>
+#endif
+
+namespace {
+
+constexpr std::size_t value_count = 1'000'000;
+
+Signal random_signal(std::size_t count) {
+  std::mt19937_64 generator(42);
+  Signal signal;
+  signal.reserve(count);
+  while (signal.size() < count) {
+    // Mixed signs, magnitudes between about 1e-6 and 1e6.
+    const double unit = static_cast<double>(generator() >> 11) * 0x1p-53;
+    const double magnitude = std::pow(10.0, 12.0 * unit - 6.0);
+    signal.push_back((generator() & 1) != 0 ? magnitude : -magnitude);
+  }
+  return signal;
+}
+
+std::string bench_path(const char* name) { return (std::filesystem::temp_directory_path() / name).string(); }
+
+std::string full_precision_text(const Signal& signal) {
+  std::string text;
+  char buffer[40];
+  for (const double value : signal) {
+    const int length = std::snprintf(buffer, sizeof buffer, "%.17g\r\n", value);
+    text.append(buffer, static_cast<std::size_t>(length));
+  }
+  return text;
+}
+
+struct Files {
+  std::string six_digits = bench_path("fir_bench_six_digits.txt");
+  std::string full_precision = bench_path("fir_bench_full_precision.txt");
+  std::string full_precision_bytes;
+  Files() {
+    const Signal signal = random_signal(value_count);
+    save_signal(six_digits, signal);
+    full_precision_bytes = full_precision_text(signal);
+    std::FILE* file = std::fopen(full_precision.c_str(), "wb");
+    std::fwrite(full_precision_bytes.data(), 1, full_precision_bytes.size(), file);
+    std::fclose(file);
+  }
+};
+
+const Files& files() {
+  static const Files instance;
+  return instance;
+}
+
+void report_read(benchmark::State& state, const std::string& path) {
+  const auto bytes = static_cast<std::int64_t>(std::filesystem::file_size(path));
+  state.SetBytesProcessed(bytes * state.iterations());
+  state.SetItemsProcessed(static_cast<std::int64_t>(value_count) * state.iterations());
+}
+
+void load(benchmark::State& state, const std::string& path) {
+  for (auto _ : state) {
+    Signal signal;
+    load_signal(path, signal);
+    benchmark::DoNotOptimize(signal.data());
+  }
+  report_read(state, path);
+}
+
+void BM_LoadSixDigits(benchmark::State& state) { load(state, files().six_digits); }
+void BM_LoadFullPrecision(benchmark::State& state) { load(state, files().full_precision); }
+
+// The parse alone: from_chars on the full-precision tokens, split beforehand.
+void BM_FromCharsPreSplit(benchmark::State& state) {
+  const std::string& text = files().full_precision_bytes;
+  std::vector<std::pair<const char*, const char*>> tokens;
+  for (std::size_t at = 0; at < text.size();) {
+    const std::size_t end = text.find('\r', at);
+    tokens.emplace_back(text.data() + at, text.data() + end);
+    at = end + 2;
+  }
+  for (auto _ : state) {
+    double sum = 0.0;
+    for (const auto& [first, last] : tokens) {
+      double value;
+      std::from_chars(first, last, value);
+      sum += value;
+    }
+    benchmark::DoNotOptimize(sum);
+  }
+  report_read(state, files().full_precision);
+}
+
+constexpr std::size_t written_count = 100'000;
+
+void BM_SaveSignal(benchmark::State& state) {
+  const Signal signal = random_signal(written_count);
+  const std::string path = bench_path("fir_bench_written.txt");
+  for (auto _ : state) save_signal(path, signal);
+  state.SetItemsProcessed(static_cast<std::int64_t>(written_count) * state.iterations());
+}
+
+#if !defined(_WIN32)
+// The floor of a writer that flushes every line: one write call per value.
+void BM_BareWritePerLine(benchmark::State& state) {
+  const Signal signal = random_signal(written_count);
+  std::vector<std::string> lines;
+  for (const double value : signal) lines.push_back(std::string(format_value(value).view()) + "\r\n");
+  const std::string path = bench_path("fir_bench_bare.txt");
+  for (auto _ : state) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    for (const std::string& line : lines) benchmark::DoNotOptimize(::write(fd, line.data(), line.size()));
+    ::close(fd);
+  }
+  state.SetItemsProcessed(static_cast<std::int64_t>(written_count) * state.iterations());
+}
+BENCHMARK(BM_BareWritePerLine)->Unit(benchmark::kMillisecond);
+#endif
+
+BENCHMARK(BM_LoadSixDigits)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_LoadFullPrecision)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_FromCharsPreSplit)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SaveSignal)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();

@@ -1,0 +1,87 @@
+#include "app/run.h"
+
+#include <clocale>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "messages/messages.h"
+#include "platform/platform.h"
+#include "signal/signal.h"
+#include "signal_io/signal_io.h"
+
+namespace {
+
+// ---- Output to the console and the log ---------------------------------------
+
+struct FileCloser {
+  void operator()(std::FILE* file) const { std::fclose(file); }
+};
+
+// "log.txt" holds the progress lines as Windows-1251 bytes with CR LF line
+// ends on every system. When it cannot be opened, writes to it are dropped.
+struct Log {
+  std::unique_ptr<std::FILE, FileCloser> file;
+};
+
+Log open_log() { return Log{std::unique_ptr<std::FILE, FileCloser>(std::fopen("log.txt", "wb"))}; }
+
+void log_write(Log& log, std::string_view text) {
+  if (log.file) std::fwrite(text.data(), 1, text.size(), log.file.get());
+}
+
+void log_end_line(Log& log) {
+  if (!log.file) return;
+  std::fwrite("\r\n", 1, 2, log.file.get());
+  std::fflush(log.file.get());
+}
+
+// Progress goes first to the console, then the same text to the log.
+void say(Log& log, std::string_view text) {
+  console_write(text);
+  log_write(log, text);
+}
+
+void say_line_end(Log& log) {
+  console_end_line();
+  log_end_line(log);
+}
+
+// ---- The run's steps ------------------------------------------------------------
+
+// Loads one file after its stage label and prints the count with `suffix`.
+bool load_reported(Log& log, std::string_view label, const std::string& file_name, Signal& signal,
+                   std::string_view suffix) {
+  say(log, label);
+  say(log, messages::stage_label_end);
+  if (load_signal(file_name, signal) == -1) return false;
+  say(log, std::to_string(signal.size()));
+  say(log, suffix);
+  say_line_end(log);
+  return true;
+}
+
+void wait_for_exit() {
+  console_end_line();
+  console_write(messages::exit_prompt);
+  console_end_line();
+  console_wait_for_char();
+}
+
+}  // namespace
+
+int run_test_bench() {
+  std::setlocale(LC_ALL, "Russian");  // as designed; numbers never go through it
+  console_prepare();
+  Log log = open_log();  // declared first, so it closes after the signals
+  Signal input;
+  Signal taps;
+
+  if (load_reported(log, messages::loading_data, "input.txt", input, messages::samples_suffix) &&
+      load_reported(log, messages::loading_filter, "fir.txt", taps, messages::taps_suffix)) {
+    console_end_line();
+  }
+  wait_for_exit();
+  return 0;
+}

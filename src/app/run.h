@@ -1,0 +1,7 @@
+// One whole test run, from selecting the locale to the final wait.
+#pragma once
+
+// Reads "input.txt" and "fir.txt" from the working directory, reports on the
+// console and in "log.txt", writes the result files, waits for one character
+// on standard input. Returns the process exit code: 0 on every designed path.
+int run_test_bench();

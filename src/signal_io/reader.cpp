@@ -1,0 +1,318 @@
+#include "signal_io/signal_io.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <system_error>
+#include <vector>
+
+#include "messages/messages.h"
+#include "platform/platform.h"
+#include "signal_io/signal_io_internal.h"
+
+namespace {
+
+// A decimal needs at most 768 significant digits to round correctly to a
+// double; keeping 800 and a sticky digit for the rest is exact.
+constexpr std::size_t kept_digits = 800;
+// How much of a rejected token the warning shows.
+constexpr std::size_t preview_length = 32;
+// Bound on an accumulated exponent; anything that large over- or underflows.
+constexpr std::int64_t exponent_cap = 1'000'000'000'000'000;
+
+bool is_space(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+bool is_digit(char c) { return static_cast<unsigned char>(c - '0') < 10; }
+bool is_sign(char c) { return c == '+' || c == '-'; }
+bool is_exponent_mark(char c) { return c == 'e' || c == 'E'; }
+
+enum class Parsed { value, not_a_number, out_of_range };
+
+// ---- Tokens that cross a chunk boundary -------------------------------------
+//
+// Such a token is consumed one character at a time into a bounded canonical
+// form, value = 0.digits x 10^(point + exponent), so a token of any length
+// needs constant memory. The same grammar as scan_in_buffer below.
+
+enum class Stage { start, mantissa, fraction, exponent_mark, exponent_sign, exponent_digits };
+
+struct TokenBuilder {
+  Stage stage = Stage::start;
+  bool negative = false;
+  bool has_digit = false;
+  bool sticky = false;  // a dropped digit was not zero
+  std::string digits;   // significant digits kept, the first one non-zero
+  std::int64_t point = 0;
+  bool exponent_negative = false;
+  std::int64_t exponent = 0;
+  std::string preview;  // the first characters, as read, for the warning
+};
+
+void add_mantissa_digit(TokenBuilder& t, char c, bool in_fraction) {
+  t.has_digit = true;
+  if (t.digits.empty() && c == '0') {
+    if (in_fraction) --t.point;  // a leading zero after the point scales down
+    return;
+  }
+  if (!in_fraction) ++t.point;
+  if (t.digits.size() < kept_digits) {
+    t.digits += c;
+  } else if (c != '0') {
+    t.sticky = true;
+  }
+}
+
+// Takes `c` into the token if it can continue it; false ends the token.
+bool accept(TokenBuilder& t, char c) {
+  switch (t.stage) {
+    case Stage::start:
+      if (is_sign(c)) {
+        t.negative = c == '-';
+        t.stage = Stage::mantissa;
+        break;
+      }
+      [[fallthrough]];
+    case Stage::mantissa:
+      if (is_digit(c)) {
+        add_mantissa_digit(t, c, false);
+        t.stage = Stage::mantissa;
+      } else if (c == '.') {
+        t.stage = Stage::fraction;
+      } else if (is_exponent_mark(c) && t.stage == Stage::mantissa) {
+        t.stage = Stage::exponent_mark;
+      } else {
+        return false;
+      }
+      break;
+    case Stage::fraction:
+      if (is_digit(c)) {
+        add_mantissa_digit(t, c, true);
+      } else if (is_exponent_mark(c)) {
+        t.stage = Stage::exponent_mark;
+      } else {
+        return false;
+      }
+      break;
+    case Stage::exponent_mark:
+      if (is_sign(c)) {
+        t.exponent_negative = c == '-';
+        t.stage = Stage::exponent_sign;
+        break;
+      }
+      [[fallthrough]];
+    case Stage::exponent_sign:
+    case Stage::exponent_digits:
+      if (!is_digit(c)) return false;
+      t.exponent = std::min(t.exponent * 10 + (c - '0'), exponent_cap);
+      t.stage = Stage::exponent_digits;
+      break;
+  }
+  if (t.preview.size() < preview_length) t.preview += c;
+  return true;
+}
+
+Parsed finish(const TokenBuilder& t, double& value) {
+  const bool exponent_incomplete = t.stage == Stage::exponent_mark || t.stage == Stage::exponent_sign;
+  if (!t.has_digit || exponent_incomplete) return Parsed::not_a_number;
+  const double zero = t.negative ? -0.0 : 0.0;
+  if (t.digits.empty()) {
+    value = zero;
+    return Parsed::value;
+  }
+  const std::int64_t scale = t.point + (t.exponent_negative ? -t.exponent : t.exponent);
+  // 0.d... x 10^scale: beyond these bounds the value is certainly inf or 0.
+  if (scale > 400) return Parsed::out_of_range;
+  if (scale < -400) {
+    value = zero;
+    return Parsed::value;
+  }
+  std::string text = "0." + t.digits;
+  if (t.sticky) text += '1';
+  text += 'e';
+  text += std::to_string(scale);
+  double parsed = 0.0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), parsed);
+  if (error == std::errc::result_out_of_range) {
+    // from_chars reports both overflow and underflow to zero this way.
+    if (scale > 0) return Parsed::out_of_range;
+    value = zero;
+    return Parsed::value;
+  }
+  value = t.negative ? -parsed : parsed;
+  return Parsed::value;
+}
+
+Parsed parse_with_builder(const char* begin, const char* end, double& value) {
+  TokenBuilder t;
+  for (const char* p = begin; p != end; ++p) accept(t, *p);
+  return finish(t, value);
+}
+
+// ---- Tokens inside one chunk --------------------------------------------------
+
+struct Scan {
+  const char* end;  // first character that cannot continue the number
+  bool valid;       // [begin, end) is a complete number
+  bool truncated;   // the number runs into the end of the chunk
+};
+
+Scan scan_in_buffer(const char* p, const char* end) {
+  if (p < end && is_sign(*p)) ++p;
+  const char* mantissa = p;
+  while (p < end && is_digit(*p)) ++p;
+  std::ptrdiff_t digit_count = p - mantissa;
+  if (p < end && *p == '.') {
+    const char* fraction = ++p;
+    while (p < end && is_digit(*p)) ++p;
+    digit_count += p - fraction;
+  }
+  bool valid = digit_count > 0;
+  if (valid && p < end && is_exponent_mark(*p)) {
+    ++p;
+    if (p < end && is_sign(*p)) ++p;
+    const char* exponent = p;
+    while (p < end && is_digit(*p)) ++p;
+    valid = p > exponent;
+  }
+  return {p, valid, p == end};
+}
+
+Parsed parse_in_buffer(const char* begin, const char* end, double& value) {
+  // from_chars takes no '+'; the token was checked against the grammar.
+  const char* digits = *begin == '+' ? begin + 1 : begin;
+  const auto [stop, error] = std::from_chars(digits, end, value);
+  if (error == std::errc{} && stop == end) return Parsed::value;
+  return parse_with_builder(begin, end, value);  // out of range: classify exactly
+}
+
+// ---- Chunked input --------------------------------------------------------------
+
+struct FileCloser {
+  void operator()(std::FILE* file) const { std::fclose(file); }
+};
+
+struct Input {
+  std::unique_ptr<std::FILE, FileCloser> file;
+  std::vector<char> chunk = std::vector<char>(load_chunk_bytes);
+  const char* pos = nullptr;
+  const char* end = nullptr;
+  bool last_chunk = false;  // nothing follows the current chunk
+  bool read_error = false;
+  std::uint64_t line = 1;
+};
+
+// Replaces the chunk with the next one; false when no byte is left.
+bool refill(Input& in) {
+  if (in.last_chunk) return false;
+  const std::size_t got = std::fread(in.chunk.data(), 1, in.chunk.size(), in.file.get());
+  if (got < in.chunk.size()) {
+    in.last_chunk = true;
+    in.read_error = std::ferror(in.file.get()) != 0;
+  }
+  in.pos = in.chunk.data();
+  in.end = in.pos + got;
+  return got > 0;
+}
+
+// Skips whitespace, counting lines; false at the end of the input.
+bool skip_space(Input& in) {
+  for (;;) {
+    while (in.pos < in.end && is_space(*in.pos)) {
+      in.line += *in.pos == '\n';
+      ++in.pos;
+    }
+    if (in.pos < in.end) return true;
+    if (!refill(in)) return false;
+  }
+}
+
+// Finishes a number that ran into the end of a chunk.
+Parsed parse_across_chunks(Input& in, TokenBuilder& t, double& value) {
+  for (;;) {
+    while (in.pos < in.end && accept(t, *in.pos)) ++in.pos;
+    if (in.pos < in.end || !refill(in)) return finish(t, value);
+  }
+}
+
+// Appends to `preview` the rest of the non-blank run at the read position,
+// up to preview_length characters; control bytes show as '?'.
+void complete_preview(Input& in, std::string& preview) {
+  for (char& c : preview) {
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+  }
+  while (preview.size() < preview_length) {
+    if (in.pos == in.end && !refill(in)) return;
+    const char c = *in.pos++;
+    if (is_space(c)) return;
+    preview += static_cast<unsigned char>(c) < 0x20 || c == 0x7F ? '?' : c;
+  }
+}
+
+enum class Outcome { end_of_file, rejected_token, read_error };
+
+Outcome read_values(Input& in, Signal& signal, std::string& rejected) {
+  if (!refill(in)) return in.read_error ? Outcome::read_error : Outcome::end_of_file;
+  for (;;) {
+    if (!skip_space(in)) return in.read_error ? Outcome::read_error : Outcome::end_of_file;
+    const char* begin = in.pos;
+    const Scan scan = scan_in_buffer(begin, in.end);
+    double value = 0.0;
+    Parsed parsed;
+    TokenBuilder spanning;
+    if (scan.truncated && !in.last_chunk) {
+      in.pos = begin;
+      parsed = parse_across_chunks(in, spanning, value);
+      if (in.read_error) return Outcome::read_error;
+    } else {
+      in.pos = scan.end;
+      parsed = scan.valid ? parse_in_buffer(begin, scan.end, value) : Parsed::not_a_number;
+      if (parsed != Parsed::value) in.pos = begin;  // the preview starts at the token
+    }
+    if (parsed != Parsed::value) {
+      rejected = spanning.preview;
+      complete_preview(in, rejected);
+      return Outcome::rejected_token;
+    }
+    signal.push_back(value);
+  }
+}
+
+void print_rejected(const std::string& file_name, std::uint64_t line, const std::string& token) {
+  console_end_line();
+  console_write(messages::warning_file);
+  console_write(file_name);
+  console_write(messages::warning_line);
+  console_write(std::to_string(line));
+  console_write(messages::warning_not_number);
+  console_write(token);
+  console_write(messages::warning_rest_skipped);
+  console_end_line();
+}
+
+}  // namespace
+
+int load_signal(const std::string& file_name, Signal& signal) {
+  Input in;
+  in.file.reset(std::fopen(file_name.c_str(), "rb"));
+  if (!in.file) {
+    print_file_failure(messages::load_failed, file_name);
+    return -1;
+  }
+  const std::size_t kept = signal.size();
+  std::string rejected;
+  switch (read_values(in, signal, rejected)) {
+    case Outcome::end_of_file:
+      break;
+    case Outcome::rejected_token:
+      print_rejected(file_name, in.line, rejected);
+      break;
+    case Outcome::read_error:
+      // A file that opens but cannot be read (a directory, an I/O error)
+      // is as unusable as a missing one; keep no half-read values.
+      signal.resize(kept);
+      print_file_failure(messages::load_failed, file_name);
+      return -1;
+  }
+  return 0;
+}

@@ -1,0 +1,43 @@
+#include "messages/messages.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "platform/platform.h"
+
+namespace {
+
+// The compile-time encoder must give the Windows-1251 bytes themselves.
+TEST(MessageBytes, AreWindows1251) {
+  EXPECT_EQ(std::string(messages::milliseconds_suffix), " \xEC\xF1");
+  EXPECT_EQ(std::string(messages::direct_stage),
+            "\xEB\xE8\xED\xE5\xE9\xED\xE0\xFF \xF1\xE2\xB8\xF0\xF2\xEA\xE0...");
+  EXPECT_EQ(std::string(messages::loading_filter),
+            "\xE7\xE0\xE3\xF0\xF3\xE7\xEA\xE0 FIR \xF4\xE8\xEB\xFC\xF2\xF0\xE0...");
+}
+
+// Every text, decoded, reads as written in the design.
+TEST(MessageBytes, DecodeToTheDesignedTexts) {
+  const struct {
+    std::string_view cp1251;
+    const char* utf8;
+  } texts[] = {
+      {messages::loading_data, "загрузка данных..."},
+      {messages::loading_filter, "загрузка FIR фильтра..."},
+      {messages::samples_suffix, " samples"},
+      {messages::taps_suffix, " taps"},
+      {messages::direct_stage, "линейная свёртка..."},
+      {messages::fft_stage, "свёртка через fft..."},
+      {messages::milliseconds_suffix, " мс"},
+      {messages::deviations_title, "разница между линейной свёрткой и fft:"},
+      {messages::rms_label, "   среднеквадратическое отклонение = "},
+      {messages::max_abs_label, "максимальное абсолютное отклонение = "},
+      {messages::exit_prompt, "нажмите любую клавишу для выхода..."},
+      {messages::load_failed, "ошибка при загрузке файла: "},
+      {messages::save_failed, "ошибка при записи файла: "},
+  };
+  for (const auto& text : texts) EXPECT_EQ(cp1251_to_utf8(text.cp1251), text.utf8);
+}
+
+}  // namespace
