@@ -6,10 +6,12 @@
 #include <string>
 #include <string_view>
 
+#include "dsp/dsp.h"
 #include "messages/messages.h"
 #include "platform/platform.h"
 #include "signal/signal.h"
 #include "signal_io/signal_io.h"
+#include "timing/timing.h"
 
 namespace {
 
@@ -62,6 +64,34 @@ bool load_reported(Log& log, std::string_view label, const std::string& file_nam
   return true;
 }
 
+void say_number(Log& log, double value) { say(log, format_value(value).view()); }
+
+// Runs one timed stage after its label and prints its time. A stage that
+// cannot run prints why on the console, and the run ends.
+template <typename Stage>
+bool run_timed(Log& log, std::string_view label, Stage stage) {
+  say(log, label);
+  say(log, messages::stage_label_end);
+  if (stage() != DspStatus::ok) {
+    console_end_line();
+    console_write(messages::too_long);
+    console_end_line();
+    return false;
+  }
+  say_number(log, stopwatch.average_ms);
+  say(log, messages::milliseconds_suffix);
+  say_line_end(log);
+  return true;
+}
+
+// Everything after loading: the stages, the comparison and the result files.
+// Returns the exit code.
+int filter_and_report(Log& log, const Signal& input, const Signal& taps, Signal& direct) {
+  if (!run_timed(log, messages::direct_stage, [&] { return convolve_direct(input, taps, direct); })) return 1;
+  save_signal("output_linear.txt", direct);
+  return 0;
+}
+
 void wait_for_exit() {
   console_end_line();
   console_write(messages::exit_prompt);
@@ -77,11 +107,14 @@ int run_test_bench() {
   Log log = open_log();  // declared first, so it closes after the signals
   Signal input;
   Signal taps;
+  Signal direct;
 
+  int exit_code = 0;
   if (load_reported(log, messages::loading_data, "input.txt", input, messages::samples_suffix) &&
       load_reported(log, messages::loading_filter, "fir.txt", taps, messages::taps_suffix)) {
     console_end_line();
+    exit_code = filter_and_report(log, input, taps, direct);
   }
   wait_for_exit();
-  return 0;
+  return exit_code;
 }

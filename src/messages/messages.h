@@ -70,6 +70,7 @@ inline constexpr auto warning_file = to_cp1251(u8"предупреждение: 
 inline constexpr auto warning_line = to_cp1251(u8", строка ");
 inline constexpr auto warning_not_number = to_cp1251(u8": не число \"");
 inline constexpr auto warning_rest_skipped = to_cp1251(u8"\", остаток файла пропущен");
+inline constexpr auto too_long = to_cp1251(u8"ошибка: длина сигнала превышает 4294967295 отсчётов");
 }  // namespace detail
 
 // Progress of the run. A stage label ends with a tab: the count or time that
@@ -86,6 +87,9 @@ inline constexpr std::string_view deviations_title = detail::deviations_title.vi
 inline constexpr std::string_view rms_label = detail::rms_label.view();
 inline constexpr std::string_view max_abs_label = detail::max_abs_label.view();
 inline constexpr std::string_view exit_prompt = detail::exit_prompt.view();
+
+// A stage could not run: a length does not fit the 32-bit sample counts.
+inline constexpr std::string_view too_long = detail::too_long.view();
 
 // Signal files. Each message is followed by the file name.
 inline constexpr std::string_view load_failed = detail::load_failed.view();

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <regex>
 #include <string>
 
 #include "messages/messages.h"
@@ -68,6 +69,23 @@ TEST(RunCounts, EmptyFilesCountZero) {
   EXPECT_EQ(run.exit_code, 0);
   EXPECT_EQ(run.console.rfind("загрузка данных...\t0 samples\nзагрузка FIR фильтра...\t0 taps\n\n", 0), 0u)
       << run.console;
+}
+
+// A stage time as the writer formats numbers: six significant digits, a
+// three-digit exponent when there is one.
+const std::string time_pattern = R"(\d+(\.\d+)?(e[+-]\d{3})?)";
+
+TEST(RunDirectStage, WritesResultAndTimeLine) {
+  TempDir dir;
+  write_file(dir.file("input.txt"), "1 2 3");
+  write_file(dir.file("fir.txt"), "1 1");
+  const auto run = run_program(FIR_BENCH_EXE, dir.path().string());
+  EXPECT_EQ(run.exit_code, 0);
+  EXPECT_EQ(read_file(dir.file("output_linear.txt")), "1\r\n3\r\n5\r\n3\r\n");
+  const std::regex console_line("\n\nлинейная свёртка[.][.][.]\t" + time_pattern + " мс\n");
+  EXPECT_TRUE(std::regex_search(run.console, console_line)) << run.console;
+  const std::regex log_line(CP1251(u8"\r\nлинейная свёртка[.][.][.]\t") + time_pattern + CP1251(u8" мс\r\n"));
+  EXPECT_TRUE(std::regex_search(read_file(dir.file("log.txt")), log_line));
 }
 
 TEST(RunLog, SecondRunReplacesLog) {

@@ -1,0 +1,125 @@
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <random>
+
+#include "dsp/dsp.h"
+#include "support/samples.h"
+#include "timing/timing.h"
+
+namespace {
+
+using test_support::bitwise_equal;
+using test_support::random_samples;
+
+// The documented loop, in its documented order: the oracle for exactness.
+Signal plain_convolution(const Signal& x, const Signal& h) {
+  Signal y(x.size() + h.size() == 0 ? 0 : x.size() + h.size() - 1, 0.0);
+  for (std::size_t i = 0; i < x.size(); ++i) {
+    for (std::size_t j = 0; j < h.size(); ++j) y[i + j] = h[j] * x[i] + y[i + j];
+  }
+  return y;
+}
+
+Signal convolved(const Signal& x, const Signal& h) {
+  Signal y(5, std::numeric_limits<double>::quiet_NaN());  // must be replaced
+  EXPECT_EQ(convolve_direct(x, h, y), DspStatus::ok);
+  return y;
+}
+
+// ---- Small cases with exact integer arithmetic ----------------------------------
+
+struct SmallCase {
+  const char* name;
+  Signal x, h, y;
+};
+void PrintTo(const SmallCase& c, std::ostream* os) { *os << c.name; }
+
+class DirectSmallCases : public testing::TestWithParam<SmallCase> {};
+
+TEST_P(DirectSmallCases, ExactResult) {
+  EXPECT_TRUE(bitwise_equal(GetParam().y, convolved(GetParam().x, GetParam().h)));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Edges, DirectSmallCases,
+    testing::Values(SmallCase{"Documented", {1, 2, 3}, {1, 1}, {1, 3, 5, 3}},
+                    SmallCase{"NoInputGivesMMinusOneZeros", {}, {4, 5, 6}, {0, 0}},
+                    SmallCase{"NoTapsGivesNMinusOneZeros", {1, 2, 3, 4}, {}, {0, 0, 0}},
+                    SmallCase{"NothingAtAllGivesNothing", {}, {}, {}},
+                    SmallCase{"OneSampleOneTap", {3}, {-2}, {-6}},
+                    SmallCase{"UnitTapReturnsInput", {1, -2, 3.5, 0, 7}, {1}, {1, -2, 3.5, 0, 7}},
+                    SmallCase{"UnitSampleReturnsTaps", {1}, {0.25, -3, 9}, {0.25, -3, 9}},
+                    SmallCase{"DelayShiftsOutput", {0, 0, 1}, {2, 3}, {0, 0, 2, 3}},
+                    SmallCase{"MoreTapsThanSamples", {1, -1}, {1, 2, 3, 4, 5}, {1, 1, 1, 1, 1, -5}},
+                    SmallCase{"NegativeZeroTapsSumToPositiveZero", {1, 2}, {-0.0}, {0.0, 0.0}}),
+    [](const testing::TestParamInfo<SmallCase>& row) { return std::string(row.param.name); });
+
+// ---- Bit-for-bit against the plain loop -------------------------------------------
+
+TEST(DirectExactness, SweepOfSizesMatchesPlainLoopBitForBit) {
+  std::mt19937_64 generator(1234);
+  for (std::size_t n = 0; n <= 300; n += (n < 40 ? 1 : 13)) {
+    for (std::size_t m = 0; m <= 70; m += (m < 20 ? 1 : 7)) {
+      const Signal x = random_samples(generator, n);
+      const Signal h = random_samples(generator, m);
+      ASSERT_TRUE(bitwise_equal(plain_convolution(x, h), convolved(x, h))) << "N = " << n << ", M = " << m;
+    }
+  }
+}
+
+TEST(DirectExactness, LongSignalsMatchPlainLoopBitForBit) {
+  std::mt19937_64 generator(99);
+  const Signal x = random_samples(generator, 100'000);
+  for (const std::size_t m : {64u, 1024u, 1023u}) {
+    const Signal h = random_samples(generator, m);
+    ASSERT_TRUE(bitwise_equal(plain_convolution(x, h), convolved(x, h))) << "M = " << m;
+  }
+}
+
+TEST(DirectExactness, UnalignedViewsMatchPlainLoop) {
+  std::mt19937_64 generator(5);
+  const Signal base = random_samples(generator, 1001);
+  for (std::size_t offset = 1; offset < 4; ++offset) {
+    const Signal x(base.begin() + static_cast<std::ptrdiff_t>(offset), base.end());
+    const Signal h(base.begin() + 3, base.begin() + 3 + static_cast<std::ptrdiff_t>(29 + offset));
+    ASSERT_TRUE(bitwise_equal(plain_convolution(x, h), convolved(x, h))) << "offset " << offset;
+  }
+}
+
+TEST(DirectExactness, NonFiniteInputsMatchPlainLoop) {
+  std::mt19937_64 generator(8);
+  Signal x = random_samples(generator, 200);
+  x[17] = std::numeric_limits<double>::infinity();
+  x[150] = std::numeric_limits<double>::quiet_NaN();
+  Signal h = random_samples(generator, 33);
+  h[4] = -std::numeric_limits<double>::infinity();
+  EXPECT_TRUE(bitwise_equal(plain_convolution(x, h), convolved(x, h)));
+}
+
+TEST(DirectExactness, ProductsOverflowingToInfinityMatchPlainLoop) {
+  const Signal x{1e300, -1e300, 1e300, 1.0, 2.0, 3.0, 4.0, 5.0, 6.0, 7.0};
+  const Signal h{1e10, 1e10, 1.0};
+  EXPECT_TRUE(bitwise_equal(plain_convolution(x, h), convolved(x, h)));
+}
+
+// ---- The stage and the stopwatch ----------------------------------------------------
+
+TEST(DirectStage, TakesExactlyOneMeasurement) {
+  stopwatch.runs = 7.0;
+  convolved({1, 2, 3}, {1, 1});
+  EXPECT_EQ(stopwatch.runs, 1.0);
+  EXPECT_GE(stopwatch.average_ms, 0.0);
+  convolved({}, {});
+  EXPECT_EQ(stopwatch.runs, 1.0);
+}
+
+TEST(DirectStage, KernelIsReported) {
+  const std::string isa = convolve_direct_isa();
+  EXPECT_TRUE(isa == "avx512" || isa == "avx2" || isa == "baseline") << isa;
+}
+
+}  // namespace
