@@ -4,6 +4,9 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <iterator>
+#include <string_view>
+#include <utility>
 
 #include "timing/timing.h"
 
@@ -13,11 +16,15 @@
 // B consecutive inputs are taken per pass over the outputs: each y[k] is
 // loaded once, receives the B products of x[i0], ..., x[i0+B-1] in that
 // order, and is stored once. Outputs are independent, so a pass runs W
-// outputs wide in vector registers. Each output therefore still sees its
-// terms in increasing i, each product rounded before its add: the same bits
-// as the plain loop.
+// outputs wide in vector registers, with B = W. Each output therefore still
+// sees its terms in increasing i, each product rounded before its add: the
+// same bits as the plain loop.
 //
-// The taps are padded with B-1 zeros on each side so that every output of a
+// Output vector k needs the taps h[k-b .. k-b+W-1] for b = 0..B-1. They are
+// cut from two neighbouring tap vectors by a register shuffle rather than
+// loaded one by one, so a pass loads one tap vector per output vector.
+//
+// The taps are padded with zeros on each side so that every output of a
 // pass can take all B products. A padded product is 0*x = +-0, and adding
 // +-0 leaves a sum unchanged unless the sum is -0; a sum that starts at +0.0
 // can never become -0 under round-to-nearest. This holds only while every x
@@ -32,7 +39,10 @@
 
 namespace {
 
-constexpr int block_inputs = 8;  // B
+// Zeros on each side of the taps: before, the widest vector (the shuffle
+// window starts one vector early); after, B - 1 for the pass plus W - 1 for
+// its last output vector, which may reach past the pass.
+constexpr std::size_t tap_padding = 16;
 
 // W doubles in one vector register. (GCC drops vector_size on an alias
 // template, so each width is spelled out.)
@@ -66,35 +76,60 @@ template <int W>
   __builtin_memcpy(p, &v, sizeof v);
 }
 
+// Taps h[k-Shift .. k-Shift+W-1], cut from lo = h[k-W .. k-1] and
+// hi = h[k .. k+W-1].
+template <int W, int Shift, std::size_t... Lane>
+[[gnu::always_inline]] inline Vec<W> tap_window(Vec<W> lo, Vec<W> hi, std::index_sequence<Lane...>) {
+  return __builtin_shufflevector(lo, hi, (W - Shift + static_cast<int>(Lane))...);
+}
+
+// sum + products of inputs 0..B-1, added in input order.
+template <int W, std::size_t... Input>
+[[gnu::always_inline]] inline Vec<W> add_products(Vec<W> sum, Vec<W> lo, Vec<W> hi, const Vec<W>* xv,
+                                                  std::index_sequence<Input...>) {
+  ((sum = tap_window<W, static_cast<int>(Input)>(lo, hi, std::make_index_sequence<W>{}) * xv[Input] + sum), ...);
+  return sum;
+}
+
 // Adds the products of inputs xs[0..B-1] to y[0..count-1], where y is the
-// output at the first input's index and taps[j] is h[j] (zero outside
-// 0..M-1, readable for j in -(B-1)..count-1).
+// output at the first input's index, `room` >= count values of y exist, and
+// taps[j] is h[j] (zero outside 0..M-1, readable for j in -W..count+W-2).
+//
+// The last vector of a pass may reach past `count`. Its extra lanes only add
+// padded zero products, which leave those outputs as they are, so it is
+// computed whole while it fits in `room`; only at the very end of y is it
+// done on a copy.
 template <int B, int W>
 [[gnu::always_inline]] inline void accumulate_pass(const double* xs, const double* taps, double* y,
-                                                   std::ptrdiff_t count) {
+                                                   std::ptrdiff_t count, std::ptrdiff_t room) {
+  static_assert(B <= W, "the shuffle window spans two tap vectors");
   Vec<W> xv[B];
   for (int b = 0; b < B; ++b) xv[b] = Vec<W>{} + xs[b];
+  Vec<W> lo = load<W>(taps - W);
   std::ptrdiff_t k = 0;
-  for (; k + W <= count; k += W) {
-    Vec<W> sum = load<W>(y + k);
-    for (int b = 0; b < B; ++b) sum = load<W>(taps + k - b) * xv[b] + sum;
-    store<W>(y + k, sum);
+  for (; k < count && k + W <= room; k += W) {
+    const Vec<W> hi = load<W>(taps + k);
+    store<W>(y + k, add_products<W>(load<W>(y + k), lo, hi, xv, std::make_index_sequence<B>{}));
+    lo = hi;
   }
-  for (; k < count; ++k) {
-    double sum = y[k];
-    for (int b = 0; b < B; ++b) sum = taps[k - b] * xs[b] + sum;
-    y[k] = sum;
+  if (k < count) {
+    const auto rest = static_cast<std::size_t>(count - k);
+    double partial[W] = {};
+    __builtin_memcpy(partial, y + k, rest * sizeof(double));
+    const Vec<W> hi = load<W>(taps + k);
+    store<W>(partial, add_products<W>(load<W>(partial), lo, hi, xv, std::make_index_sequence<B>{}));
+    __builtin_memcpy(y + k, partial, rest * sizeof(double));
   }
 }
 
 template <int W>
 [[gnu::always_inline]] inline void accumulate_blocked(const double* x, std::ptrdiff_t n, const double* taps,
                                                       std::ptrdiff_t m, double* y) {
+  constexpr int B = W;
+  const std::ptrdiff_t length = n + m - 1;
   std::ptrdiff_t i0 = 0;
-  for (; i0 + block_inputs <= n; i0 += block_inputs) {
-    accumulate_pass<block_inputs, W>(x + i0, taps, y + i0, m + block_inputs - 1);
-  }
-  for (; i0 < n; ++i0) accumulate_pass<1, W>(x + i0, taps, y + i0, m);
+  for (; i0 + B <= n; i0 += B) accumulate_pass<B, W>(x + i0, taps, y + i0, m + B - 1, length - i0);
+  for (; i0 < n; ++i0) accumulate_pass<1, W>(x + i0, taps, y + i0, m, length - i0);
 }
 
 #if defined(__GNUC__) && defined(__x86_64__)
@@ -116,21 +151,41 @@ void accumulate_baseline(const double* x, std::ptrdiff_t n, const double* taps, 
 using AccumulateFn = void (*)(const double*, std::ptrdiff_t, const double*, std::ptrdiff_t, double*);
 
 struct Kernel {
-  AccumulateFn accumulate;
   const char* isa;
+  AccumulateFn accumulate;
+  bool (*supported)();
 };
 
-Kernel select_kernel() {
+bool always() { return true; }
 #if defined(FIR_DISPATCH_X86)
+bool has_avx512() {
   __builtin_cpu_init();
-  if (__builtin_cpu_supports("avx512f")) return {accumulate_avx512, "avx512"};
-  if (__builtin_cpu_supports("avx2")) return {accumulate_avx2, "avx2"};
+  return __builtin_cpu_supports("avx512f");
+}
+bool has_avx2() {
+  __builtin_cpu_init();
+  return __builtin_cpu_supports("avx2");
+}
 #endif
-  return {accumulate_baseline, "baseline"};
+
+// Best first.
+constexpr Kernel kernels[] = {
+#if defined(FIR_DISPATCH_X86)
+    {"avx512", accumulate_avx512, has_avx512},
+    {"avx2", accumulate_avx2, has_avx2},
+#endif
+    {"baseline", accumulate_baseline, always},
+};
+
+const Kernel* best_kernel() {
+  for (const Kernel& k : kernels) {
+    if (k.supported()) return &k;
+  }
+  return &kernels[std::size(kernels) - 1];
 }
 
-const Kernel& kernel() {
-  static const Kernel chosen = select_kernel();
+const Kernel*& active_kernel() {
+  static const Kernel* chosen = best_kernel();
   return chosen;
 }
 
@@ -143,7 +198,17 @@ void accumulate_plain(const Signal& x, const Signal& h, Signal& y) {
 
 }  // namespace
 
-const char* convolve_direct_isa() { return kernel().isa; }
+const char* convolve_direct_isa() { return active_kernel()->isa; }
+
+bool convolve_direct_use_isa(std::string_view isa) {
+  for (const Kernel& k : kernels) {
+    if (k.isa == isa && k.supported()) {
+      active_kernel() = &k;
+      return true;
+    }
+  }
+  return false;
+}
 
 DspStatus convolve_direct(const Signal& x, const Signal& h, Signal& y) {
   const std::uint64_t n = x.size();
@@ -157,17 +222,16 @@ DspStatus convolve_direct(const Signal& x, const Signal& h, Signal& y) {
 
   const bool finite = std::all_of(x.begin(), x.end(), [](double v) { return std::isfinite(v); });
   const bool blocked = finite && n > 0 && m > 0;
-  constexpr std::size_t pad = block_inputs - 1;
   Signal padded;
   if (blocked) {
-    padded.assign(m + 2 * pad, 0.0);
-    std::copy(h.begin(), h.end(), padded.begin() + pad);
+    padded.assign(m + 2 * tap_padding, 0.0);
+    std::copy(h.begin(), h.end(), padded.begin() + tap_padding);
   }
-  const Kernel& chosen = kernel();
+  const AccumulateFn accumulate = active_kernel()->accumulate;
 
   stopwatch_start();
   if (blocked) {
-    chosen.accumulate(x.data(), static_cast<std::ptrdiff_t>(n), padded.data() + pad, static_cast<std::ptrdiff_t>(m),
+    accumulate(x.data(), static_cast<std::ptrdiff_t>(n), padded.data() + tap_padding, static_cast<std::ptrdiff_t>(m),
                       y.data());
   } else {
     accumulate_plain(x, h, y);

@@ -6,6 +6,8 @@
 // stopwatch.average_ms holds that time when the stage returns.
 #pragma once
 
+#include <string_view>
+
 #include "signal/signal.h"
 
 enum class DspStatus {
@@ -21,6 +23,12 @@ enum class DspStatus {
 // timed. Returns too_long when N + M - 1 exceeds signal_max_length.
 DspStatus convolve_direct(const Signal& x, const Signal& h, Signal& y);
 
-// The vector instruction set convolve_direct uses on this machine, chosen
-// at run time: "avx512", "avx2" or "baseline".
+// The vector instruction set convolve_direct uses, chosen at run time as
+// the best this processor has: "avx512", "avx2" or "baseline" (SSE2 on
+// x86-64, the compiler's generic vectors elsewhere).
 const char* convolve_direct_isa();
+
+// Makes convolve_direct use the named instruction set; false, changing
+// nothing, when it is unknown or this processor lacks it. For tests and
+// benchmarks: every choice gives the same bits.
+bool convolve_direct_use_isa(std::string_view isa);

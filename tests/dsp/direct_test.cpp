@@ -58,9 +58,20 @@ INSTANTIATE_TEST_SUITE_P(
                     SmallCase{"NegativeZeroTapsSumToPositiveZero", {1, 2}, {-0.0}, {0.0, 0.0}}),
     [](const testing::TestParamInfo<SmallCase>& row) { return std::string(row.param.name); });
 
-// ---- Bit-for-bit against the plain loop -------------------------------------------
+// ---- Bit-for-bit against the plain loop, with every instruction set ---------------
 
-TEST(DirectExactness, SweepOfSizesMatchesPlainLoopBitForBit) {
+class DirectExactness : public testing::TestWithParam<const char*> {
+ protected:
+  void SetUp() override {
+    if (!convolve_direct_use_isa(GetParam())) GTEST_SKIP() << GetParam() << " is not available here";
+  }
+  void TearDown() override { convolve_direct_use_isa(best_isa_); }
+
+ private:
+  std::string best_isa_ = convolve_direct_isa();
+};
+
+TEST_P(DirectExactness, SweepOfSizesMatchesPlainLoopBitForBit) {
   std::mt19937_64 generator(1234);
   for (std::size_t n = 0; n <= 300; n += (n < 40 ? 1 : 13)) {
     for (std::size_t m = 0; m <= 70; m += (m < 20 ? 1 : 7)) {
@@ -71,7 +82,7 @@ TEST(DirectExactness, SweepOfSizesMatchesPlainLoopBitForBit) {
   }
 }
 
-TEST(DirectExactness, LongSignalsMatchPlainLoopBitForBit) {
+TEST_P(DirectExactness, LongSignalsMatchPlainLoopBitForBit) {
   std::mt19937_64 generator(99);
   const Signal x = random_samples(generator, 100'000);
   for (const std::size_t m : {64u, 1024u, 1023u}) {
@@ -80,7 +91,7 @@ TEST(DirectExactness, LongSignalsMatchPlainLoopBitForBit) {
   }
 }
 
-TEST(DirectExactness, UnalignedViewsMatchPlainLoop) {
+TEST_P(DirectExactness, UnalignedViewsMatchPlainLoop) {
   std::mt19937_64 generator(5);
   const Signal base = random_samples(generator, 1001);
   for (std::size_t offset = 1; offset < 4; ++offset) {
@@ -90,7 +101,7 @@ TEST(DirectExactness, UnalignedViewsMatchPlainLoop) {
   }
 }
 
-TEST(DirectExactness, NonFiniteInputsMatchPlainLoop) {
+TEST_P(DirectExactness, NonFiniteInputsMatchPlainLoop) {
   std::mt19937_64 generator(8);
   Signal x = random_samples(generator, 200);
   x[17] = std::numeric_limits<double>::infinity();
@@ -100,10 +111,19 @@ TEST(DirectExactness, NonFiniteInputsMatchPlainLoop) {
   EXPECT_TRUE(bitwise_equal(plain_convolution(x, h), convolved(x, h)));
 }
 
-TEST(DirectExactness, ProductsOverflowingToInfinityMatchPlainLoop) {
+TEST_P(DirectExactness, ProductsOverflowingToInfinityMatchPlainLoop) {
   const Signal x{1e300, -1e300, 1e300, 1.0, 2.0, 3.0, 4.0, 5.0, 6.0, 7.0};
   const Signal h{1e10, 1e10, 1.0};
   EXPECT_TRUE(bitwise_equal(plain_convolution(x, h), convolved(x, h)));
+}
+
+INSTANTIATE_TEST_SUITE_P(Isa, DirectExactness, testing::Values("avx512", "avx2", "baseline"),
+                         [](const testing::TestParamInfo<const char*>& row) { return std::string(row.param); });
+
+TEST(DirectIsa, UnknownNameChangesNothing) {
+  const std::string before = convolve_direct_isa();
+  EXPECT_FALSE(convolve_direct_use_isa("mmx"));
+  EXPECT_EQ(convolve_direct_isa(), before);
 }
 
 // ---- The stage and the stopwatch ----------------------------------------------------
