@@ -33,6 +33,7 @@ test: deps build/test/CMakeCache.txt
 bench: deps build/release/CMakeCache.txt
 	cmake --build --preset release
 	build/release/bench/signal_io_bench
+	build/release/bench/dsp_bench
 
 clean:
 	rm -rf build

@@ -1,11 +1,17 @@
-// The direct convolution stage in multiply-adds per second, beside the plain
-// scalar loop and beside the machine's peak rate for separate (unfused)
-// vector multiplies and adds, measured with a small kernel in this binary.
+// The two convolution stages, each over its own timed loop.
 //
-// Counters: MAC/s is the stage's rate over its timed loop; x_scalar is that
-// rate over the plain scalar loop's on the same sizes; of_peak is that rate
-// over the peak.
+// Direct: multiply-adds per second (MAC/s), the speed-up over the plain
+// scalar loop on the same sizes (x_scalar), and the fraction of the peak
+// rate of separate (unfused) vector multiplies and adds (of_peak), measured
+// with a small kernel in this binary.
+//
+// Overlap-add: the block loop's best time over the time of only its FFTW
+// executions on plans of the same size (x_fftw_only); 1.0 would mean the
+// work around the transforms costs nothing.
 #include <benchmark/benchmark.h>
+#include <fftw3.h>
+
+#include <algorithm>
 
 #include <chrono>
 #include <cstdint>
@@ -96,7 +102,7 @@ double peak_baseline(std::int64_t n) { return peak_loop<2>(n); }
 // Peak multiply-adds per second with the instruction set the stage uses.
 double peak_rate() {
   static const double rate = [] {
-    const std::string isa = convolve_direct_isa();
+    const std::string isa = dsp_isa();
     int lanes = 2;
     double (*loop)(std::int64_t) = peak_baseline;
 #if defined(__GNUC__) && defined(__x86_64__)
@@ -134,7 +140,7 @@ void BM_DirectStage(benchmark::State& state) {
   }
   const double macs = static_cast<double>(n) * static_cast<double>(m);
   state.counters["MAC/s"] = benchmark::Counter(macs, benchmark::Counter::kIsIterationInvariantRate);
-  state.SetLabel(convolve_direct_isa());
+  state.SetLabel(dsp_isa());
   // Rates from the manual times: iterations / total seconds.
   const double rate = macs * static_cast<double>(state.iterations()) /
                       std::max(1e-12, static_cast<double>(state.iterations()) * stopwatch.average_ms / 1000.0);
@@ -155,8 +161,76 @@ void BM_PlainScalar(benchmark::State& state) {
 void BM_PeakMulAdd(benchmark::State& state) {
   for (auto _ : state) benchmark::DoNotOptimize(peak_rate());
   state.counters["MAC/s"] = peak_rate();
-  state.SetLabel(convolve_direct_isa());
+  state.SetLabel(dsp_isa());
 }
+
+// ---- Overlap-add: the block loop beside FFTW's executions alone -----------------
+
+// Seconds for the two transforms per block that the stage's loop performs,
+// on plans of the same length and flags, with nothing else in the loop. The
+// inverse writes to a second buffer so that the forward input stays the
+// same realistic block every time (a round trip in place would grow the
+// values by 2n per block, towards infinity).
+double fftw_executions_seconds(std::size_t n, std::size_t m) {
+  static std::map<std::pair<std::size_t, std::size_t>, double> seconds;
+  auto [it, fresh] = seconds.try_emplace({n, m}, 0.0);
+  if (fresh) {
+    OverlapAddLayout layout{};
+    overlap_add_layout(n, m, layout);
+    const auto block = static_cast<std::size_t>(layout.block_length);
+    auto* input = static_cast<double*>(fftw_malloc(sizeof(double) * 2 * block));
+    auto* output = static_cast<double*>(fftw_malloc(sizeof(double) * 2 * block));
+    auto* spectrum = static_cast<fftw_complex*>(fftw_malloc(sizeof(fftw_complex) * (2 * block + 1)));
+    const int length = static_cast<int>(2 * block);
+    fftw_plan forward = fftw_plan_dft_r2c_1d(length, input, spectrum, FFTW_ESTIMATE);
+    fftw_plan inverse = fftw_plan_dft_c2r_1d(length, spectrum, output, FFTW_ESTIMATE);
+    const Signal x = random_signal(block, 3);
+    std::copy(x.begin(), x.end(), input);
+    std::fill(input + block, input + 2 * block, 0.0);
+    it->second = seconds_of(
+        [&] {
+          for (std::uint64_t b = 0; b < layout.blocks; ++b) {
+            fftw_execute(forward);
+            fftw_execute(inverse);
+          }
+        },
+        20);
+    fftw_destroy_plan(forward);
+    fftw_destroy_plan(inverse);
+    fftw_free(input);
+    fftw_free(output);
+    fftw_free(spectrum);
+  }
+  return it->second;
+}
+
+void BM_OverlapAddStage(benchmark::State& state) {
+  const auto n = static_cast<std::size_t>(state.range(0));
+  const auto m = static_cast<std::size_t>(state.range(1));
+  const Signal x = random_signal(n, 1), h = random_signal(m, 2);
+  Signal y;
+  double best = 1e300;
+  for (auto _ : state) {
+    convolve_overlap_add(x, h, y);
+    state.SetIterationTime(stopwatch.average_ms / 1000.0);  // the block loop only
+    best = std::min(best, stopwatch.average_ms / 1000.0);
+  }
+  state.counters["x_fftw_only"] = best / fftw_executions_seconds(n, m);
+}
+
+void BM_FftwExecutionsOnly(benchmark::State& state) {
+  const auto n = static_cast<std::size_t>(state.range(0));
+  const auto m = static_cast<std::size_t>(state.range(1));
+  for (auto _ : state) state.SetIterationTime(fftw_executions_seconds(n, m));
+}
+
+void overlap_add_sizes(benchmark::internal::Benchmark* b) {
+  b->Args({100'000, 64})->Args({1'000'000, 64})->Args({1'000'000, 1024})->Args({20'000, 5000});
+  b->Unit(benchmark::kMillisecond)->UseManualTime();
+}
+
+BENCHMARK(BM_OverlapAddStage)->Apply(overlap_add_sizes);
+BENCHMARK(BM_FftwExecutionsOnly)->Apply(overlap_add_sizes)->Iterations(1);
 
 void direct_sizes(benchmark::internal::Benchmark* b) {
   b->Args({100'000, 64})->Args({1'000'000, 64})->Args({100'000, 1024})->Args({20'000, 5000});

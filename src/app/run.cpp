@@ -66,15 +66,30 @@ bool load_reported(Log& log, std::string_view label, const std::string& file_nam
 
 void say_number(Log& log, double value) { say(log, format_value(value).view()); }
 
+std::string_view failure_text(DspStatus status) {
+  switch (status) {
+    case DspStatus::too_long:
+      return messages::too_long;
+    case DspStatus::out_of_memory:
+      return messages::fftw_out_of_memory;
+    case DspStatus::fftw_failed:
+    case DspStatus::ok:
+      break;
+  }
+  return messages::fftw_failed;
+}
+
 // Runs one timed stage after its label and prints its time. A stage that
-// cannot run prints why on the console, and the run ends.
+// cannot run prints why on the console, in the style of the file messages
+// (a line end first), and the run ends.
 template <typename Stage>
 bool run_timed(Log& log, std::string_view label, Stage stage) {
   say(log, label);
   say(log, messages::stage_label_end);
-  if (stage() != DspStatus::ok) {
+  const DspStatus status = stage();
+  if (status != DspStatus::ok) {
     console_end_line();
-    console_write(messages::too_long);
+    console_write(failure_text(status));
     console_end_line();
     return false;
   }
@@ -86,9 +101,11 @@ bool run_timed(Log& log, std::string_view label, Stage stage) {
 
 // Everything after loading: the stages, the comparison and the result files.
 // Returns the exit code.
-int filter_and_report(Log& log, const Signal& input, const Signal& taps, Signal& direct) {
+int filter_and_report(Log& log, const Signal& input, const Signal& taps, Signal& direct, Signal& fft) {
   if (!run_timed(log, messages::direct_stage, [&] { return convolve_direct(input, taps, direct); })) return 1;
+  if (!run_timed(log, messages::fft_stage, [&] { return convolve_overlap_add(input, taps, fft); })) return 1;
   save_signal("output_linear.txt", direct);
+  save_signal("output_fft.txt", fft);
   return 0;
 }
 
@@ -108,12 +125,13 @@ int run_test_bench() {
   Signal input;
   Signal taps;
   Signal direct;
+  Signal fft;
 
   int exit_code = 0;
   if (load_reported(log, messages::loading_data, "input.txt", input, messages::samples_suffix) &&
       load_reported(log, messages::loading_filter, "fir.txt", taps, messages::taps_suffix)) {
     console_end_line();
-    exit_code = filter_and_report(log, input, taps, direct);
+    exit_code = filter_and_report(log, input, taps, direct, fft);
   }
   wait_for_exit();
   return exit_code;

@@ -4,10 +4,9 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
-#include <iterator>
-#include <string_view>
 #include <utility>
 
+#include "dsp/dsp_internal.h"
 #include "timing/timing.h"
 
 // Blocked direct convolution.
@@ -31,50 +30,16 @@
 // is finite (0*inf is NaN), so inputs with an infinity or NaN take the plain
 // loop instead.
 
-// The vector helpers below are always inlined into a function of the matching
-// target, so no vector ever crosses a call and GCC's ABI note does not apply.
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic ignored "-Wpsabi"
-#endif
-
 namespace {
+
+using dsp_internal::load;
+using dsp_internal::store;
+using dsp_internal::Vec;
 
 // Zeros on each side of the taps: before, the widest vector (the shuffle
 // window starts one vector early); after, B - 1 for the pass plus W - 1 for
 // its last output vector, which may reach past the pass.
 constexpr std::size_t tap_padding = 16;
-
-// W doubles in one vector register. (GCC drops vector_size on an alias
-// template, so each width is spelled out.)
-template <int W>
-struct VectorOf;
-template <>
-struct VectorOf<2> {
-  typedef double type __attribute__((vector_size(16)));
-};
-template <>
-struct VectorOf<4> {
-  typedef double type __attribute__((vector_size(32)));
-};
-template <>
-struct VectorOf<8> {
-  typedef double type __attribute__((vector_size(64)));
-};
-template <int W>
-using Vec = typename VectorOf<W>::type;
-static_assert(sizeof(Vec<8>) == 8 * sizeof(double));
-
-template <int W>
-[[gnu::always_inline]] inline Vec<W> load(const double* p) {
-  Vec<W> v;
-  __builtin_memcpy(&v, p, sizeof v);
-  return v;
-}
-
-template <int W>
-[[gnu::always_inline]] inline void store(double* p, Vec<W> v) {
-  __builtin_memcpy(p, &v, sizeof v);
-}
 
 // Taps h[k-Shift .. k-Shift+W-1], cut from lo = h[k-W .. k-1] and
 // hi = h[k .. k+W-1].
@@ -132,14 +97,13 @@ template <int W>
   for (; i0 < n; ++i0) accumulate_pass<1, W>(x + i0, taps, y + i0, m, length - i0);
 }
 
-#if defined(__GNUC__) && defined(__x86_64__)
-#define FIR_DISPATCH_X86 1
-[[gnu::target("avx512f")]] void accumulate_avx512(const double* x, std::ptrdiff_t n, const double* taps,
-                                                   std::ptrdiff_t m, double* y) {
+#if defined(FIR_DISPATCH_X86)
+FIR_TARGET_AVX512 void accumulate_avx512(const double* x, std::ptrdiff_t n, const double* taps, std::ptrdiff_t m,
+                                         double* y) {
   accumulate_blocked<8>(x, n, taps, m, y);
 }
-[[gnu::target("avx2")]] void accumulate_avx2(const double* x, std::ptrdiff_t n, const double* taps,
-                                              std::ptrdiff_t m, double* y) {
+FIR_TARGET_AVX2 void accumulate_avx2(const double* x, std::ptrdiff_t n, const double* taps, std::ptrdiff_t m,
+                                     double* y) {
   accumulate_blocked<4>(x, n, taps, m, y);
 }
 #endif
@@ -150,43 +114,17 @@ void accumulate_baseline(const double* x, std::ptrdiff_t n, const double* taps, 
 
 using AccumulateFn = void (*)(const double*, std::ptrdiff_t, const double*, std::ptrdiff_t, double*);
 
-struct Kernel {
-  const char* isa;
-  AccumulateFn accumulate;
-  bool (*supported)();
-};
-
-bool always() { return true; }
+AccumulateFn accumulate_kernel() {
+  switch (dsp_internal::active_isa()) {
 #if defined(FIR_DISPATCH_X86)
-bool has_avx512() {
-  __builtin_cpu_init();
-  return __builtin_cpu_supports("avx512f");
-}
-bool has_avx2() {
-  __builtin_cpu_init();
-  return __builtin_cpu_supports("avx2");
-}
+    case dsp_internal::Isa::avx512:
+      return accumulate_avx512;
+    case dsp_internal::Isa::avx2:
+      return accumulate_avx2;
 #endif
-
-// Best first.
-constexpr Kernel kernels[] = {
-#if defined(FIR_DISPATCH_X86)
-    {"avx512", accumulate_avx512, has_avx512},
-    {"avx2", accumulate_avx2, has_avx2},
-#endif
-    {"baseline", accumulate_baseline, always},
-};
-
-const Kernel* best_kernel() {
-  for (const Kernel& k : kernels) {
-    if (k.supported()) return &k;
+    default:
+      return accumulate_baseline;
   }
-  return &kernels[std::size(kernels) - 1];
-}
-
-const Kernel*& active_kernel() {
-  static const Kernel* chosen = best_kernel();
-  return chosen;
 }
 
 // The loop in its documented form, for inputs the blocked kernel cannot take.
@@ -197,18 +135,6 @@ void accumulate_plain(const Signal& x, const Signal& h, Signal& y) {
 }
 
 }  // namespace
-
-const char* convolve_direct_isa() { return active_kernel()->isa; }
-
-bool convolve_direct_use_isa(std::string_view isa) {
-  for (const Kernel& k : kernels) {
-    if (k.isa == isa && k.supported()) {
-      active_kernel() = &k;
-      return true;
-    }
-  }
-  return false;
-}
 
 DspStatus convolve_direct(const Signal& x, const Signal& h, Signal& y) {
   const std::uint64_t n = x.size();
@@ -227,7 +153,7 @@ DspStatus convolve_direct(const Signal& x, const Signal& h, Signal& y) {
     padded.assign(m + 2 * tap_padding, 0.0);
     std::copy(h.begin(), h.end(), padded.begin() + tap_padding);
   }
-  const AccumulateFn accumulate = active_kernel()->accumulate;
+  const AccumulateFn accumulate = accumulate_kernel();
 
   stopwatch_start();
   if (blocked) {

@@ -6,13 +6,16 @@
 // stopwatch.average_ms holds that time when the stage returns.
 #pragma once
 
+#include <cstdint>
 #include <string_view>
 
 #include "signal/signal.h"
 
 enum class DspStatus {
   ok,
-  too_long,  // a length or size does not fit its counter; y is left empty
+  too_long,       // a length or size does not fit its counter; y is left empty
+  out_of_memory,  // fftw_malloc returned no buffer; y is left empty
+  fftw_failed,    // an FFTW planner returned no plan; y is left empty
 };
 
 // y := x * h, the full linear convolution.  [size: y gets N + M - 1 values;
@@ -23,12 +26,39 @@ enum class DspStatus {
 // timed. Returns too_long when N + M - 1 exceeds signal_max_length.
 DspStatus convolve_direct(const Signal& x, const Signal& h, Signal& y);
 
-// The vector instruction set convolve_direct uses, chosen at run time as
-// the best this processor has: "avx512", "avx2" or "baseline" (SSE2 on
+// The vector instruction set the stages' own loops use, chosen at run time
+// as the best this processor has: "avx512", "avx2" or "baseline" (SSE2 on
 // x86-64, the compiler's generic vectors elsewhere).
-const char* convolve_direct_isa();
+const char* dsp_isa();
 
-// Makes convolve_direct use the named instruction set; false, changing
-// nothing, when it is unknown or this processor lacks it. For tests and
-// benchmarks: every choice gives the same bits.
-bool convolve_direct_use_isa(std::string_view isa);
+// Makes the stages use the named instruction set; false, changing nothing,
+// when it is unknown or this processor lacks it. For tests and benchmarks:
+// every choice gives the same bits.
+bool dsp_use_isa(std::string_view isa);
+
+// ---- Overlap-add convolution ------------------------------------------------
+
+// Block length n (a power of two), block count and output length of the
+// overlap-add stage for N input samples and M taps:
+//   n = smallest power of two >= max(M, min(N, 1024)),
+//   blocks = ceil(N / n), output length = n * (blocks + 2).
+// N = M = 0 gives all zeros. Returns too_long, with `layout` zeroed, when the
+// transform length 2n exceeds FFTW's int or the output length exceeds
+// signal_max_length.
+struct OverlapAddLayout {
+  std::uint64_t block_length;
+  std::uint64_t blocks;
+  std::uint64_t output_length;
+};
+DspStatus overlap_add_layout(std::uint64_t n, std::uint64_t m, OverlapAddLayout& layout);
+
+// y := x * h by FFT overlap-add with FFTW: blocks of n inputs, real
+// transforms of length 2n planned with FFTW_ESTIMATE, the filter spectrum
+// computed once. [size: y gets the layout's output_length values]
+// y[0 .. N+M-2] is the linear convolution within the transforms' rounding;
+// after it, up to the end of the last block's window, y holds only rounding
+// residue, and every sample after that window is exactly 0.0. Planning, the
+// filter transform and zero-filling y happen before the stopwatch starts;
+// only the block loop is timed. N = M = 0 calls no FFTW function, leaves y
+// empty and still starts and stops the stopwatch once.
+DspStatus convolve_overlap_add(const Signal& x, const Signal& h, Signal& y);

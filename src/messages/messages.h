@@ -70,7 +70,9 @@ inline constexpr auto warning_file = to_cp1251(u8"предупреждение: 
 inline constexpr auto warning_line = to_cp1251(u8", строка ");
 inline constexpr auto warning_not_number = to_cp1251(u8": не число \"");
 inline constexpr auto warning_rest_skipped = to_cp1251(u8"\", остаток файла пропущен");
-inline constexpr auto too_long = to_cp1251(u8"ошибка: длина сигнала превышает 4294967295 отсчётов");
+inline constexpr auto too_long = to_cp1251(u8"ошибка: длина сигнала или преобразования слишком велика");
+inline constexpr auto fftw_out_of_memory = to_cp1251(u8"ошибка: недостаточно памяти для буферов FFTW");
+inline constexpr auto fftw_failed = to_cp1251(u8"ошибка: FFTW не смог построить план преобразования");
 }  // namespace detail
 
 // Progress of the run. A stage label ends with a tab: the count or time that
@@ -88,8 +90,11 @@ inline constexpr std::string_view rms_label = detail::rms_label.view();
 inline constexpr std::string_view max_abs_label = detail::max_abs_label.view();
 inline constexpr std::string_view exit_prompt = detail::exit_prompt.view();
 
-// A stage could not run: a length does not fit the 32-bit sample counts.
+// A stage could not run: a length past the 32-bit sample counts or FFTW's
+// int transform length; no buffer from fftw_malloc; no plan from FFTW.
 inline constexpr std::string_view too_long = detail::too_long.view();
+inline constexpr std::string_view fftw_out_of_memory = detail::fftw_out_of_memory.view();
+inline constexpr std::string_view fftw_failed = detail::fftw_failed.view();
 
 // Signal files. Each message is followed by the file name.
 inline constexpr std::string_view load_failed = detail::load_failed.view();

@@ -63,12 +63,12 @@ INSTANTIATE_TEST_SUITE_P(
 class DirectExactness : public testing::TestWithParam<const char*> {
  protected:
   void SetUp() override {
-    if (!convolve_direct_use_isa(GetParam())) GTEST_SKIP() << GetParam() << " is not available here";
+    if (!dsp_use_isa(GetParam())) GTEST_SKIP() << GetParam() << " is not available here";
   }
-  void TearDown() override { convolve_direct_use_isa(best_isa_); }
+  void TearDown() override { dsp_use_isa(best_isa_); }
 
  private:
-  std::string best_isa_ = convolve_direct_isa();
+  std::string best_isa_ = dsp_isa();
 };
 
 TEST_P(DirectExactness, SweepOfSizesMatchesPlainLoopBitForBit) {
@@ -121,9 +121,9 @@ INSTANTIATE_TEST_SUITE_P(Isa, DirectExactness, testing::Values("avx512", "avx2",
                          [](const testing::TestParamInfo<const char*>& row) { return std::string(row.param); });
 
 TEST(DirectIsa, UnknownNameChangesNothing) {
-  const std::string before = convolve_direct_isa();
-  EXPECT_FALSE(convolve_direct_use_isa("mmx"));
-  EXPECT_EQ(convolve_direct_isa(), before);
+  const std::string before = dsp_isa();
+  EXPECT_FALSE(dsp_use_isa("mmx"));
+  EXPECT_EQ(dsp_isa(), before);
 }
 
 // ---- The stage and the stopwatch ----------------------------------------------------
@@ -138,7 +138,7 @@ TEST(DirectStage, TakesExactlyOneMeasurement) {
 }
 
 TEST(DirectStage, KernelIsReported) {
-  const std::string isa = convolve_direct_isa();
+  const std::string isa = dsp_isa();
   EXPECT_TRUE(isa == "avx512" || isa == "avx2" || isa == "baseline") << isa;
 }
 
