@@ -172,17 +172,6 @@ TEST(OverlapAddEdges, NothingAtAllGivesEmptyResultAndOneMeasurement) {
   EXPECT_EQ(stopwatch.runs, 1.0);
 }
 
-TEST(OverlapAddEdges, TooLongFilterIsRefusedWithEmptyResult) {
-  // 2^30 taps would need a transform length of 2^31, past FFTW's int; the
-  // refusal comes before any allocation.
-  const Signal x{1.0};
-  Signal h;
-  Signal y{1.0, 2.0};
-  h.resize(std::size_t{1} << 30);
-  EXPECT_EQ(convolve_overlap_add(x, h, y), DspStatus::too_long);
-  EXPECT_TRUE(y.empty());
-}
-
 TEST(OverlapAddState, SecondCallGivesIdenticalResult) {
   std::mt19937_64 generator(11);
   const Signal x = random_samples(generator, 5000);
