@@ -21,12 +21,10 @@
 #include <utility>
 
 #include "dsp/dsp.h"
+#include "dsp/dsp_internal.h"
 #include "plain_scalar.h"
 #include "timing/timing.h"
 
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic ignored "-Wpsabi"
-#endif
 
 namespace {
 
@@ -55,23 +53,8 @@ double seconds_of(auto&& work, int repeats) {
 // counted as one multiply-add. Floating-point rounding keeps the compiler
 // from folding the chains, so every operation is executed.
 template <int W>
-struct Lanes;
-template <>
-struct Lanes<2> {
-  typedef double type __attribute__((vector_size(16)));
-};
-template <>
-struct Lanes<4> {
-  typedef double type __attribute__((vector_size(32)));
-};
-template <>
-struct Lanes<8> {
-  typedef double type __attribute__((vector_size(64)));
-};
-
-template <int W>
 [[gnu::always_inline]] inline double peak_loop(std::int64_t iterations) {
-  using V = typename Lanes<W>::type;
+  using V = dsp_internal::Vec<W>;
   constexpr int chains = 12;
   V product[chains], sum[chains];
   for (int c = 0; c < chains; ++c) {
