@@ -76,33 +76,25 @@ TEST(RunCounts, EmptyFilesCountZero) {
 // three-digit exponent when there is one.
 const std::string time_pattern = R"(\d+(\.\d+)?(e[+-]\d{3})?)";
 
-TEST(RunDirectStage, WritesResultAndTimeLine) {
+// Both stages on one run: their results and their time lines, the FFT line
+// directly after the direct one, on the console and in the log.
+TEST(RunStages, WriteResultsAndTimeLines) {
   TempDir dir;
   write_file(dir.file("input.txt"), "1 2 3");
   write_file(dir.file("fir.txt"), "1 1");
   const auto run = run_program(FIR_BENCH_EXE, dir.path().string());
   EXPECT_EQ(run.exit_code, 0);
   EXPECT_EQ(read_file(dir.file("output_linear.txt")), "1\r\n3\r\n5\r\n3\r\n");
-  const std::regex console_line("\n\nлинейная свёртка[.][.][.]\t" + time_pattern + " мс\n");
-  EXPECT_TRUE(std::regex_search(run.console, console_line)) << run.console;
-  const std::regex log_line(CP1251(u8"\r\nлинейная свёртка[.][.][.]\t") + time_pattern + CP1251(u8" мс\r\n"));
-  EXPECT_TRUE(std::regex_search(read_file(dir.file("log.txt")), log_line));
-}
-
-TEST(RunFftStage, WritesWholeResultAndTimeLine) {
-  TempDir dir;
-  write_file(dir.file("input.txt"), "1 2 3");
-  write_file(dir.file("fir.txt"), "1 1");
-  const auto run = run_program(FIR_BENCH_EXE, dir.path().string());
-  EXPECT_EQ(run.exit_code, 0);
   // Blocks of 4 samples, one block: 4 * (1 + 2) values, tail included.
   const std::string fft = read_file(dir.file("output_fft.txt"));
   EXPECT_EQ(std::count(fft.begin(), fft.end(), '\n'), 12);
   EXPECT_EQ(fft.rfind("1\r\n3\r\n5\r\n3\r\n", 0), 0u) << fft;
-  const std::regex console_line(" мс\nсвёртка через fft[.][.][.]\t" + time_pattern + " мс\n");
-  EXPECT_TRUE(std::regex_search(run.console, console_line)) << run.console;
-  const std::regex log_line(CP1251(u8" мс\r\nсвёртка через fft[.][.][.]\t") + time_pattern + CP1251(u8" мс\r\n"));
-  EXPECT_TRUE(std::regex_search(read_file(dir.file("log.txt")), log_line));
+  const std::regex console_lines("\n\nлинейная свёртка[.][.][.]\t" + time_pattern + " мс\n" +
+                                 "свёртка через fft[.][.][.]\t" + time_pattern + " мс\n");
+  EXPECT_TRUE(std::regex_search(run.console, console_lines)) << run.console;
+  const std::regex log_lines(CP1251(u8"\r\nлинейная свёртка[.][.][.]\t") + time_pattern +
+                             CP1251(u8" мс\r\nсвёртка через fft[.][.][.]\t") + time_pattern + CP1251(u8" мс\r\n"));
+  EXPECT_TRUE(std::regex_search(read_file(dir.file("log.txt")), log_lines));
 }
 
 TEST(RunLog, SecondRunReplacesLog) {
