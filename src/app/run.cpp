@@ -99,13 +99,38 @@ bool run_timed(Log& log, std::string_view label, Stage stage) {
   return true;
 }
 
+// The four lines of the deviations block through one output's `write` and
+// `end_line`: the block goes whole to the console, then whole to the log.
+template <typename Write, typename EndLine>
+void write_deviations(const DeviationStats& deviations, Write write, EndLine end_line) {
+  end_line();
+  write(messages::deviations_title);
+  end_line();
+  write(messages::rms_label);
+  write(format_value(deviations.rms).view());
+  end_line();
+  write(messages::max_abs_label);
+  write(format_value(deviations.max_abs).view());
+  end_line();
+}
+
+void report_deviations(Log& log, const DeviationStats& deviations) {
+  write_deviations(deviations, console_write, console_end_line);
+  write_deviations(
+      deviations, [&](std::string_view text) { log_write(log, text); }, [&] { log_end_line(log); });
+}
+
 // Everything after loading: the stages, the comparison and the result files.
-// Returns the exit code.
-int filter_and_report(Log& log, const Signal& input, const Signal& taps, Signal& direct, Signal& fft) {
+// Returns the exit code. A result file that cannot be written has printed
+// its own message; the others are still written.
+int filter_and_report(Log& log, const Signal& input, const Signal& taps, Signal& direct, Signal& fft,
+                      Signal& difference) {
   if (!run_timed(log, messages::direct_stage, [&] { return convolve_direct(input, taps, direct); })) return 1;
   if (!run_timed(log, messages::fft_stage, [&] { return convolve_overlap_add(input, taps, fft); })) return 1;
+  report_deviations(log, compare_signals(direct, fft, difference));
   save_signal("output_linear.txt", direct);
   save_signal("output_fft.txt", fft);
+  save_signal("output_diff.txt", difference);
   return 0;
 }
 
@@ -126,12 +151,13 @@ int run_test_bench() {
   Signal taps;
   Signal direct;
   Signal fft;
+  Signal difference;
 
   int exit_code = 0;
   if (load_reported(log, messages::loading_data, "input.txt", input, messages::samples_suffix) &&
       load_reported(log, messages::loading_filter, "fir.txt", taps, messages::taps_suffix)) {
     console_end_line();
-    exit_code = filter_and_report(log, input, taps, direct, fft);
+    exit_code = filter_and_report(log, input, taps, direct, fft, difference);
   }
   wait_for_exit();
   return exit_code;

@@ -62,3 +62,18 @@ DspStatus overlap_add_layout(std::uint64_t n, std::uint64_t m, OverlapAddLayout&
 // only the block loop is timed. N = M = 0 calls no FFTW function, leaves y
 // empty and still starts and stops the stopwatch once.
 DspStatus convolve_overlap_add(const Signal& x, const Signal& h, Signal& y);
+
+// ---- Comparison ------------------------------------------------------------
+
+// How far the FFT result strays from the direct one.
+struct DeviationStats {
+  double rms;      // sqrt(sum of d[k]^2 / L); NaN for L = 0 (0 / 0)
+  double max_abs;  // largest |d[k]| after the last NaN difference, see below
+};
+
+// d := y - f over L = y.size() values (f must hold at least L; values of f
+// beyond them are ignored). The squares are summed in increasing k from 0.0,
+// one addition each, and the running maximum A starts at 0.0 and takes |d[k]|
+// unless |d[k]| < A: so a NaN difference makes A a NaN, and the next
+// difference of any size replaces it. Not timed; prints nothing.
+DeviationStats compare_signals(const Signal& y, const Signal& f, Signal& d);

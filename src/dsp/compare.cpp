@@ -1,0 +1,22 @@
+#include <cassert>
+#include <cmath>
+
+#include "dsp/dsp.h"
+
+DeviationStats compare_signals(const Signal& y, const Signal& f, Signal& d) {
+  const std::size_t length = y.size();
+  assert(f.size() >= length);
+  d.assign(length, 0.0);
+  double sum_of_squares = 0.0;
+  double max_abs = 0.0;
+  // One pass in index order: the sum must not be reassociated, and the
+  // maximum's NaN behaviour depends on the order of comparisons.
+  for (std::size_t k = 0; k < length; ++k) {
+    const double e = y[k] - f[k];
+    d[k] = e;
+    sum_of_squares = sum_of_squares + e * e;
+    const double magnitude = std::fabs(e);
+    if (!(magnitude < max_abs)) max_abs = magnitude;
+  }
+  return DeviationStats{std::sqrt(sum_of_squares / static_cast<double>(length)), max_abs};
+}
