@@ -3,6 +3,7 @@
 #include <clocale>
 #include <cstdio>
 #include <memory>
+#include <new>
 #include <string>
 #include <string_view>
 
@@ -120,18 +121,65 @@ void report_deviations(Log& log, const DeviationStats& deviations) {
       deviations, [&](std::string_view text) { log_write(log, text); }, [&] { log_end_line(log); });
 }
 
+// The run's signals, and what it is allocating memory for at the moment, so
+// that running out of memory can be named.
+struct RunState {
+  Signal input;
+  Signal taps;
+  Signal direct;
+  Signal fft;
+  Signal difference;
+  std::string_view allocating = messages::no_memory;
+  std::string_view allocating_file;  // appended to `allocating` when set
+};
+
+void now_allocating(RunState& run, std::string_view message, std::string_view file = {}) {
+  run.allocating = message;
+  run.allocating_file = file;
+}
+
 // Everything after loading: the stages, the comparison and the result files.
 // Returns the exit code. A result file that cannot be written has printed
 // its own message; the others are still written.
-int filter_and_report(Log& log, const Signal& input, const Signal& taps, Signal& direct, Signal& fft,
-                      Signal& difference) {
-  if (!run_timed(log, messages::direct_stage, [&] { return convolve_direct(input, taps, direct); })) return 1;
-  if (!run_timed(log, messages::fft_stage, [&] { return convolve_overlap_add(input, taps, fft); })) return 1;
-  report_deviations(log, compare_signals(direct, fft, difference));
-  save_signal("output_linear.txt", direct);
-  save_signal("output_fft.txt", fft);
-  save_signal("output_diff.txt", difference);
+int filter_and_report(Log& log, RunState& run) {
+  now_allocating(run, messages::no_memory_direct);
+  if (!run_timed(log, messages::direct_stage, [&] { return convolve_direct(run.input, run.taps, run.direct); })) {
+    return 1;
+  }
+  now_allocating(run, messages::no_memory_fft);
+  if (!run_timed(log, messages::fft_stage, [&] { return convolve_overlap_add(run.input, run.taps, run.fft); })) {
+    return 1;
+  }
+  now_allocating(run, messages::no_memory_difference);
+  const DeviationStats deviations = compare_signals(run.direct, run.fft, run.difference);
+  now_allocating(run, messages::no_memory);
+  report_deviations(log, deviations);
+  save_signal("output_linear.txt", run.direct);
+  save_signal("output_fft.txt", run.fft);
+  save_signal("output_diff.txt", run.difference);
   return 0;
+}
+
+// Loads both files and filters. Returns the exit code.
+int load_and_filter(Log& log, RunState& run) {
+  now_allocating(run, messages::no_memory_loading, "input.txt");
+  if (!load_reported(log, messages::loading_data, "input.txt", run.input, messages::samples_suffix)) return 0;
+  now_allocating(run, messages::no_memory_loading, "fir.txt");
+  if (!load_reported(log, messages::loading_filter, "fir.txt", run.taps, messages::taps_suffix)) return 0;
+  console_end_line();
+  return filter_and_report(log, run);
+}
+
+// Out of memory: the signals are let go first, so that the message itself
+// has memory to be printed with, then the run says what it could not hold.
+// The log keeps the lines it had.
+int report_out_of_memory(RunState& run) {
+  for (Signal* signal : {&run.input, &run.taps, &run.direct, &run.fft, &run.difference}) Signal().swap(*signal);
+  console_end_line();
+  console_write(run.allocating);
+  console_write(run.allocating_file);
+  console_end_line();
+  return 1;
 }
 
 void wait_for_exit() {
@@ -147,17 +195,12 @@ int run_test_bench() {
   std::setlocale(LC_ALL, "Russian");  // as designed; numbers never go through it
   console_prepare();
   Log log = open_log();  // declared first, so it closes after the signals
-  Signal input;
-  Signal taps;
-  Signal direct;
-  Signal fft;
-  Signal difference;
-
+  RunState run;
   int exit_code = 0;
-  if (load_reported(log, messages::loading_data, "input.txt", input, messages::samples_suffix) &&
-      load_reported(log, messages::loading_filter, "fir.txt", taps, messages::taps_suffix)) {
-    console_end_line();
-    exit_code = filter_and_report(log, input, taps, direct, fft, difference);
+  try {
+    exit_code = load_and_filter(log, run);
+  } catch (const std::bad_alloc&) {
+    exit_code = report_out_of_memory(run);
   }
   wait_for_exit();
   return exit_code;

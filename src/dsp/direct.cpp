@@ -136,15 +136,22 @@ void accumulate_plain(const Signal& x, const Signal& h, Signal& y) {
 
 }  // namespace
 
+DspStatus direct_length(std::uint64_t n, std::uint64_t m, std::uint64_t& length) {
+  length = 0;
+  if (n > signal_max_length || m > signal_max_length || n + m > signal_max_length + 1) return DspStatus::too_long;
+  if (n + m != 0) length = n + m - 1;
+  return DspStatus::ok;
+}
+
 DspStatus convolve_direct(const Signal& x, const Signal& h, Signal& y) {
-  const std::uint64_t n = x.size();
-  const std::uint64_t m = h.size();
-  if (n + m > signal_max_length + 1) {
+  std::uint64_t full_length = 0;
+  if (direct_length(x.size(), h.size(), full_length) != DspStatus::ok) {
     y.clear();
     return DspStatus::too_long;
   }
-  const std::size_t length = n + m == 0 ? 0 : static_cast<std::size_t>(n + m - 1);
-  y.assign(length, 0.0);
+  y.assign(static_cast<std::size_t>(full_length), 0.0);
+  const std::size_t n = x.size();
+  const std::size_t m = h.size();
 
   const bool finite = std::all_of(x.begin(), x.end(), [](double v) { return std::isfinite(v); });
   const bool blocked = finite && n > 0 && m > 0;

@@ -26,6 +26,11 @@ enum class DspStatus {
 // timed. Returns too_long when N + M - 1 exceeds signal_max_length.
 DspStatus convolve_direct(const Signal& x, const Signal& h, Signal& y);
 
+// The direct result's length for N samples and M taps: N + M - 1, or 0 when
+// N = M = 0. Returns too_long, with `length` 0, when it exceeds
+// signal_max_length.
+DspStatus direct_length(std::uint64_t n, std::uint64_t m, std::uint64_t& length);
+
 // The vector instruction set the stages' own loops use, chosen at run time
 // as the best this processor has: "avx512", "avx2" or "baseline" (SSE2 on
 // x86-64, the compiler's generic vectors elsewhere).

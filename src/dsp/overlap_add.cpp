@@ -205,7 +205,12 @@ DspStatus convolve_overlap_add(const Signal& x, const Signal& h, Signal& y) {
   if (!h.empty()) std::memcpy(w.filter_time, h.data(), h.size() * sizeof(double));
   std::memset(w.filter_time + h.size(), 0, (2 * n - h.size()) * sizeof(double));
   fftw_execute(w.filter_forward_plan);
-  y.assign(static_cast<std::size_t>(layout.output_length), 0.0);
+  try {
+    y.assign(static_cast<std::size_t>(layout.output_length), 0.0);
+  } catch (...) {  // out of memory: FFTW's buffers and plans go back first
+    release(w);
+    throw;
+  }
 
   stopwatch_start();
   filter_blocks(w, x, n, y);

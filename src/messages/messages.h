@@ -73,6 +73,12 @@ inline constexpr auto warning_rest_skipped = to_cp1251(u8"\", остаток ф�
 inline constexpr auto too_long = to_cp1251(u8"ошибка: длина сигнала или преобразования слишком велика");
 inline constexpr auto fftw_out_of_memory = to_cp1251(u8"ошибка: недостаточно памяти для буферов FFTW");
 inline constexpr auto fftw_failed = to_cp1251(u8"ошибка: FFTW не смог построить план преобразования");
+inline constexpr auto too_many_values = to_cp1251(u8"ошибка: слишком много чисел в файле: ");
+inline constexpr auto no_memory = to_cp1251(u8"ошибка: недостаточно памяти");
+inline constexpr auto no_memory_loading = to_cp1251(u8"ошибка: недостаточно памяти при загрузке файла: ");
+inline constexpr auto no_memory_direct = to_cp1251(u8"ошибка: недостаточно памяти для результата линейной свёртки");
+inline constexpr auto no_memory_fft = to_cp1251(u8"ошибка: недостаточно памяти для результата свёртки через fft");
+inline constexpr auto no_memory_difference = to_cp1251(u8"ошибка: недостаточно памяти для сигнала разницы");
 }  // namespace detail
 
 // Progress of the run. A stage label ends with a tab: the count or time that
@@ -96,9 +102,18 @@ inline constexpr std::string_view too_long = detail::too_long.view();
 inline constexpr std::string_view fftw_out_of_memory = detail::fftw_out_of_memory.view();
 inline constexpr std::string_view fftw_failed = detail::fftw_failed.view();
 
+// The run ran out of memory for one of its signals; the run ends. The
+// loading message is followed by the file name.
+inline constexpr std::string_view no_memory = detail::no_memory.view();
+inline constexpr std::string_view no_memory_loading = detail::no_memory_loading.view();
+inline constexpr std::string_view no_memory_direct = detail::no_memory_direct.view();
+inline constexpr std::string_view no_memory_fft = detail::no_memory_fft.view();
+inline constexpr std::string_view no_memory_difference = detail::no_memory_difference.view();
+
 // Signal files. Each message is followed by the file name.
 inline constexpr std::string_view load_failed = detail::load_failed.view();
 inline constexpr std::string_view save_failed = detail::save_failed.view();
+inline constexpr std::string_view too_many_values = detail::too_many_values.view();
 
 // Reading stopped early: warning_file, name, warning_line, line number,
 // warning_not_number, the offending token, warning_rest_skipped.

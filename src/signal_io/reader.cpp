@@ -188,12 +188,8 @@ Parsed parse_in_buffer(const char* begin, const char* end, double& value) {
 
 // ---- Chunked input --------------------------------------------------------------
 
-struct FileCloser {
-  void operator()(std::FILE* file) const { std::fclose(file); }
-};
-
 struct Input {
-  std::unique_ptr<std::FILE, FileCloser> file;
+  std::FILE* file;
   std::vector<char> chunk = std::vector<char>(load_chunk_bytes);
   const char* pos = nullptr;
   const char* end = nullptr;
@@ -205,10 +201,10 @@ struct Input {
 // Replaces the chunk with the next one; false when no byte is left.
 bool refill(Input& in) {
   if (in.last_chunk) return false;
-  const std::size_t got = std::fread(in.chunk.data(), 1, in.chunk.size(), in.file.get());
+  const std::size_t got = std::fread(in.chunk.data(), 1, in.chunk.size(), in.file);
   if (got < in.chunk.size()) {
     in.last_chunk = true;
-    in.read_error = std::ferror(in.file.get()) != 0;
+    in.read_error = std::ferror(in.file) != 0;
   }
   in.pos = in.chunk.data();
   in.end = in.pos + got;
@@ -249,9 +245,9 @@ void complete_preview(Input& in, std::string& preview) {
   }
 }
 
-enum class Outcome { end_of_file, rejected_token, read_error };
+enum class Outcome { end_of_file, rejected_token, read_error, too_many_values };
 
-Outcome read_values(Input& in, Signal& signal, std::string& rejected) {
+Outcome read_values(Input& in, Signal& signal, std::size_t max_values, std::string& rejected) {
   if (!refill(in)) return in.read_error ? Outcome::read_error : Outcome::end_of_file;
   for (;;) {
     if (!skip_space(in)) return in.read_error ? Outcome::read_error : Outcome::end_of_file;
@@ -274,6 +270,7 @@ Outcome read_values(Input& in, Signal& signal, std::string& rejected) {
       complete_preview(in, rejected);
       return Outcome::rejected_token;
     }
+    if (signal.size() >= max_values) return Outcome::too_many_values;
     signal.push_back(value);
   }
 }
@@ -292,16 +289,11 @@ void print_rejected(const std::string& file_name, std::uint64_t line, const std:
 
 }  // namespace
 
-int load_signal(const std::string& file_name, Signal& signal) {
-  Input in;
-  in.file.reset(std::fopen(file_name.c_str(), "rb"));
-  if (!in.file) {
-    print_file_failure(messages::load_failed, file_name);
-    return -1;
-  }
+int load_signal_stream(std::FILE* file, const std::string& file_name, Signal& signal, std::size_t max_values) {
+  Input in{file};
   const std::size_t kept = signal.size();
   std::string rejected;
-  switch (read_values(in, signal, rejected)) {
+  switch (read_values(in, signal, max_values, rejected)) {
     case Outcome::end_of_file:
       break;
     case Outcome::rejected_token:
@@ -313,6 +305,29 @@ int load_signal(const std::string& file_name, Signal& signal) {
       signal.resize(kept);
       print_file_failure(messages::load_failed, file_name);
       return -1;
+    case Outcome::too_many_values:
+      // More values than a signal can count: none of them is usable, as
+      // any count printed or computed from them would wrap.
+      signal.resize(kept);
+      print_file_failure(messages::too_many_values, file_name);
+      return -1;
   }
   return 0;
+}
+
+namespace {
+
+struct FileCloser {
+  void operator()(std::FILE* file) const { std::fclose(file); }
+};
+
+}  // namespace
+
+int load_signal(const std::string& file_name, Signal& signal) {
+  const std::unique_ptr<std::FILE, FileCloser> file(std::fopen(file_name.c_str(), "rb"));
+  if (!file) {
+    print_file_failure(messages::load_failed, file_name);
+    return -1;
+  }
+  return load_signal_stream(file.get(), file_name, signal, signal_max_length);
 }

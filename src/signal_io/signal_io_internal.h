@@ -1,10 +1,13 @@
 // Shared by the reader and the writer of signal files.
 #pragma once
 
+#include <cstddef>
+#include <cstdio>
 #include <string>
 #include <string_view>
 
 #include "platform/platform.h"
+#include "signal/signal.h"
 
 // The signal files' failure line: a line end first (it completes whatever
 // the console line holds), the message, the file name, a line end.
@@ -14,3 +17,10 @@ inline void print_file_failure(std::string_view message, const std::string& file
   console_write(file_name);
   console_end_line();
 }
+
+// The reader on a stream that is already open (`file_name` only names it in
+// messages). A file holding more than `max_values` values, counting those
+// `signal` held before, returns -1 with `signal` unchanged; load_signal
+// passes signal_max_length. Exposed for tests and the fuzzer, which cannot
+// make files of four billion values.
+int load_signal_stream(std::FILE* file, const std::string& file_name, Signal& signal, std::size_t max_values);

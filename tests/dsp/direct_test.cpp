@@ -143,3 +143,30 @@ TEST(DirectStage, KernelIsReported) {
 }
 
 }  // namespace
+
+// The result length is N + M - 1 and must fit the 32-bit sample count;
+// checked on the arithmetic, as no machine here holds such signals.
+TEST(DirectLength, FitsTheSampleCountOrIsRefused) {
+  constexpr std::uint64_t max = std::numeric_limits<std::uint32_t>::max();
+  struct Case {
+    std::uint64_t n, m;
+    DspStatus status;
+    std::uint64_t length;
+  };
+  const Case cases[] = {
+      {0, 0, DspStatus::ok, 0},
+      {1, 0, DspStatus::ok, 0},
+      {0, 7, DspStatus::ok, 6},
+      {100000, 64, DspStatus::ok, 100063},
+      {max, 1, DspStatus::ok, max},
+      {max - 9, 10, DspStatus::ok, max},
+      {max, 2, DspStatus::too_long, 0},
+      {max / 2 + 1, max / 2 + 2, DspStatus::too_long, 0},
+      {std::numeric_limits<std::uint64_t>::max(), 2, DspStatus::too_long, 0},  // n + m would wrap
+  };
+  for (const Case& c : cases) {
+    std::uint64_t length = 12345;
+    EXPECT_EQ(direct_length(c.n, c.m, length), c.status) << c.n << " + " << c.m;
+    EXPECT_EQ(length, c.length) << c.n << " + " << c.m;
+  }
+}

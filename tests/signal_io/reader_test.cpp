@@ -3,11 +3,13 @@
 #include <bit>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <limits>
 #include <string>
 #include <vector>
 
 #include "signal_io/signal_io.h"
+#include "signal_io/signal_io_internal.h"
 #include "support/files.h"
 
 namespace {
@@ -166,6 +168,36 @@ TEST(ReaderFiles, DirectoryFailsLikeMissingFile) {
   EXPECT_EQ(result, -1);
   EXPECT_EQ(console, "\nошибка при загрузке файла: " + dir.path().string() + "\n");
   EXPECT_TRUE(same_values({4.0}, signal));
+}
+
+// A file with more values than a signal can count is refused whole; the
+// limit is lowered here, as no test can write four billion values.
+TEST(ReaderFiles, MoreValuesThanTheCountHoldsFails) {
+  TempDir dir;
+  write_file(dir.file("in.txt"), "1 2 3 4 5");
+  struct Case {
+    std::size_t limit;
+    int result;
+    Signal values;
+    std::string console;
+  };
+  const Case cases[] = {
+      {7, 0, {9, 9, 1, 2, 3, 4, 5}, ""},
+      {6, -1, {9, 9}, "\nошибка: слишком много чисел в файле: in.txt\n"},
+      {2, -1, {9, 9}, "\nошибка: слишком много чисел в файле: in.txt\n"},
+  };
+  for (const Case& c : cases) {
+    Signal signal{9, 9};
+    std::FILE* file = std::fopen(dir.file("in.txt").c_str(), "rb");
+    ASSERT_NE(file, nullptr);
+    testing::internal::CaptureStdout();
+    const int result = load_signal_stream(file, "in.txt", signal, c.limit);
+    const std::string console = testing::internal::GetCapturedStdout();
+    std::fclose(file);
+    EXPECT_EQ(result, c.result) << "limit " << c.limit;
+    EXPECT_TRUE(same_values(c.values, signal)) << "limit " << c.limit;
+    EXPECT_EQ(console, c.console);
+  }
 }
 
 TEST(ReaderFiles, AppendsAfterExistingValues) {

@@ -2,6 +2,7 @@
 // given bytes on standard input, capturing standard output and the exit code.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 #include <string>
 
@@ -10,6 +11,7 @@
 #if defined(_WIN32)
 #include <cstdlib>
 #else
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <fcntl.h>
 #include <unistd.h>
@@ -22,8 +24,10 @@ struct ProcessResult {
   std::string console;  // everything written to standard output
 };
 
+// `address_space_limit`, when not 0, caps the child's virtual memory in
+// bytes (ignored on Windows), so that allocations fail as on a full machine.
 inline ProcessResult run_program(const std::string& program, const std::string& directory,
-                                 const std::string& stdin_bytes = "") {
+                                 const std::string& stdin_bytes = "", std::uint64_t address_space_limit = 0) {
   const std::string in_path = directory + "/.stdin";
   const std::string out_path = directory + "/.stdout";
   write_file(in_path, stdin_bytes);
@@ -31,11 +35,16 @@ inline ProcessResult run_program(const std::string& program, const std::string& 
 #if defined(_WIN32)
   const std::string command =
       "cd /d \"" + directory + "\" && \"" + program + "\" < .stdin > .stdout";
+  (void)address_space_limit;
   result.exit_code = std::system(command.c_str());
 #else
   const pid_t child = fork();
   if (child == 0) {
     if (chdir(directory.c_str()) != 0) _exit(126);
+    if (address_space_limit != 0) {
+      const rlimit limit{address_space_limit, address_space_limit};
+      if (setrlimit(RLIMIT_AS, &limit) != 0) _exit(126);
+    }
     const int in = open(in_path.c_str(), O_RDONLY);
     const int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (in < 0 || out < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0) _exit(126);

@@ -1,0 +1,223 @@
+// Hostile inputs, unusable result files and exhaustion, end to end: the
+// program never crashes, never hangs and never reports a failure as success.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <random>
+#include <string>
+
+#include "app/run_expect.h"
+
+namespace {
+
+using namespace test_support;
+
+const std::string unreadable_input = "загрузка данных...\t\nошибка при загрузке файла: input.txt\n" + closing;
+
+std::string warning(int line, const std::string& token) {
+  return "\nпредупреждение: файл input.txt, строка " + std::to_string(line) + ": не число \"" + token +
+         "\", остаток файла пропущен\n";
+}
+
+bool starts_with(const std::string& text, const std::string& prefix) { return text.rfind(prefix, 0) == 0; }
+
+// ---- Files that are not what they should be ---------------------------------------
+
+TEST(HostileInput, RandomBytesStopAtTheFirstNonNumber) {
+  TempDir dir;
+  std::mt19937_64 generator(77);
+  std::string bytes(200000, '\0');
+  for (char& c : bytes) c = static_cast<char>(generator());
+  bytes[0] = '\x01';  // not a blank: the first token is the rejected one
+  write_file(dir.file("input.txt"), bytes);
+  write_file(dir.file("fir.txt"), "1");
+  const auto run = run_program(FIR_BENCH_EXE, dir.path().string());
+  EXPECT_EQ(run.exit_code, 0);
+  EXPECT_TRUE(starts_with(run.console, "загрузка данных...\t\nпредупреждение: файл input.txt, строка 1: не число \"?"))
+      << run.console;
+  EXPECT_NE(run.console.find("\n0 samples\nзагрузка FIR фильтра...\t1 taps\n"), std::string::npos) << run.console;
+  EXPECT_EQ(read_file(dir.file("output_linear.txt")), "");
+  EXPECT_EQ(line_count(dir.file("output_fft.txt")), 2u);  // blocks of 1, none to run
+}
+
+// A number ends where its characters end, as with stream extraction: the
+// NUL after "3" ends it, and the NUL then starts the rejected token.
+TEST(HostileInput, NulByteStopsReadingAfterTheNumberBeforeIt) {
+  TempDir dir;
+  write_file(dir.file("input.txt"), std::string("1\n2\n3\0""4\n5\n", 10));
+  write_file(dir.file("fir.txt"), "1");
+  const auto run = run_program(FIR_BENCH_EXE, dir.path().string());
+  EXPECT_EQ(run.exit_code, 0);
+  EXPECT_TRUE(starts_with(run.console, "загрузка данных...\t" + warning(3, "?4") + "3 samples\n")) << run.console;
+  EXPECT_EQ(read_file(dir.file("output_linear.txt")), "1\r\n2\r\n3\r\n");
+}
+
+TEST(HostileInput, DirectoryOrLinkLoopIsUnreadable) {
+  for (const char* kind : {"directory", "link loop"}) {
+    TempDir dir;
+    if (std::string(kind) == "directory") {
+      std::filesystem::create_directory(dir.file("input.txt"));
+    } else {
+      std::filesystem::create_symlink("loop_b", dir.file("input.txt"));
+      std::filesystem::create_symlink("input.txt", dir.file("loop_b"));
+    }
+    write_file(dir.file("fir.txt"), "1");
+    const auto run = run_program(FIR_BENCH_EXE, dir.path().string());
+    EXPECT_EQ(run.exit_code, 0) << kind;
+    EXPECT_EQ(run.console, unreadable_input) << kind;
+    EXPECT_FALSE(std::filesystem::exists(dir.file("output_linear.txt"))) << kind;
+  }
+}
+
+// 50 MB in one token: held in constant memory, rounded exactly when it is a
+// fraction, refused as out of range when it is an integer.
+TEST(HostileInput, FiftyMegabyteTokens) {
+  const std::string digits(50'000'000, '1');
+  {
+    TempDir dir;
+    write_file(dir.file("input.txt"), digits);
+    const auto run = run_program(FIR_BENCH_EXE, dir.path().string());
+    EXPECT_EQ(run.exit_code, 0);
+    EXPECT_TRUE(starts_with(run.console, "загрузка данных...\t" + warning(1, std::string(32, '1')) + "0 samples\n"))
+        << run.console.substr(0, 300);
+  }
+  {
+    TempDir dir;
+    write_file(dir.file("input.txt"), "0." + digits);
+    write_file(dir.file("fir.txt"), "1");
+    run_complete(dir, 1, 1);
+    EXPECT_EQ(read_file(dir.file("output_linear.txt")), "0.111111\r\n");
+  }
+}
+
+// Ten million values load (the missing filter then ends the run before any
+// stage, so the test stays quick).
+TEST(HostileInput, TenMillionValuesLoad) {
+  TempDir dir;
+  std::string text;
+  text.reserve(20'000'000);
+  for (int k = 0; k < 10'000'000; ++k) text += k % 2 ? "1\n" : "2\n";
+  write_file(dir.file("input.txt"), text);
+  const auto run = run_program(FIR_BENCH_EXE, dir.path().string());
+  EXPECT_EQ(run.exit_code, 0);
+  EXPECT_EQ(run.console, "загрузка данных...\t10000000 samples\nзагрузка FIR фильтра...\t\n"
+                         "ошибка при загрузке файла: fir.txt\n" + closing);
+}
+
+// The edges of the double range: the largest finite values pass, subnormals
+// round correctly (one just above half the smallest subnormal rounds up, one
+// just below it to zero), 1e-400 underflows to zero, 1.8e308 stops reading.
+// The FFT of such values overflows, so the deviations are NaN.
+TEST(HostileInput, NumbersAtAndBeyondTheDoubleRange) {
+  TempDir dir;
+  write_file(dir.file("input.txt"),
+             "1.7976931348623157e308 -1.7976931348623157e308 4.9e-324 2.4703282292062328e-324\n"
+             "2.4703282292062327e-324 1e-400 -1e-400 1.8e308 5");
+  write_file(dir.file("fir.txt"), "1");
+  const auto run = run_program(FIR_BENCH_EXE, dir.path().string());
+  EXPECT_EQ(run.exit_code, 0);
+  EXPECT_TRUE(starts_with(run.console, "загрузка данных...\t" + warning(2, "1.8e308") + "7 samples\n")) << run.console;
+  EXPECT_NE(run.console.find("   среднеквадратическое отклонение = nan\nмаксимальное абсолютное отклонение = nan\n"),
+            std::string::npos)
+      << run.console;
+  EXPECT_EQ(read_file(dir.file("output_linear.txt")),
+            "1.79769e+308\r\n-1.79769e+308\r\n4.94066e-324\r\n4.94066e-324\r\n0\r\n0\r\n0\r\n");
+}
+
+// ---- Result files that cannot be written ----------------------------------------------
+
+TEST(HostileResults, AllResultFilesDirectories) {
+  TempDir dir;
+  write_samples(dir.file("input.txt"), 10, 1.0);
+  write_file(dir.file("fir.txt"), "1");
+  for (const char* name : {"output_linear.txt", "output_fft.txt", "output_diff.txt"}) {
+    std::filesystem::create_directory(dir.file(name));
+  }
+  run_complete(dir, 10, 1,
+               "\nошибка при записи файла: output_linear.txt\n\nошибка при записи файла: output_fft.txt\n"
+               "\nошибка при записи файла: output_diff.txt\n");
+}
+
+// A full disk: writing to /dev/full fails at the first line.
+TEST(HostileResults, FullDiskForOneFileOthersWritten) {
+  if (!std::filesystem::exists("/dev/full")) GTEST_SKIP() << "no /dev/full here";
+  TempDir dir;
+  write_samples(dir.file("input.txt"), 10, 1.0);
+  write_file(dir.file("fir.txt"), "1");
+  std::filesystem::create_symlink("/dev/full", dir.file("output_linear.txt"));
+  run_complete(dir, 10, 1, "\nошибка при записи файла: output_linear.txt\n");
+  EXPECT_EQ(line_count(dir.file("output_fft.txt")), 48u);
+  EXPECT_EQ(line_count(dir.file("output_diff.txt")), 10u);
+}
+
+// ---- Exhaustion -------------------------------------------------------------------
+
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool address_space_can_be_limited = false;  // the sanitizer reserves terabytes
+#else
+constexpr bool address_space_can_be_limited = true;
+#endif
+
+// Raising the child's address-space limit step by step moves the point where
+// memory runs out through every signal of the run, in the order the run
+// allocates them. Each such run ends with exit code 1 and a message naming
+// what it could not hold, never an abort; the log keeps its lines.
+TEST(Exhaustion, EverySignalThatCannotBeAllocatedIsNamed) {
+  if (!address_space_can_be_limited) GTEST_SKIP() << "address-space limits do not work under AddressSanitizer";
+  TempDir dir;
+  std::string text;
+  for (int k = 0; k < 1'000'000; ++k) text += "1\n";
+  write_file(dir.file("input.txt"), text);
+  write_file(dir.file("fir.txt"), "0.5 0.5");
+  const std::string named[] = {
+      "ошибка: недостаточно памяти при загрузке файла: input.txt",
+      "ошибка: недостаточно памяти для результата линейной свёртки",
+      "ошибка: недостаточно памяти для результата свёртки через fft",
+      "ошибка: недостаточно памяти для сигнала разницы",
+  };
+  std::size_t reached = 0;  // index into `named` of the latest message seen
+  bool seen[4] = {};
+  for (std::uint64_t megabytes = 8; megabytes <= 512 && reached < 3; ++megabytes) {
+    const auto run = run_program(FIR_BENCH_EXE, dir.path().string(), "", megabytes << 20);
+    if (run.exit_code == 0) break;  // everything fitted
+    if (run.exit_code == 127 || run.exit_code == 126) continue;  // too little even to start the program
+    ASSERT_EQ(run.exit_code, 1) << megabytes << " MB:\n" << run.console;
+    std::size_t found = 0;
+    while (found < 4 && run.console.find("\n" + named[found] + "\n" + closing) == std::string::npos) ++found;
+    ASSERT_LT(found, 4u) << megabytes << " MB:\n" << run.console;
+    ASSERT_GE(found, reached) << megabytes << " MB: earlier step failed with more memory";
+    reached = found;
+    seen[found] = true;
+    const std::string log = read_file(dir.file("log.txt"));
+    if (found > 0) {
+      EXPECT_TRUE(starts_with(log, CP1251(u8"загрузка данных...\t1000000 samples\r\nзагрузка FIR фильтра...\t2 taps\r\n")))
+          << log;
+    }
+  }
+  for (int step = 0; step < 4; ++step) EXPECT_TRUE(seen[step]) << named[step];
+}
+
+// ---- Repetition -----------------------------------------------------------------
+
+TEST(Repetition, TwentyRunsOnTheExamplesWriteIdenticalFiles) {
+  TempDir dir;
+  for (const char* name : {"input.txt", "fir.txt"}) {
+    std::filesystem::copy_file(std::filesystem::path(FIR_EXAMPLES_DIR) / name, dir.file(name));
+  }
+  std::string first[3];
+  const char* results[] = {"output_linear.txt", "output_fft.txt", "output_diff.txt"};
+  for (int round = 0; round < 20; ++round) {
+    ASSERT_EQ(run_program(FIR_BENCH_EXE, dir.path().string()).exit_code, 0) << "round " << round;
+    for (int f = 0; f < 3; ++f) {
+      const std::string bytes = read_file(dir.file(results[f]));
+      if (round == 0) {
+        first[f] = bytes;
+        ASSERT_FALSE(bytes.empty());
+      } else {
+        ASSERT_EQ(bytes, first[f]) << results[f] << " differs in round " << round;
+      }
+    }
+  }
+}
+
+}  // namespace

@@ -1,0 +1,104 @@
+// What a run of the program shows: the console and log layout of a complete
+// run, and helpers to set up its files. Shared by the end-to-end suites.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <regex>
+#include <string>
+#include <string_view>
+
+#include "messages/messages.h"
+#include "signal/signal.h"
+#include "signal_io/signal_io.h"
+#include "support/files.h"
+#include "support/process.h"
+
+namespace test_support {
+
+inline const std::string closing = "\nнажмите любую клавишу для выхода...\n";
+
+// The Windows-1251 bytes of a UTF-8 literal, as "log.txt" holds them.
+#define CP1251(utf8_literal) std::string(messages::to_cp1251(utf8_literal).view())
+
+// `text` as a regular expression that matches exactly it.
+inline std::string literal(const std::string& text) {
+  std::string out;
+  for (const char c : text) {
+    if (std::string_view(".^$|()[]{}*+?\\").find(c) != std::string_view::npos) out += '\\';
+    out += c;
+  }
+  return out;
+}
+
+// A stage time as the writer formats numbers: six significant digits, a
+// three-digit exponent when there is one.
+inline const std::string time_pattern = R"(\d+(?:\.\d+)?(?:e[+-]\d{3})?)";
+// A deviation, captured: the same format, or nan / inf.
+inline const std::string deviation_pattern = R"((nan|inf|\d+(?:\.\d+)?(?:e[+-]\d{3})?))";
+
+// The console of a complete run with N samples and M taps, line by line;
+// `after_deviations` is what the result files print (nothing when all are
+// written). Captures the two deviations.
+inline std::regex complete_console(std::size_t n, std::size_t m, const std::string& after_deviations = "") {
+  return std::regex(literal("загрузка данных...\t" + std::to_string(n) + " samples\n") +
+                    literal("загрузка FIR фильтра...\t" + std::to_string(m) + " taps\n") + "\n" +
+                    literal("линейная свёртка...\t") + time_pattern + " мс\n" +
+                    literal("свёртка через fft...\t") + time_pattern + " мс\n" + "\n" +
+                    literal("разница между линейной свёрткой и fft:\n") +
+                    literal("   среднеквадратическое отклонение = ") + deviation_pattern + "\n" +
+                    literal("максимальное абсолютное отклонение = ") + deviation_pattern + "\n" +
+                    literal(after_deviations) + literal(closing));
+}
+
+// "log.txt" of a complete run: eight lines, Windows-1251, CR LF.
+inline std::regex complete_log(std::size_t n, std::size_t m) {
+  return std::regex(literal(CP1251(u8"загрузка данных...\t") + std::to_string(n) + " samples\r\n") +
+                    literal(CP1251(u8"загрузка FIR фильтра...\t") + std::to_string(m) + " taps\r\n") +
+                    literal(CP1251(u8"линейная свёртка...\t")) + time_pattern + literal(CP1251(u8" мс\r\n")) +
+                    literal(CP1251(u8"свёртка через fft...\t")) + time_pattern + literal(CP1251(u8" мс\r\n")) +
+                    "\r\n" + literal(CP1251(u8"разница между линейной свёрткой и fft:\r\n")) +
+                    literal(CP1251(u8"   среднеквадратическое отклонение = ")) + deviation_pattern + "\r\n" +
+                    literal(CP1251(u8"максимальное абсолютное отклонение = ")) + deviation_pattern + "\r\n");
+}
+
+struct Deviations {
+  std::string rms, max_abs;  // as printed
+};
+
+// Runs the program in `dir`, checks the console and the log against the
+// complete-run layout for N and M, and returns the deviations they show
+// (the same in both).
+inline Deviations run_complete(const TempDir& dir, std::size_t n, std::size_t m, const std::string& after_deviations = "") {
+  const auto run = run_program(FIR_BENCH_EXE, dir.path().string());
+  EXPECT_EQ(run.exit_code, 0);
+  std::smatch console;
+  if (!std::regex_match(run.console, console, complete_console(n, m, after_deviations))) {
+    ADD_FAILURE() << "console:\n" << run.console;
+    return {};
+  }
+  const std::string log_text = read_file(dir.file("log.txt"));
+  std::smatch log;
+  EXPECT_TRUE(std::regex_match(log_text, log, complete_log(n, m))) << "log:\n" << log_text;
+  if (log.size() == 3) {
+    EXPECT_EQ(log[1], console[1]);
+    EXPECT_EQ(log[2], console[2]);
+  }
+  return {console[1], console[2]};
+}
+
+inline std::size_t line_count(const std::filesystem::path& file) {
+  const std::string text = read_file(file);
+  return static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
+}
+
+// A signal file with `count` values in the writer's format.
+inline void write_samples(const std::filesystem::path& file, std::size_t count, double scale) {
+  Signal values(count);
+  for (std::size_t k = 0; k < count; ++k) values[k] = scale * static_cast<double>(k % 7) - 2.5;
+  ASSERT_EQ(save_signal(file.string(), values), 0);
+}
+
+}  // namespace test_support
