@@ -4,10 +4,12 @@
 #   make run    build the program (Release) and run it on examples/
 #   make test   build everything and run the whole test suite
 #   make bench  build and run the benchmarks (Release)
+#   make sanitize  the whole test suite under AddressSanitizer + UBSan
+#   make fuzz      fuzz the reader with libFuzzer (FUZZ_SECONDS, default 60)
 
 RUN_DIR := build/release/run
 
-.PHONY: deps run test bench clean
+.PHONY: deps fuzz-deps run test bench sanitize fuzz fuzz-smoke clean
 
 deps:
 	@tools/install_deps.sh
@@ -34,6 +36,37 @@ bench: deps build/release/CMakeCache.txt
 	cmake --build --preset release
 	build/release/bench/signal_io_bench
 	build/release/bench/dsp_bench
+
+build/sanitize/CMakeCache.txt: | deps
+	cmake --preset sanitize
+
+sanitize: deps build/sanitize/CMakeCache.txt
+	cmake --build --preset sanitize
+	ctest --preset sanitize
+
+# The fuzzer adds the inputs it finds to build/fuzz/corpus; the seeds under
+# tests/ stay as committed. FUZZ_SECONDS bounds `make fuzz`; `fuzz-smoke`
+# runs a fixed number of inputs, as CI does.
+FUZZ_SECONDS ?= 60
+FUZZ_RUNS ?= 300000
+FUZZER := build/fuzz/tests/signal_io/fuzz/reader_fuzz
+FUZZ_CORPUS := build/fuzz/corpus tests/signal_io/fuzz/corpus
+
+fuzz-deps:
+	@tools/install_deps.sh clang libclang-rt-14-dev
+
+build/fuzz/CMakeCache.txt: | fuzz-deps
+	cmake --preset fuzz
+
+fuzz: fuzz-deps build/fuzz/CMakeCache.txt
+	cmake --build --preset fuzz
+	@mkdir -p build/fuzz/corpus
+	$(FUZZER) -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 $(FUZZ_CORPUS)
+
+fuzz-smoke: fuzz-deps build/fuzz/CMakeCache.txt
+	cmake --build --preset fuzz
+	@mkdir -p build/fuzz/corpus
+	$(FUZZER) -runs=$(FUZZ_RUNS) -print_final_stats=1 $(FUZZ_CORPUS)
 
 clean:
 	rm -rf build

@@ -190,7 +190,7 @@ Parsed parse_in_buffer(const char* begin, const char* end, double& value) {
 
 struct Input {
   std::FILE* file;
-  std::vector<char> chunk = std::vector<char>(load_chunk_bytes);
+  std::vector<char> chunk;
   const char* pos = nullptr;
   const char* end = nullptr;
   bool last_chunk = false;  // nothing follows the current chunk
@@ -289,8 +289,9 @@ void print_rejected(const std::string& file_name, std::uint64_t line, const std:
 
 }  // namespace
 
-int load_signal_stream(std::FILE* file, const std::string& file_name, Signal& signal, std::size_t max_values) {
-  Input in{file};
+int load_signal_stream(std::FILE* file, const std::string& file_name, Signal& signal, std::size_t max_values,
+                       std::size_t chunk_bytes) {
+  Input in{file, std::vector<char>(std::max<std::size_t>(chunk_bytes, 1))};
   const std::size_t kept = signal.size();
   std::string rejected;
   switch (read_values(in, signal, max_values, rejected)) {

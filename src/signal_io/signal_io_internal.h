@@ -8,6 +8,7 @@
 
 #include "platform/platform.h"
 #include "signal/signal.h"
+#include "signal_io/signal_io.h"
 
 // The signal files' failure line: a line end first (it completes whatever
 // the console line holds), the message, the file name, a line end.
@@ -21,6 +22,8 @@ inline void print_file_failure(std::string_view message, const std::string& file
 // The reader on a stream that is already open (`file_name` only names it in
 // messages). A file holding more than `max_values` values, counting those
 // `signal` held before, returns -1 with `signal` unchanged; load_signal
-// passes signal_max_length. Exposed for tests and the fuzzer, which cannot
-// make files of four billion values.
-int load_signal_stream(std::FILE* file, const std::string& file_name, Signal& signal, std::size_t max_values);
+// passes signal_max_length. The file is read in chunks of `chunk_bytes`.
+// Exposed for tests and the fuzzer, which cannot make files of four billion
+// values and reach the chunk-crossing path far more often with tiny chunks.
+int load_signal_stream(std::FILE* file, const std::string& file_name, Signal& signal, std::size_t max_values,
+                       std::size_t chunk_bytes = load_chunk_bytes);
