@@ -6,8 +6,14 @@
 #define WIN32_LEAN_AND_MEAN
 #define NOMINMAX
 #include <windows.h>
+#include <fcntl.h>
+#include <io.h>
+#include <sys/stat.h>
 #elif defined(__unix__) || defined(__APPLE__)
+#include <cerrno>
+#include <fcntl.h>
 #include <time.h>
+#include <unistd.h>
 #else
 #error "platform.cpp: no console and counter implementation for this system"
 #endif
@@ -68,6 +74,21 @@ void console_wait_for_char() { static_cast<void>(std::getchar()); }
 
 void console_prepare() { SetConsoleOutputCP(1251); }
 
+int output_file_open(const std::string& name) {
+  return _open(name.c_str(), _O_WRONLY | _O_CREAT | _O_TRUNC | _O_BINARY, _S_IREAD | _S_IWRITE);
+}
+
+bool output_file_write(int handle, std::string_view bytes) {
+  while (!bytes.empty()) {
+    const int written = _write(handle, bytes.data(), static_cast<unsigned>(bytes.size()));
+    if (written <= 0) return false;
+    bytes.remove_prefix(static_cast<std::size_t>(written));
+  }
+  return true;
+}
+
+bool output_file_close(int handle) { return _close(handle) == 0; }
+
 void console_write(std::string_view cp1251_text) {
   std::fwrite(cp1251_text.data(), 1, cp1251_text.size(), stdout);
 }
@@ -87,6 +108,22 @@ std::int64_t counter_frequency() {
 #else
 
 void console_prepare() {}
+
+int output_file_open(const std::string& name) {
+  return ::open(name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+}
+
+bool output_file_write(int handle, std::string_view bytes) {
+  while (!bytes.empty()) {
+    const ssize_t written = ::write(handle, bytes.data(), bytes.size());
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) return false;
+    bytes.remove_prefix(static_cast<std::size_t>(written));
+  }
+  return true;
+}
+
+bool output_file_close(int handle) { return ::close(handle) == 0; }
 
 void console_write(std::string_view cp1251_text) {
   const std::string utf8 = cp1251_to_utf8(cp1251_text);

@@ -1,5 +1,5 @@
-// The few things that differ between Windows and other systems: the console
-// and the high-resolution tick counter. Everything here is plain C++; the
+// The few things that differ between Windows and other systems: the console,
+// unbuffered output files and the high-resolution tick counter. Everything here is plain C++; the
 // system headers stay inside platform.cpp.
 #pragma once
 
@@ -27,6 +27,20 @@ void console_wait_for_char();
 // Windows-1251 to UTF-8. The one byte without a character (0x98) becomes
 // U+FFFD. Pure; used by console_write outside Windows.
 std::string cp1251_to_utf8(std::string_view cp1251_text);
+
+// ---- Output files -------------------------------------------------------------
+
+// Opens `name` for writing bytes unchanged (no newline translation), created
+// or truncated. Returns a handle, or -1 when the file cannot be opened.
+int output_file_open(const std::string& name);
+
+// Hands `bytes` to the operating system: one system call, more only when the
+// system takes part of them. Nothing is buffered in the process. False when
+// a call fails (a full disk, an I/O error).
+bool output_file_write(int handle, std::string_view bytes);
+
+// Closes the handle; false when closing reports an error.
+bool output_file_close(int handle);
 
 // ---- Tick counter -----------------------------------------------------------
 

@@ -2,8 +2,11 @@
 
 #include <bit>
 #include <charconv>
+#include <cmath>
+#include <cstdio>
 #include <cstdint>
 #include <filesystem>
+#include <ios>
 #include <limits>
 #include <random>
 #include <string>
@@ -50,6 +53,59 @@ INSTANTIATE_TEST_SUITE_P(
                     TextCase{-std::numeric_limits<double>::infinity(), "-inf"},
                     TextCase{std::numeric_limits<double>::quiet_NaN(), "nan"},
                     TextCase{-std::numeric_limits<double>::quiet_NaN(), "nan"}));
+
+// The C library's "%.6g" with its exponent widened to three digits: an
+// independent reference for every finite non-zero value.
+std::string reference_text(double value) {
+  char buffer[32];
+  std::snprintf(buffer, sizeof buffer, "%.6g", value);
+  std::string text = buffer;
+  const std::size_t mark = text.find('e');
+  if (mark != std::string::npos && text.size() - (mark + 2) == 2) text.insert(mark + 2, "0");
+  return text;
+}
+
+void expect_reference(double value) {
+  ASSERT_EQ(format_value(value).view(), reference_text(value)) << std::hexfloat << value;
+}
+
+TEST(ValueTextAgainstPrintf, RandomMagnitudesAcrossTheRange) {
+  std::mt19937_64 generator(11);
+  for (int k = 0; k < 400'000; ++k) {
+    const double unit = static_cast<double>(generator() >> 11) * 0x1p-53;
+    const double magnitude = std::pow(10.0, 30.0 * unit - 12.0);  // 1e-12 .. 1e18
+    expect_reference((generator() & 1) != 0 ? magnitude : -magnitude);
+  }
+}
+
+TEST(ValueTextAgainstPrintf, RandomBitPatterns) {
+  std::mt19937_64 generator(12);
+  for (int k = 0; k < 200'000; ++k) {
+    const double value = std::bit_cast<double>(generator());
+    if (std::isfinite(value) && value != 0.0) expect_reference(value);
+  }
+}
+
+// Decimal halves at the seventh digit and their neighbours, where a scaled
+// value lands next to .5 and the rounding direction depends on the last
+// bits; and values next to every power of ten, where the digit count flips.
+TEST(ValueTextAgainstPrintf, HalvesAndPowersOfTen) {
+  std::mt19937_64 generator(13);
+  for (int e10 = -9; e10 <= 16; ++e10) {
+    for (int k = 0; k < 2000; ++k) {
+      const auto digits = 1'000'000 + generator() % 9'000'000;
+      const std::string text = std::to_string(digits / 10) + "5e" + std::to_string(e10 - 6);
+      double value = 0.0;
+      std::from_chars(text.data(), text.data() + text.size(), value);
+      for (double v : {value, std::nextafter(value, 0.0), std::nextafter(value, 1e300)}) expect_reference(v);
+    }
+    const double power = std::pow(10.0, e10);
+    for (double v = power, step = 0; step < 4; ++step, v = std::nextafter(v, 0.0)) expect_reference(v);
+    for (double v = power, step = 0; step < 4; ++step, v = std::nextafter(v, 1e300)) expect_reference(v);
+    expect_reference(power * 0.9999995);
+    expect_reference(power * 9.999995);
+  }
+}
 
 // ---- Whole files ------------------------------------------------------------------
 

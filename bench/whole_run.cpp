@@ -1,0 +1,42 @@
+#include "whole_run.h"
+
+#include <algorithm>
+#include <chrono>
+#include <string>
+
+#include "dsp/dsp.h"
+#include "signal/signal.h"
+#include "signal_io/signal_io.h"
+
+namespace {
+
+template <typename Step>
+double seconds(Step step) {
+  const auto start = std::chrono::steady_clock::now();
+  step();
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+}  // namespace
+
+RunTimes time_whole_run(const std::filesystem::path& dir) {
+  const auto file = [&](const char* name) { return (dir / name).string(); };
+  Signal input, taps, direct, fft, difference;
+  RunTimes t{};
+  t.read_input = seconds([&] { load_signal(file("input.txt"), input); });
+  t.read_fir = seconds([&] { load_signal(file("fir.txt"), taps); });
+  t.direct = seconds([&] { convolve_direct(input, taps, direct); });
+  t.overlap_add = seconds([&] { convolve_overlap_add(input, taps, fft); });
+  t.compare = seconds([&] { compare_signals(direct, fft, difference); });
+  t.write_linear = seconds([&] { save_signal(file("output_linear.txt"), direct); });
+  t.write_fft = seconds([&] { save_signal(file("output_fft.txt"), fft); });
+  t.write_diff = seconds([&] { save_signal(file("output_diff.txt"), difference); });
+  return t;
+}
+
+RunTimes fastest(const RunTimes& a, const RunTimes& b) {
+  return {std::min(a.read_input, b.read_input),     std::min(a.read_fir, b.read_fir),
+          std::min(a.direct, b.direct),             std::min(a.overlap_add, b.overlap_add),
+          std::min(a.compare, b.compare),           std::min(a.write_linear, b.write_linear),
+          std::min(a.write_fft, b.write_fft),       std::min(a.write_diff, b.write_diff)};
+}
