@@ -6,10 +6,11 @@
 #   make bench  build and run the benchmarks (Release)
 #   make sanitize  the whole test suite under AddressSanitizer + UBSan
 #   make fuzz      fuzz the reader with libFuzzer (FUZZ_SECONDS, default 60)
+#   make windows   cross-build fir_bench.exe with mingw-w64, test it under Wine
 
 RUN_DIR := build/release/run
 
-.PHONY: deps fuzz-deps run test bench sanitize fuzz fuzz-smoke clean
+.PHONY: deps fuzz-deps windows-deps windows run test bench sanitize fuzz fuzz-smoke clean
 
 deps:
 	@tools/install_deps.sh
@@ -36,6 +37,8 @@ bench: deps build/release/CMakeCache.txt
 	cmake --build --preset release
 	build/release/bench/signal_io_bench
 	build/release/bench/dsp_bench
+	build/release/bench/run_bench
+	bench/compare_numpy.py build/release/bench/stage_times
 
 build/sanitize/CMakeCache.txt: | deps
 	cmake --preset sanitize
@@ -67,6 +70,19 @@ fuzz-smoke: fuzz-deps build/fuzz/CMakeCache.txt
 	cmake --build --preset fuzz
 	@mkdir -p build/fuzz/corpus
 	$(FUZZER) -runs=$(FUZZ_RUNS) -print_final_stats=1 $(FUZZ_CORPUS)
+
+windows-deps:
+	@tools/install_deps.sh g++-mingw-w64-x86-64-posix wine wine64 xz-utils
+
+# FFTW for the target is built once into a cache outside the clone. The
+# Linux test build comes first: its suite compares the two programs' runs.
+windows: windows-deps build/test/CMakeCache.txt
+	@prefix=$$(tools/build_fftw_mingw.sh | tail -n 1) && \
+	  FIR_BENCH_FFTW_MINGW_PREFIX=$$prefix cmake --preset windows >/dev/null
+	cmake --build --preset windows
+	ctest --preset windows
+	cmake --build --preset test --target app_test
+	ctest --preset test -R WindowsBuild
 
 clean:
 	rm -rf build

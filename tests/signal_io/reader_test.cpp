@@ -10,6 +10,7 @@
 
 #include "signal_io/signal_io.h"
 #include "signal_io/signal_io_internal.h"
+#include "support/console.h"
 #include "support/files.h"
 
 namespace {
@@ -30,7 +31,7 @@ Loaded load_bytes(const std::string& bytes, Signal initial = {}) {
   Loaded out{0, std::move(initial), {}};
   testing::internal::CaptureStdout();
   out.result = load_signal(path, out.values);
-  out.console = testing::internal::GetCapturedStdout();
+  out.console = test_support::captured_console();
   // Tests compare the message with the path replaced by a fixed name.
   for (std::size_t at; (at = out.console.find(path)) != std::string::npos;) out.console.replace(at, path.size(), "F");
   return out;
@@ -153,7 +154,7 @@ TEST(ReaderFiles, MissingFileFailsWithMessageAndLeavesSignal) {
   Signal signal{4.0};
   testing::internal::CaptureStdout();
   const int result = load_signal(dir.file("fir.txt"), signal);
-  const std::string console = testing::internal::GetCapturedStdout();
+  const std::string console = test_support::captured_console();
   EXPECT_EQ(result, -1);
   EXPECT_EQ(console, "\nошибка при загрузке файла: " + dir.file("fir.txt") + "\n");
   EXPECT_TRUE(same_values({4.0}, signal));
@@ -164,7 +165,7 @@ TEST(ReaderFiles, DirectoryFailsLikeMissingFile) {
   Signal signal{4.0};
   testing::internal::CaptureStdout();
   const int result = load_signal(dir.path().string(), signal);
-  const std::string console = testing::internal::GetCapturedStdout();
+  const std::string console = test_support::captured_console();
   EXPECT_EQ(result, -1);
   EXPECT_EQ(console, "\nошибка при загрузке файла: " + dir.path().string() + "\n");
   EXPECT_TRUE(same_values({4.0}, signal));
@@ -192,7 +193,7 @@ TEST(ReaderFiles, MoreValuesThanTheCountHoldsFails) {
     ASSERT_NE(file, nullptr);
     testing::internal::CaptureStdout();
     const int result = load_signal_stream(file, "in.txt", signal, c.limit);
-    const std::string console = testing::internal::GetCapturedStdout();
+    const std::string console = test_support::captured_console();
     std::fclose(file);
     EXPECT_EQ(result, c.result) << "limit " << c.limit;
     EXPECT_TRUE(same_values(c.values, signal)) << "limit " << c.limit;

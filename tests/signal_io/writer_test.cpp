@@ -12,6 +12,7 @@
 #include <string>
 
 #include "signal_io/signal_io.h"
+#include "support/console.h"
 #include "support/files.h"
 
 namespace {
@@ -118,7 +119,7 @@ struct Saved {
 Saved save_and_read(const std::string& path, const Signal& signal) {
   testing::internal::CaptureStdout();
   const int result = save_signal(path, signal);
-  const std::string console = testing::internal::GetCapturedStdout();
+  const std::string console = test_support::captured_console();
   return {result, read_file(path), console};
 }
 
@@ -169,7 +170,7 @@ TEST(WriterFiles, UncreatableFileFailsWithMessageAndCreatesNothing) {
   const std::string path = dir.file("missing/out.txt");
   testing::internal::CaptureStdout();
   const int result = save_signal(path, {1.0});
-  const std::string console = testing::internal::GetCapturedStdout();
+  const std::string console = test_support::captured_console();
   EXPECT_EQ(result, -1);
   EXPECT_EQ(console, "\nошибка при записи файла: " + path + "\n");
   EXPECT_FALSE(std::filesystem::exists(path));
@@ -179,7 +180,7 @@ TEST(WriterFiles, FullDeviceReportsTheFailedWrite) {
   if (!std::filesystem::exists("/dev/full")) GTEST_SKIP() << "this system has no /dev/full";
   testing::internal::CaptureStdout();
   const int result = save_signal("/dev/full", {1.0, 2.0});
-  const std::string console = testing::internal::GetCapturedStdout();
+  const std::string console = test_support::captured_console();
   EXPECT_EQ(result, -1);
   EXPECT_EQ(console, "\nошибка при записи файла: /dev/full\n");
 }

@@ -1,21 +1,21 @@
 // Runs a program the way a user would: in a given working directory, with
 // given bytes on standard input, capturing standard output and the exit code.
+// POSIX only: the end-to-end suites run on the build machine.
 #pragma once
+
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "support/files.h"
-
-#if defined(_WIN32)
-#include <cstdlib>
-#else
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <fcntl.h>
-#include <unistd.h>
-#endif
 
 namespace test_support {
 
@@ -24,40 +24,48 @@ struct ProcessResult {
   std::string console;  // everything written to standard output
 };
 
-// `address_space_limit`, when not 0, caps the child's virtual memory in
-// bytes (ignored on Windows), so that allocations fail as on a full machine.
-inline ProcessResult run_program(const std::string& program, const std::string& directory,
-                                 const std::string& stdin_bytes = "", std::uint64_t address_space_limit = 0) {
+struct ProcessOptions {
+  std::string stdin_bytes;
+  std::uint64_t address_space_limit = 0;  // bytes of virtual memory; 0: no limit
+  std::vector<std::pair<std::string, std::string>> environment;  // set in the child
+};
+
+// Runs `command` (the program, then its arguments) in `directory`. The
+// address-space limit makes allocations fail as on a full machine.
+inline ProcessResult run_command(const std::vector<std::string>& command, const std::string& directory,
+                                 const ProcessOptions& options) {
   const std::string in_path = directory + "/.stdin";
   const std::string out_path = directory + "/.stdout";
-  write_file(in_path, stdin_bytes);
+  write_file(in_path, options.stdin_bytes);
+  std::vector<char*> argv;
+  for (const std::string& word : command) argv.push_back(const_cast<char*>(word.c_str()));
+  argv.push_back(nullptr);
   ProcessResult result{-1, {}};
-#if defined(_WIN32)
-  const std::string command =
-      "cd /d \"" + directory + "\" && \"" + program + "\" < .stdin > .stdout";
-  (void)address_space_limit;
-  result.exit_code = std::system(command.c_str());
-#else
   const pid_t child = fork();
   if (child == 0) {
     if (chdir(directory.c_str()) != 0) _exit(126);
-    if (address_space_limit != 0) {
-      const rlimit limit{address_space_limit, address_space_limit};
+    if (options.address_space_limit != 0) {
+      const rlimit limit{options.address_space_limit, options.address_space_limit};
       if (setrlimit(RLIMIT_AS, &limit) != 0) _exit(126);
     }
+    for (const auto& [name, value] : options.environment) setenv(name.c_str(), value.c_str(), 1);
     const int in = open(in_path.c_str(), O_RDONLY);
     const int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (in < 0 || out < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0) _exit(126);
-    execl(program.c_str(), program.c_str(), static_cast<char*>(nullptr));
+    execvp(argv[0], argv.data());
     _exit(127);
   }
   int status = 0;
   if (child > 0 && waitpid(child, &status, 0) == child && WIFEXITED(status)) result.exit_code = WEXITSTATUS(status);
-#endif
   result.console = read_file(out_path);
   std::remove(in_path.c_str());
   std::remove(out_path.c_str());
   return result;
+}
+
+inline ProcessResult run_program(const std::string& program, const std::string& directory,
+                                 const std::string& stdin_bytes = "", std::uint64_t address_space_limit = 0) {
+  return run_command({program}, directory, ProcessOptions{stdin_bytes, address_space_limit, {}});
 }
 
 }  // namespace test_support

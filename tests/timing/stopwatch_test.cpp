@@ -4,6 +4,16 @@
 
 #include "platform/platform.h"
 
+#if defined(_WIN32)
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#endif
+
 namespace {
 
 TEST(StopwatchArithmetic, TenMegahertzExample) {
@@ -81,5 +91,18 @@ TEST(StopwatchClock, CounterIsMonotonic) {
     previous = now;
   }
 }
+
+#if defined(_WIN32)
+// On Windows the counter is QueryPerformanceCounter itself.
+TEST(StopwatchClock, UsesThePerformanceCounterFrequency) {
+  LARGE_INTEGER frequency;
+  ASSERT_TRUE(QueryPerformanceFrequency(&frequency));
+  EXPECT_EQ(counter_frequency(), frequency.QuadPart);
+  stopwatch_start();
+  stopwatch_stop();
+  EXPECT_EQ(stopwatch.frequency, frequency.QuadPart);
+  EXPECT_GE(stopwatch.average_ms, 0.0);
+}
+#endif
 
 }  // namespace

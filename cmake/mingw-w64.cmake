@@ -1,0 +1,40 @@
+# Cross-compiling for 64-bit Windows with mingw-w64 (POSIX threads) on
+# Linux; the tests run under Wine.
+#
+# FFTW comes from tools/build_fftw_mingw.sh, found through its pkg-config
+# file: FIR_BENCH_FFTW_MINGW_PREFIX (a cache variable, or the environment
+# variable of that name on the first configure) names the prefix that script
+# printed.
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR x86_64)
+set(CMAKE_C_COMPILER x86_64-w64-mingw32-gcc-posix)
+set(CMAKE_CXX_COMPILER x86_64-w64-mingw32-g++-posix)
+set(CMAKE_RC_COMPILER x86_64-w64-mingw32-windres)
+
+if(NOT FIR_BENCH_FFTW_MINGW_PREFIX AND DEFINED ENV{FIR_BENCH_FFTW_MINGW_PREFIX})
+  set(FIR_BENCH_FFTW_MINGW_PREFIX "$ENV{FIR_BENCH_FFTW_MINGW_PREFIX}" CACHE PATH "FFTW built for mingw-w64")
+endif()
+
+set(CMAKE_FIND_ROOT_PATH /usr/x86_64-w64-mingw32 ${FIR_BENCH_FFTW_MINGW_PREFIX})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+
+# pkg-config looks only at the cross-built FFTW.
+set(ENV{PKG_CONFIG_LIBDIR} "${FIR_BENCH_FFTW_MINGW_PREFIX}/lib/pkgconfig")
+set(ENV{PKG_CONFIG_SYSROOT_DIR} "")
+
+# GCC keeps the Windows stack 16-byte aligned but may still spill AVX and
+# AVX-512 registers with aligned moves (GCC bug 54412); the assembler turns
+# every aligned vector move into an unaligned one, which costs nothing on
+# aligned data and cannot fault on the stack.
+set(CMAKE_CXX_FLAGS_INIT "-Wa,-muse-unaligned-vector-move")
+
+# One self-contained .exe: the C and C++ runtimes and winpthread linked in.
+set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
+
+find_program(FIR_BENCH_WINE NAMES wine wine64 PATHS /usr/lib/wine NO_CMAKE_FIND_ROOT_PATH)
+if(FIR_BENCH_WINE)
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${FIR_BENCH_WINE})
+endif()
