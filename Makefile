@@ -6,11 +6,12 @@
 #   make bench  build and run the benchmarks (Release)
 #   make sanitize  the whole test suite under AddressSanitizer + UBSan
 #   make fuzz      fuzz the reader with libFuzzer (FUZZ_SECONDS, default 60)
+#   make plot      after `make run`: picture of the run (build/release/run/plot.png)
 #   make windows   cross-build fir_bench.exe with mingw-w64, test it under Wine
 
 RUN_DIR := build/release/run
 
-.PHONY: deps fuzz-deps windows-deps windows run test bench sanitize fuzz fuzz-smoke clean
+.PHONY: deps fuzz-deps windows-deps windows plot run test bench sanitize fuzz fuzz-smoke clean
 
 deps:
 	@tools/install_deps.sh
@@ -25,6 +26,15 @@ run: deps build/release/CMakeCache.txt
 	@# The program waits for one character before it exits; give it one.
 	cd $(RUN_DIR) && printf '\n' | ../fir_bench
 	@echo "(result files and log.txt are in $(RUN_DIR))"
+
+# RATE is the sample rate for the response's frequency axis (the files do
+# not carry one); WINDOW how many samples the signal panels show.
+RATE ?= 8000
+WINDOW ?= 600
+plot: deps
+	@test -f $(RUN_DIR)/output_diff.txt || { echo "no run in $(RUN_DIR) yet: make run first"; exit 1; }
+	gnuplot -e "dir='$(RUN_DIR)'; out='$(RUN_DIR)/plot.png'; rate=$(RATE); window=$(WINDOW)" tools/plot.gp
+	@echo "wrote $(RUN_DIR)/plot.png"
 
 build/test/CMakeCache.txt: | deps
 	cmake --preset test

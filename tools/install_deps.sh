@@ -7,7 +7,7 @@
 #   tools/install_deps.sh [extra-package ...]
 set -euo pipefail
 
-packages=(g++ cmake make pkg-config libfftw3-dev libgtest-dev libbenchmark-dev "$@")
+packages=(g++ cmake make pkg-config libfftw3-dev libgtest-dev libbenchmark-dev gnuplot-nox "$@")
 
 if ! command -v dpkg-query >/dev/null 2>&1; then
   echo "install_deps: not a Debian-based system; install by hand: ${packages[*]}" >&2

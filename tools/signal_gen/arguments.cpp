@@ -1,0 +1,242 @@
+#include <charconv>
+#include <cmath>
+#include <functional>
+#include <map>
+#include <string_view>
+
+#include "signal_gen/signal_gen.h"
+
+namespace {
+
+// ---- Values -----------------------------------------------------------------------
+
+bool parse_number(std::string_view text, double& value) {
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  return error == std::errc{} && end == text.data() + text.size() && std::isfinite(value);
+}
+
+bool parse_count(std::string_view text, std::uint64_t& value) {
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  return error == std::errc{} && end == text.data() + text.size();
+}
+
+std::vector<std::string_view> split(std::string_view text, char separator) {
+  std::vector<std::string_view> parts;
+  for (std::size_t start = 0;;) {
+    const std::size_t end = text.find(separator, start);
+    parts.push_back(text.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start));
+    if (end == std::string_view::npos) return parts;
+    start = end + 1;
+  }
+}
+
+bool parse_pair(std::string_view text, char separator, double& first, double& second) {
+  const auto parts = split(text, separator);
+  return parts.size() == 2 && parse_number(parts[0], first) && parse_number(parts[1], second);
+}
+
+bool parse_tones(std::string_view text, std::vector<Tone>& tones) {
+  tones.clear();
+  for (std::string_view part : split(text, ',')) {
+    Tone tone{0.0, 1.0};
+    if (part.find(':') == std::string_view::npos ? !parse_number(part, tone.frequency)
+                                                  : !parse_pair(part, ':', tone.frequency, tone.amplitude)) {
+      return false;
+    }
+    tones.push_back(tone);
+  }
+  return true;
+}
+
+template <typename Kind>
+bool parse_kind(std::string_view text, const std::map<std::string_view, Kind>& names, Kind& kind) {
+  const auto it = names.find(text);
+  if (it == names.end()) return false;
+  kind = it->second;
+  return true;
+}
+
+const std::map<std::string_view, SignalKind> signal_kinds = {{"sines", SignalKind::sines},
+                                                             {"noise", SignalKind::noise},
+                                                             {"chirp", SignalKind::chirp},
+                                                             {"impulse", SignalKind::impulse},
+                                                             {"step", SignalKind::step}};
+const std::map<std::string_view, FilterKind> filter_kinds = {{"lowpass", FilterKind::lowpass},
+                                                             {"highpass", FilterKind::highpass},
+                                                             {"bandpass", FilterKind::bandpass},
+                                                             {"average", FilterKind::average}};
+const std::map<std::string_view, Window> windows = {
+    {"hamming", Window::hamming}, {"blackman", Window::blackman}, {"kaiser", Window::kaiser}};
+
+// ---- Options ------------------------------------------------------------------------
+
+// Each option that takes a value: what it expects (for the error message)
+// and how it stores it; false when the value is malformed.
+struct ValueOption {
+  const char* expects;
+  std::function<bool(std::string_view, GenOptions&)> store;
+};
+
+bool store_size(std::string_view text, std::size_t& target) {
+  std::uint64_t value = 0;
+  if (!parse_count(text, value) || value > signal_max_length) return false;
+  target = static_cast<std::size_t>(value);
+  return true;
+}
+
+const std::map<std::string_view, ValueOption>& value_options() {
+  static const std::map<std::string_view, ValueOption> options = {
+      {"--signal", {"sines, noise, chirp, impulse or step",
+                    [](std::string_view v, GenOptions& o) { return parse_kind(v, signal_kinds, o.signal.kind); }}},
+      {"--length", {"a sample count", [](std::string_view v, GenOptions& o) { return store_size(v, o.signal.length); }}},
+      {"--rate", {"a sample rate in Hz",
+                  [](std::string_view v, GenOptions& o) { return parse_number(v, o.signal.sample_rate); }}},
+      {"--tones", {"frequencies in Hz, each with an optional :amplitude, separated by commas",
+                   [](std::string_view v, GenOptions& o) { return parse_tones(v, o.signal.tones); }}},
+      {"--noise", {"a noise amplitude", [](std::string_view v, GenOptions& o) { return parse_number(v, o.signal.noise); }}},
+      {"--seed", {"a whole number", [](std::string_view v, GenOptions& o) { return parse_count(v, o.signal.seed); }}},
+      {"--amplitude", {"a number", [](std::string_view v, GenOptions& o) { return parse_number(v, o.signal.amplitude); }}},
+      {"--chirp", {"two frequencies in Hz, F0,F1",
+                   [](std::string_view v, GenOptions& o) {
+                     double end = 0.0;
+                     if (!parse_pair(v, ',', o.signal.chirp_start, end)) return false;
+                     o.signal.chirp_end = end;
+                     return true;
+                   }}},
+      {"--delay", {"a sample index", [](std::string_view v, GenOptions& o) { return store_size(v, o.signal.delay); }}},
+      {"--filter", {"lowpass, highpass, bandpass or average",
+                    [](std::string_view v, GenOptions& o) { return parse_kind(v, filter_kinds, o.filter.kind); }}},
+      {"--taps", {"a tap count", [](std::string_view v, GenOptions& o) { return store_size(v, o.filter.taps); }}},
+      {"--cutoff", {"a frequency in Hz", [](std::string_view v, GenOptions& o) { return parse_number(v, o.filter.cutoff); }}},
+      {"--band", {"two frequencies in Hz, LOW,HIGH",
+                  [](std::string_view v, GenOptions& o) {
+                    return parse_pair(v, ',', o.filter.band_low, o.filter.band_high);
+                  }}},
+      {"--window", {"hamming, blackman or kaiser",
+                    [](std::string_view v, GenOptions& o) { return parse_kind(v, windows, o.filter.window); }}},
+      {"--beta", {"a Kaiser window beta", [](std::string_view v, GenOptions& o) { return parse_number(v, o.filter.kaiser_beta); }}},
+  };
+  return options;
+}
+
+std::string hz(double value) { return std::to_string(value); }
+
+// Checks that the values fit together; the first problem found, or "".
+std::string check(const GenOptions& o) {
+  const SignalSpec& s = o.signal;
+  const FilterSpec& f = o.filter;
+  const double nyquist = s.sample_rate / 2.0;
+  if (!(s.sample_rate > 0.0)) return "--rate: must be positive";
+  if (o.write_signal) {
+    if (s.kind == SignalKind::sines) {
+      if (s.tones.empty()) return "--tones: at least one tone is needed";
+      for (const Tone& tone : s.tones) {
+        if (tone.frequency < 0.0 || tone.frequency > nyquist) {
+          return "--tones: frequencies must lie between 0 and half the sample rate (" + hz(nyquist) + " Hz)";
+        }
+      }
+      if (s.noise < 0.0) return "--noise: must not be negative";
+    }
+    if (s.kind == SignalKind::chirp) {
+      const double end = s.chirp_end.value_or(nyquist);
+      if (s.chirp_start < 0.0 || s.chirp_start > nyquist || end < 0.0 || end > nyquist) {
+        return "--chirp: frequencies must lie between 0 and half the sample rate (" + hz(nyquist) + " Hz)";
+      }
+    }
+    if ((s.kind == SignalKind::impulse || s.kind == SignalKind::step) && s.length > 0 && s.delay >= s.length) {
+      return "--delay: must be less than --length";
+    }
+  }
+  if (o.write_filter) {
+    if (f.taps == 0) return "--taps: at least one tap is needed";
+    const bool cutoff_used = f.kind == FilterKind::lowpass || f.kind == FilterKind::highpass;
+    if (cutoff_used && !(f.cutoff > 0.0 && f.cutoff < nyquist)) {
+      return "--cutoff: must lie strictly between 0 and half the sample rate (" + hz(nyquist) + " Hz)";
+    }
+    if (f.kind == FilterKind::highpass && f.taps % 2 == 0) {
+      return "--taps: a highpass needs an odd tap count (an even one has a zero at half the sample rate)";
+    }
+    if (f.kind == FilterKind::bandpass && !(f.band_low > 0.0 && f.band_low < f.band_high && f.band_high < nyquist)) {
+      return "--band: a bandpass needs 0 < LOW < HIGH < half the sample rate (" + hz(nyquist) + " Hz)";
+    }
+    if (f.window == Window::kaiser && f.kaiser_beta < 0.0) return "--beta: must not be negative";
+  }
+  return "";
+}
+
+}  // namespace
+
+bool parse_gen_arguments(const std::vector<std::string>& arguments, GenOptions& options, std::string& error) {
+  for (std::size_t i = 0; i < arguments.size(); ++i) {
+    std::string_view argument = arguments[i];
+    std::string_view value;
+    bool has_value = false;
+    if (const std::size_t equals = argument.find('='); argument.starts_with("--") && equals != std::string_view::npos) {
+      value = argument.substr(equals + 1);
+      argument = argument.substr(0, equals);
+      has_value = true;
+    }
+    if (argument == "--help" || argument == "-h") {
+      options.help = true;
+      continue;
+    }
+    if (argument == "--only-signal" || argument == "--only-filter") {
+      options.write_signal = argument == "--only-signal";
+      options.write_filter = argument == "--only-filter";
+      continue;
+    }
+    const auto option = value_options().find(argument);
+    if (option == value_options().end()) {
+      error = "unknown option '" + std::string(argument) + "' (see --help)";
+      return false;
+    }
+    if (!has_value) {
+      if (i + 1 == arguments.size()) {
+        error = std::string(argument) + ": needs a value: " + option->second.expects;
+        return false;
+      }
+      value = arguments[++i];
+    }
+    if (!option->second.store(value, options)) {
+      error = std::string(argument) + ": expected " + option->second.expects + ", got '" + std::string(value) + "'";
+      return false;
+    }
+  }
+  error = options.help ? "" : check(options);
+  return error.empty();
+}
+
+std::string gen_help_text() {
+  return R"(usage: fir_gen [options]
+
+Writes a test signal to input.txt and FIR filter taps to fir.txt in the
+current directory, in the format fir_bench reads. Without options it writes
+the shipped example data.
+
+Signal (input.txt):
+  --signal KIND      sines (default), noise, chirp, impulse or step
+  --length N         number of samples (default 100000)
+  --rate HZ          sample rate in Hz (default 8000)
+  --tones LIST       sines: F[:A],... frequencies in Hz with amplitudes
+                     (default 50:1,440:0.5,1250:0.25,3000:0.25)
+  --noise A          sines: add uniform noise in [-A, A) (default 0.1)
+  --seed S           seed of the noise, for sines and noise (default 20261207)
+  --amplitude A      noise, chirp, impulse, step: amplitude (default 1)
+  --chirp F0,F1      chirp: start and end frequency in Hz (default 0 to rate/2)
+  --delay K          impulse, step: index of the first non-zero sample (default 0)
+
+Filter (fir.txt):
+  --filter KIND      lowpass (default), highpass, bandpass or average
+  --taps M           number of taps (default 64; odd for a highpass)
+  --cutoff HZ        lowpass, highpass: cutoff in Hz (default 1000)
+  --band LOW,HIGH    bandpass: band edges in Hz
+  --window KIND      hamming (default), blackman or kaiser
+  --beta B           kaiser: window shape (default 8.6)
+
+  --only-signal      write input.txt only
+  --only-filter      write fir.txt only
+  --help             show this text
+
+Values may also be given as --option=value. Numbers use a decimal point.
+)";
+}

@@ -1,0 +1,31 @@
+// fir_gen: writes a test signal and FIR taps for fir_bench; see --help.
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "signal_gen/signal_gen.h"
+#include "signal_io/signal_io.h"
+
+int main(int argc, char** argv) {
+  GenOptions options;
+  std::string error;
+  if (!parse_gen_arguments(std::vector<std::string>(argv + 1, argv + argc), options, error)) {
+    std::fprintf(stderr, "fir_gen: %s\n", error.c_str());
+    return 2;
+  }
+  if (options.help) {
+    std::fputs(gen_help_text().c_str(), stdout);
+    return 0;
+  }
+  if (options.write_signal) {
+    const Signal x = make_signal(options.signal);
+    if (save_signal("input.txt", x) != 0) return 1;
+    std::printf("wrote input.txt (%zu samples)\n", x.size());
+  }
+  if (options.write_filter) {
+    const Signal h = make_filter(options.filter, options.signal.sample_rate);
+    if (save_signal("fir.txt", h) != 0) return 1;
+    std::printf("wrote fir.txt (%zu taps)\n", h.size());
+  }
+  return 0;
+}
