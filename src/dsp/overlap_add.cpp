@@ -62,47 +62,54 @@ using dsp_internal::load;
 using dsp_internal::store;
 using dsp_internal::Vec;
 
-// Lane shuffles of interleaved complex values (re, im, re, im, ...).
+// Lane shuffles between interleaved complex values (re, im, re, im, ...)
+// and separate real and imaginary vectors.
 template <int W, std::size_t... Lane>
-[[gnu::always_inline]] inline Vec<W> real_parts_twice(Vec<W> v, std::index_sequence<Lane...>) {
-  return __builtin_shufflevector(v, v, static_cast<int>(Lane & ~std::size_t{1})...);
+[[gnu::always_inline]] inline Vec<W> even_lanes(Vec<W> a, Vec<W> b, std::index_sequence<Lane...>) {
+  return __builtin_shufflevector(a, b, static_cast<int>(2 * Lane)...);
 }
 template <int W, std::size_t... Lane>
-[[gnu::always_inline]] inline Vec<W> imaginary_parts_twice(Vec<W> v, std::index_sequence<Lane...>) {
-  return __builtin_shufflevector(v, v, static_cast<int>(Lane | 1)...);
+[[gnu::always_inline]] inline Vec<W> odd_lanes(Vec<W> a, Vec<W> b, std::index_sequence<Lane...>) {
+  return __builtin_shufflevector(a, b, static_cast<int>(2 * Lane + 1)...);
+}
+// Lanes re[0], im[0], re[1], im[1], ... from the low (first) or the high half.
+template <int W, std::size_t... Lane>
+[[gnu::always_inline]] inline Vec<W> interleave_low(Vec<W> re, Vec<W> im, std::index_sequence<Lane...>) {
+  return __builtin_shufflevector(re, im, static_cast<int>(Lane / 2 + (Lane % 2) * W)...);
 }
 template <int W, std::size_t... Lane>
-[[gnu::always_inline]] inline Vec<W> swap_parts(Vec<W> v, std::index_sequence<Lane...>) {
-  return __builtin_shufflevector(v, v, static_cast<int>(Lane ^ 1)...);
-}
-// Even lanes from `re`, odd lanes from `im`.
-template <int W, std::size_t... Lane>
-[[gnu::always_inline]] inline Vec<W> merge_parts(Vec<W> re, Vec<W> im, std::index_sequence<Lane...>) {
-  return __builtin_shufflevector(re, im, static_cast<int>(Lane % 2 == 0 ? Lane : W + Lane)...);
+[[gnu::always_inline]] inline Vec<W> interleave_high(Vec<W> re, Vec<W> im, std::index_sequence<Lane...>) {
+  return __builtin_shufflevector(re, im, static_cast<int>(W / 2 + Lane / 2 + (Lane % 2) * W)...);
 }
 
-// X[k] := (X[k] * H[k]) * scale for `bins` complex bins. The scale
-// multiplies the finished complex product, not either factor. Each part is
-// formed as written below, one rounding per operation; bins are independent,
-// so W/2 of them share a vector without changing a bit.
+// X[k] := (X[k] * H[k]) * scale for `bins` complex bins of the interleaved
+// block spectrum x, with H given as separate real and imaginary parts (split
+// once before the loop, so only the block's values need shuffling). Each
+// part is formed as written below, one rounding per operation, the scale
+// applied to the finished product; bins are independent, so W of them share
+// a vector without changing a bit.
 template <int W>
-[[gnu::always_inline]] inline void multiply_spectra(double* x, const double* h, std::size_t bins, double scale) {
+[[gnu::always_inline]] inline void multiply_spectra(double* x, const double* h_re, const double* h_im,
+                                                    std::size_t bins, double scale) {
   constexpr auto lanes = std::make_index_sequence<W>{};
   const Vec<W> s = Vec<W>{} + scale;
-  const std::size_t parts = 2 * bins;
   std::size_t k = 0;
-  for (; k + W <= parts; k += W) {
-    const Vec<W> xv = load<W>(x + k);
-    const Vec<W> hv = load<W>(h + k);
-    const Vec<W> by_real = real_parts_twice<W>(xv, lanes) * hv;                         // xr*hr, xr*hi
-    const Vec<W> by_imaginary = imaginary_parts_twice<W>(xv, lanes) * swap_parts<W>(hv, lanes);  // xi*hi, xi*hr
-    store<W>(x + k, merge_parts<W>(by_real - by_imaginary, by_real + by_imaginary, lanes) * s);
+  for (; k + W <= bins; k += W) {
+    const Vec<W> a = load<W>(x + 2 * k);
+    const Vec<W> b = load<W>(x + 2 * k + W);
+    const Vec<W> xr = even_lanes<W>(a, b, lanes);
+    const Vec<W> xi = odd_lanes<W>(a, b, lanes);
+    const Vec<W> hr = load<W>(h_re + k);
+    const Vec<W> hi = load<W>(h_im + k);
+    const Vec<W> re = (xr * hr - xi * hi) * s;
+    const Vec<W> im = (xr * hi + xi * hr) * s;
+    store<W>(x + 2 * k, interleave_low<W>(re, im, lanes));
+    store<W>(x + 2 * k + W, interleave_high<W>(re, im, lanes));
   }
-  for (; k < parts; k += 2) {
-    const double xr = x[k], xi = x[k + 1];
-    const double hr = h[k], hi = h[k + 1];
-    x[k] = (xr * hr - xi * hi) * scale;
-    x[k + 1] = (xr * hi + xi * hr) * scale;
+  for (; k < bins; ++k) {
+    const double xr = x[2 * k], xi = x[2 * k + 1];
+    x[2 * k] = (xr * h_re[k] - xi * h_im[k]) * scale;
+    x[2 * k + 1] = (xr * h_im[k] + xi * h_re[k]) * scale;
   }
 }
 
@@ -117,22 +124,22 @@ template <int W>
 }
 
 struct BlockArithmetic {
-  void (*multiply)(double* x, const double* h, std::size_t bins, double scale);
+  void (*multiply)(double* x, const double* h_re, const double* h_im, std::size_t bins, double scale);
   void (*overlap_add)(const double* b, double* y, std::size_t n);
 };
 
 #if defined(FIR_DISPATCH_X86)
-FIR_TARGET_AVX512 void multiply_avx512(double* x, const double* h, std::size_t bins, double scale) {
-  multiply_spectra<8>(x, h, bins, scale);
+FIR_TARGET_AVX512 void multiply_avx512(double* x, const double* h_re, const double* h_im, std::size_t bins, double scale) {
+  multiply_spectra<8>(x, h_re, h_im, bins, scale);
 }
 FIR_TARGET_AVX512 void overlap_add_avx512(const double* b, double* y, std::size_t n) { overlap_add<8>(b, y, n); }
-FIR_TARGET_AVX2 void multiply_avx2(double* x, const double* h, std::size_t bins, double scale) {
-  multiply_spectra<4>(x, h, bins, scale);
+FIR_TARGET_AVX2 void multiply_avx2(double* x, const double* h_re, const double* h_im, std::size_t bins, double scale) {
+  multiply_spectra<4>(x, h_re, h_im, bins, scale);
 }
 FIR_TARGET_AVX2 void overlap_add_avx2(const double* b, double* y, std::size_t n) { overlap_add<4>(b, y, n); }
 #endif
-void multiply_baseline(double* x, const double* h, std::size_t bins, double scale) {
-  multiply_spectra<2>(x, h, bins, scale);
+void multiply_baseline(double* x, const double* h_re, const double* h_im, std::size_t bins, double scale) {
+  multiply_spectra<2>(x, h_re, h_im, bins, scale);
 }
 void overlap_add_baseline(const double* b, double* y, std::size_t n) { overlap_add<2>(b, y, n); }
 
@@ -151,17 +158,31 @@ BlockArithmetic block_arithmetic() {
 
 // ---- The block loop ------------------------------------------------------------------
 
-void filter_blocks(const Workspace& w, const Signal& x, std::size_t n, Signal& y) {
+// The filter spectrum's bins 0..n as separate real and imaginary parts.
+struct SplitSpectrum {
+  Signal re;
+  Signal im;
+};
+
+SplitSpectrum split_filter_spectrum(const Workspace& w, std::size_t n) {
+  SplitSpectrum h{Signal(n + 1), Signal(n + 1)};
+  for (std::size_t k = 0; k <= n; ++k) {
+    h.re[k] = w.filter_spectrum[k][0];
+    h.im[k] = w.filter_spectrum[k][1];
+  }
+  return h;
+}
+
+void filter_blocks(const Workspace& w, const SplitSpectrum& h, const Signal& x, std::size_t n, Signal& y) {
   const double spectrum_scale = 0.5 / static_cast<double>(n);
   const BlockArithmetic arithmetic = block_arithmetic();
   auto* const block_spectrum = reinterpret_cast<double*>(w.block_spectrum);  // FFTW's documented layout
-  const auto* const filter_spectrum = reinterpret_cast<const double*>(w.filter_spectrum);
   for (std::size_t r = 0; r < x.size(); r += n) {
     const std::size_t count = std::min(n, x.size() - r);
     std::memcpy(w.block_time, x.data() + r, count * sizeof(double));
     std::memset(w.block_time + count, 0, (2 * n - count) * sizeof(double));
     fftw_execute(w.block_forward_plan);
-    arithmetic.multiply(block_spectrum, filter_spectrum, n + 1, spectrum_scale);
+    arithmetic.multiply(block_spectrum, h.re.data(), h.im.data(), n + 1, spectrum_scale);
     fftw_execute(w.block_inverse_plan);
     arithmetic.overlap_add(w.block_time, y.data() + r, n);
   }
@@ -205,7 +226,9 @@ DspStatus convolve_overlap_add(const Signal& x, const Signal& h, Signal& y) {
   if (!h.empty()) std::memcpy(w.filter_time, h.data(), h.size() * sizeof(double));
   std::memset(w.filter_time + h.size(), 0, (2 * n - h.size()) * sizeof(double));
   fftw_execute(w.filter_forward_plan);
+  SplitSpectrum split;
   try {
+    split = split_filter_spectrum(w, n);
     y.assign(static_cast<std::size_t>(layout.output_length), 0.0);
   } catch (...) {  // out of memory: FFTW's buffers and plans go back first
     release(w);
@@ -213,7 +236,7 @@ DspStatus convolve_overlap_add(const Signal& x, const Signal& h, Signal& y) {
   }
 
   stopwatch_start();
-  filter_blocks(w, x, n, y);
+  filter_blocks(w, split, x, n, y);
   stopwatch_stop();
 
   release(w);
