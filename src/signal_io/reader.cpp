@@ -151,39 +151,50 @@ Parsed parse_with_builder(const char* begin, const char* end, double& value) {
 
 // ---- Tokens inside one chunk --------------------------------------------------
 
-struct Scan {
-  const char* end;  // first character that cannot continue the number
-  bool valid;       // [begin, end) is a complete number
-  bool truncated;   // the number runs into the end of the chunk
+// One pass: std::from_chars finds the number and its end together. What it
+// accepts after the checks below is exactly the grammar: an optional sign
+// ('+' is skipped for it), digits with at most one '.', at least one digit,
+// and an exponent that from_chars takes only when it has digits.
+struct InChunk {
+  Parsed parsed;
+  double value;
+  const char* end;        // where the number stops; the next token starts here
+  bool needs_next_chunk;  // the number may continue past the chunk's end
 };
 
-Scan scan_in_buffer(const char* p, const char* end) {
-  if (p < end && is_sign(*p)) ++p;
-  const char* mantissa = p;
-  while (p < end && is_digit(*p)) ++p;
-  std::ptrdiff_t digit_count = p - mantissa;
-  if (p < end && *p == '.') {
-    const char* fraction = ++p;
-    while (p < end && is_digit(*p)) ++p;
-    digit_count += p - fraction;
+bool contains_exponent_mark(const char* begin, const char* end) {
+  for (const char* p = begin; p != end; ++p) {
+    if (is_exponent_mark(*p)) return true;
   }
-  bool valid = digit_count > 0;
-  if (valid && p < end && is_exponent_mark(*p)) {
-    ++p;
-    if (p < end && is_sign(*p)) ++p;
-    const char* exponent = p;
-    while (p < end && is_digit(*p)) ++p;
-    valid = p > exponent;
-  }
-  return {p, valid, p == end};
+  return false;
 }
 
-Parsed parse_in_buffer(const char* begin, const char* end, double& value) {
-  // from_chars takes no '+'; the token was checked against the grammar.
-  const char* digits = *begin == '+' ? begin + 1 : begin;
+InChunk parse_in_chunk(const char* begin, const char* end, bool last_chunk) {
+  const char* first = begin;
+  if (is_sign(*first)) ++first;
+  // from_chars would also take "inf", "nan" and a second sign; the grammar
+  // wants a digit or the point here.
+  if (first == end) return {Parsed::not_a_number, 0.0, begin, !last_chunk};
+  if (!is_digit(*first) && *first != '.') return {Parsed::not_a_number, 0.0, begin, false};
+  const char* digits = *begin == '+' ? first : begin;
+  double value = 0.0;
   const auto [stop, error] = std::from_chars(digits, end, value);
-  if (error == std::errc{} && stop == end) return Parsed::value;
-  return parse_with_builder(begin, end, value);  // out of range: classify exactly
+  // Up to two characters before the chunk's end ("e", "e-") may be an
+  // exponent that the next chunk completes; the token builder decides.
+  if (!last_chunk && end - stop <= 2 &&
+      std::none_of(stop, end, [](char c) { return is_space(c); })) {
+    return {Parsed::value, 0.0, begin, true};
+  }
+  if (error == std::errc::invalid_argument) return {Parsed::not_a_number, 0.0, begin, false};
+  // An 'e' right after a number without one is an exponent without digits.
+  if (stop != end && is_exponent_mark(*stop) && !contains_exponent_mark(digits, stop)) {
+    return {Parsed::not_a_number, 0.0, begin, false};
+  }
+  if (error == std::errc::result_out_of_range) {  // overflow, or underflow to be kept: classify exactly
+    const Parsed parsed = parse_with_builder(begin, stop, value);
+    return {parsed, value, stop, false};
+  }
+  return {Parsed::value, value, stop, false};
 }
 
 // ---- Chunked input --------------------------------------------------------------
@@ -252,18 +263,15 @@ Outcome read_values(Input& in, Signal& signal, std::size_t max_values, std::stri
   for (;;) {
     if (!skip_space(in)) return in.read_error ? Outcome::read_error : Outcome::end_of_file;
     const char* begin = in.pos;
-    const Scan scan = scan_in_buffer(begin, in.end);
-    double value = 0.0;
-    Parsed parsed;
+    const InChunk token = parse_in_chunk(begin, in.end, in.last_chunk);
+    double value = token.value;
+    Parsed parsed = token.parsed;
     TokenBuilder spanning;
-    if (scan.truncated && !in.last_chunk) {
-      in.pos = begin;
+    if (token.needs_next_chunk) {
       parsed = parse_across_chunks(in, spanning, value);
       if (in.read_error) return Outcome::read_error;
-    } else {
-      in.pos = scan.end;
-      parsed = scan.valid ? parse_in_buffer(begin, scan.end, value) : Parsed::not_a_number;
-      if (parsed != Parsed::value) in.pos = begin;  // the preview starts at the token
+    } else if (parsed == Parsed::value) {
+      in.pos = token.end;  // a rejected token stays at in.pos: its preview starts there
     }
     if (parsed != Parsed::value) {
       rejected = spanning.preview;
