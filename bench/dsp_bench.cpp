@@ -112,17 +112,27 @@ double plain_scalar_rate(std::size_t n, std::size_t m) {
   return it->second;
 }
 
-void BM_DirectStage(benchmark::State& state) {
-  const auto n = static_cast<std::size_t>(state.range(0));
-  const auto m = static_cast<std::size_t>(state.range(1));
-  const Signal x = random_signal(n, 1), h = random_signal(m, 2);
+// Runs `stage` on random data of the benchmark's sizes (N, M), each
+// iteration timed by the stage's own measurement (its computation loop
+// only). Returns the best of those times in seconds.
+template <typename Stage>
+double best_stage_seconds(benchmark::State& state, Stage stage) {
+  const Signal x = random_signal(static_cast<std::size_t>(state.range(0)), 1);
+  const Signal h = random_signal(static_cast<std::size_t>(state.range(1)), 2);
   Signal y;
   double best = 1e300;
   for (auto _ : state) {
-    convolve_direct(x, h, y);
-    state.SetIterationTime(stopwatch.average_ms / 1000.0);  // the timed loop only
+    stage(x, h, y);
+    state.SetIterationTime(stopwatch.average_ms / 1000.0);
     best = std::min(best, stopwatch.average_ms / 1000.0);
   }
+  return best;
+}
+
+void BM_DirectStage(benchmark::State& state) {
+  const auto n = static_cast<std::size_t>(state.range(0));
+  const auto m = static_cast<std::size_t>(state.range(1));
+  const double best = best_stage_seconds(state, convolve_direct);
   const double macs = static_cast<double>(n) * static_cast<double>(m);
   state.counters["MAC/s"] = benchmark::Counter(macs, benchmark::Counter::kIsIterationInvariantRate);
   state.SetLabel(dsp_isa());
@@ -190,14 +200,7 @@ double fftw_executions_seconds(std::size_t n, std::size_t m) {
 void BM_OverlapAddStage(benchmark::State& state) {
   const auto n = static_cast<std::size_t>(state.range(0));
   const auto m = static_cast<std::size_t>(state.range(1));
-  const Signal x = random_signal(n, 1), h = random_signal(m, 2);
-  Signal y;
-  double best = 1e300;
-  for (auto _ : state) {
-    convolve_overlap_add(x, h, y);
-    state.SetIterationTime(stopwatch.average_ms / 1000.0);  // the block loop only
-    best = std::min(best, stopwatch.average_ms / 1000.0);
-  }
+  const double best = best_stage_seconds(state, convolve_overlap_add);  // the block loop only
   state.counters["x_fftw_only"] = best / fftw_executions_seconds(n, m);
 }
 

@@ -201,9 +201,7 @@ TEST(Exhaustion, EverySignalThatCannotBeAllocatedIsNamed) {
 
 TEST(Repetition, TwentyRunsOnTheExamplesWriteIdenticalFiles) {
   TempDir dir;
-  for (const char* name : {"input.txt", "fir.txt"}) {
-    std::filesystem::copy_file(std::filesystem::path(FIR_EXAMPLES_DIR) / name, dir.file(name));
-  }
+  copy_examples(dir);
   std::string first[3];
   const char* results[] = {"output_linear.txt", "output_fft.txt", "output_diff.txt"};
   for (int round = 0; round < 20; ++round) {

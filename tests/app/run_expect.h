@@ -101,4 +101,11 @@ inline void write_samples(const std::filesystem::path& file, std::size_t count, 
   ASSERT_EQ(save_signal(file.string(), values), 0);
 }
 
+// The shipped example files, copied into `dir`.
+inline void copy_examples(const TempDir& dir) {
+  for (const char* name : {"input.txt", "fir.txt"}) {
+    std::filesystem::copy_file(std::filesystem::path(FIR_EXAMPLES_DIR) / name, dir.file(name));
+  }
+}
+
 }  // namespace test_support

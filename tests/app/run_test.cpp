@@ -140,9 +140,7 @@ TEST(RunCompleteValues, UnwritableFftResultSkipsOnlyThatFile) {
 
 TEST(RunCompleteValues, ExampleDataAgreesWithinRounding) {
   TempDir dir;
-  for (const char* name : {"input.txt", "fir.txt"}) {
-    std::filesystem::copy_file(std::filesystem::path(FIR_EXAMPLES_DIR) / name, dir.file(name));
-  }
+  copy_examples(dir);
   const Deviations deviations = run_complete(dir, 100000, 64);
   EXPECT_LT(std::stod(deviations.rms), 1e-12);
   EXPECT_LT(std::stod(deviations.max_abs), 1e-12);

@@ -110,45 +110,45 @@ INSTANTIATE_TEST_SUITE_P(
 // ---- Signals -------------------------------------------------------------------------
 
 TEST(GenSignals, ImpulseIsASingleOneAtItsDelay) {
-  SignalSpec spec;
-  spec.kind = SignalKind::impulse;
-  spec.length = 50;
-  spec.delay = 7;
-  const Signal x = make_signal(spec);
+  SignalSettings settings;
+  settings.kind = SignalKind::impulse;
+  settings.length = 50;
+  settings.delay = 7;
+  const Signal x = make_signal(settings);
   ASSERT_EQ(x.size(), 50u);
   for (std::size_t i = 0; i < x.size(); ++i) EXPECT_EQ(x[i], i == 7 ? 1.0 : 0.0) << i;
 }
 
 TEST(GenSignals, StepIsZeroThenItsAmplitude) {
-  SignalSpec spec;
-  spec.kind = SignalKind::step;
-  spec.length = 20;
-  spec.delay = 5;
-  spec.amplitude = 2.5;
-  const Signal x = make_signal(spec);
+  SignalSettings settings;
+  settings.kind = SignalKind::step;
+  settings.length = 20;
+  settings.delay = 5;
+  settings.amplitude = 2.5;
+  const Signal x = make_signal(settings);
   for (std::size_t i = 0; i < x.size(); ++i) EXPECT_EQ(x[i], i < 5 ? 0.0 : 2.5) << i;
 }
 
 TEST(GenSignals, NoiseIsSeededAndBounded) {
-  SignalSpec spec;
-  spec.kind = SignalKind::noise;
-  spec.length = 10000;
-  spec.amplitude = 0.5;
-  const Signal a = make_signal(spec);
-  EXPECT_EQ(make_signal(spec), a);
-  spec.seed += 1;
-  EXPECT_NE(make_signal(spec), a);
+  SignalSettings settings;
+  settings.kind = SignalKind::noise;
+  settings.length = 10000;
+  settings.amplitude = 0.5;
+  const Signal a = make_signal(settings);
+  EXPECT_EQ(make_signal(settings), a);
+  settings.seed += 1;
+  EXPECT_NE(make_signal(settings), a);
   EXPECT_TRUE(std::all_of(a.begin(), a.end(), [](double v) { return v >= -0.5 && v < 0.5; }));
   const double mean = std::accumulate(a.begin(), a.end(), 0.0) / 10000.0;
   EXPECT_NEAR(mean, 0.0, 0.02);
 }
 
 TEST(GenSignals, SinesAreTheSumOfTheirTones) {
-  SignalSpec spec;
-  spec.length = 64;
-  spec.tones = {{1000.0, 2.0}};
-  spec.noise = 0.0;
-  const Signal x = make_signal(spec);
+  SignalSettings settings;
+  settings.length = 64;
+  settings.tones = {{1000.0, 2.0}};
+  settings.noise = 0.0;
+  const Signal x = make_signal(settings);
   for (std::size_t i = 0; i < x.size(); ++i) {
     EXPECT_NEAR(x[i], 2.0 * std::sin(2.0 * std::numbers::pi * 1000.0 * static_cast<double>(i) / 8000.0), 1e-12);
   }
@@ -157,12 +157,12 @@ TEST(GenSignals, SinesAreTheSumOfTheirTones) {
 // A linear sweep completes (F0 + F1) / 2 cycles per second on average: its
 // zero crossings count them.
 TEST(GenSignals, ChirpSweepsItsBand) {
-  SignalSpec spec;
-  spec.kind = SignalKind::chirp;
-  spec.length = 80001;  // 10 s at 8 kHz
-  spec.chirp_start = 10.0;
-  spec.chirp_end = 110.0;
-  const Signal x = make_signal(spec);
+  SignalSettings settings;
+  settings.kind = SignalKind::chirp;
+  settings.length = 80001;  // 10 s at 8 kHz
+  settings.chirp_start = 10.0;
+  settings.chirp_end = 110.0;
+  const Signal x = make_signal(settings);
   int crossings = 0;
   for (std::size_t i = 1; i < x.size(); ++i) crossings += (x[i - 1] < 0.0) != (x[i] < 0.0);
   EXPECT_NEAR(crossings, 2 * 60 * 10, 2);
@@ -172,14 +172,14 @@ TEST(GenSignals, ChirpSweepsItsBand) {
 
 // ---- Filters ------------------------------------------------------------------------
 
-FilterSpec filter(FilterKind kind, std::size_t taps, Window window = Window::hamming) {
-  FilterSpec spec;
-  spec.kind = kind;
-  spec.taps = taps;
-  spec.window = window;
-  spec.band_low = 1000.0;
-  spec.band_high = 2000.0;
-  return spec;
+FilterSettings filter(FilterKind kind, std::size_t taps, Window window = Window::hamming) {
+  FilterSettings settings;
+  settings.kind = kind;
+  settings.taps = taps;
+  settings.window = window;
+  settings.band_low = 1000.0;
+  settings.band_high = 2000.0;
+  return settings;
 }
 
 bool symmetric(const Signal& h) {
@@ -280,12 +280,12 @@ TEST(GenProgram, HelpPrintsUsage) {
 TEST(PlotScript, DrawsASmallRunIntoAPng) {
   if (!std::filesystem::exists("/usr/bin/gnuplot")) GTEST_SKIP() << "gnuplot is not installed";
   TempDir dir;
-  SignalSpec spec;
-  spec.length = 300;
-  FilterSpec taps;
+  SignalSettings settings;
+  settings.length = 300;
+  FilterSettings taps;
   taps.taps = 9;
-  const Signal x = make_signal(spec);
-  const Signal h = make_filter(taps, spec.sample_rate);
+  const Signal x = make_signal(settings);
+  const Signal h = make_filter(taps, settings.sample_rate);
   Signal y(x.size() + h.size() - 1, 0.0);
   for (std::size_t i = 0; i < x.size(); ++i) {
     for (std::size_t j = 0; j < h.size(); ++j) y[i + j] += h[j] * x[i];

@@ -123,8 +123,8 @@ std::string hz(double value) { return std::to_string(value); }
 
 // Checks that the values fit together; the first problem found, or "".
 std::string check(const GenOptions& o) {
-  const SignalSpec& s = o.signal;
-  const FilterSpec& f = o.filter;
+  const SignalSettings& s = o.signal;
+  const FilterSettings& f = o.filter;
   const double nyquist = s.sample_rate / 2.0;
   if (!(s.sample_rate > 0.0)) return "--rate: must be positive";
   if (o.write_signal) {

@@ -18,7 +18,7 @@ struct Tone {
   double amplitude;
 };
 
-struct SignalSpec {
+struct SignalSettings {
   SignalKind kind = SignalKind::sines;
   std::size_t length = 100000;
   double sample_rate = 8000.0;  // Hz
@@ -32,16 +32,16 @@ struct SignalSpec {
   std::size_t delay = 0;          // impulse, step: index of the first non-zero sample
 };
 
-// x[k] for the spec, the same on every run: noise comes from the raw bits of
+// x[k] for the settings, the same on every run: noise comes from the raw bits of
 // a seeded mt19937_64 (uniform in [-A, A)), not from a library distribution.
-Signal make_signal(const SignalSpec& spec);
+Signal make_signal(const SignalSettings& settings);
 
 // ---- Filters -------------------------------------------------------------------
 
 enum class FilterKind { lowpass, highpass, bandpass, average };
 enum class Window { hamming, blackman, kaiser };
 
-struct FilterSpec {
+struct FilterSettings {
   FilterKind kind = FilterKind::lowpass;
   std::size_t taps = 64;
   double cutoff = 1000.0;  // Hz: lowpass, highpass
@@ -55,7 +55,7 @@ struct FilterSpec {
 // Highpass (odd tap count): the lowpass subtracted from a unit impulse, gain
 // 0 at DC. Bandpass: the difference of two lowpasses, scaled to gain 1 at
 // the band's centre. Moving average: M taps of 1/M.
-Signal make_filter(const FilterSpec& spec, double sample_rate);
+Signal make_filter(const FilterSettings& settings, double sample_rate);
 
 // |H(f)| of taps h at f Hz: the magnitude of sum h[k] exp(-2 pi i f k / rate).
 double magnitude_response(const Signal& h, double frequency, double sample_rate);
@@ -63,8 +63,8 @@ double magnitude_response(const Signal& h, double frequency, double sample_rate)
 // ---- The command line ----------------------------------------------------------------
 
 struct GenOptions {
-  SignalSpec signal;
-  FilterSpec filter;
+  SignalSettings signal;
+  FilterSettings filter;
   bool write_signal = true;
   bool write_filter = true;
   bool help = false;
