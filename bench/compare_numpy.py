@@ -76,22 +76,17 @@ def numpy_times(directory):
                                                         newline="\r\n"), 1),
     }
 
-    def pipeline():
-        xs = np.loadtxt(path("input.txt"))
-        hs = np.loadtxt(path("fir.txt"))
-        linear = np.convolve(xs, hs)
-        fft = scipy.signal.oaconvolve(xs, hs)
-        diff = linear - fft
-        for name, values in (("np_linear.txt", linear), ("np_fft.txt", fft), ("np_diff.txt", diff)):
-            np.savetxt(path(name), values, fmt="%g", newline="\r\n")
-        return xs, hs, linear, fft, diff
-
     def load_and_convolve():
         xs = np.loadtxt(path("input.txt"))
         hs = np.loadtxt(path("fir.txt"))
         linear = np.convolve(xs, hs)
         fft = scipy.signal.oaconvolve(xs, hs)
-        return linear - fft
+        return linear, fft, linear - fft
+
+    def pipeline():
+        results = zip(("np_linear.txt", "np_fft.txt", "np_diff.txt"), load_and_convolve())
+        for name, values in results:
+            np.savetxt(path(name), values, fmt="%g", newline="\r\n")
 
     t["load_and_convolve"] = best_seconds(load_and_convolve)
     t["pipeline"] = best_seconds(pipeline, 1)

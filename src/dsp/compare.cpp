@@ -6,14 +6,17 @@
 DeviationStats compare_signals(const Signal& y, const Signal& f, Signal& d) {
   const std::size_t length = y.size();
   assert(f.size() >= length);
-  d.assign(length, 0.0);
+  // d is replaced by the L differences; each is written once, so no
+  // zero-filling pass comes first.
+  d.clear();
+  d.reserve(length);
   double sum_of_squares = 0.0;
   double max_abs = 0.0;
   // One pass in index order: the sum must not be reassociated, and the
   // maximum's NaN behaviour depends on the order of comparisons.
   for (std::size_t k = 0; k < length; ++k) {
     const double e = y[k] - f[k];
-    d[k] = e;
+    d.push_back(e);
     sum_of_squares = sum_of_squares + e * e;
     const double magnitude = std::fabs(e);
     if (!(magnitude < max_abs)) max_abs = magnitude;

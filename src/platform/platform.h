@@ -1,6 +1,6 @@
 // The few things that differ between Windows and other systems: the console,
-// unbuffered output files and the high-resolution tick counter. Everything here is plain C++; the
-// system headers stay inside platform.cpp.
+// unbuffered output files and the high-resolution tick counter. Everything
+// here is plain C++; the system headers stay inside platform.cpp.
 #pragma once
 
 #include <cstdint>

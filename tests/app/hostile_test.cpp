@@ -19,8 +19,6 @@ std::string warning(int line, const std::string& token) {
          "\", остаток файла пропущен\n";
 }
 
-bool starts_with(const std::string& text, const std::string& prefix) { return text.rfind(prefix, 0) == 0; }
-
 // ---- Files that are not what they should be ---------------------------------------
 
 TEST(HostileInput, RandomBytesStopAtTheFirstNonNumber) {
@@ -33,7 +31,7 @@ TEST(HostileInput, RandomBytesStopAtTheFirstNonNumber) {
   write_file(dir.file("fir.txt"), "1");
   const auto run = run_program(FIR_BENCH_EXE, dir.path().string());
   EXPECT_EQ(run.exit_code, 0);
-  EXPECT_TRUE(starts_with(run.console, "загрузка данных...\t\nпредупреждение: файл input.txt, строка 1: не число \"?"))
+  EXPECT_TRUE(run.console.starts_with("загрузка данных...\t\nпредупреждение: файл input.txt, строка 1: не число \"?"))
       << run.console;
   EXPECT_NE(run.console.find("\n0 samples\nзагрузка FIR фильтра...\t1 taps\n"), std::string::npos) << run.console;
   EXPECT_EQ(read_file(dir.file("output_linear.txt")), "");
@@ -48,7 +46,7 @@ TEST(HostileInput, NulByteStopsReadingAfterTheNumberBeforeIt) {
   write_file(dir.file("fir.txt"), "1");
   const auto run = run_program(FIR_BENCH_EXE, dir.path().string());
   EXPECT_EQ(run.exit_code, 0);
-  EXPECT_TRUE(starts_with(run.console, "загрузка данных...\t" + warning(3, "?4") + "3 samples\n")) << run.console;
+  EXPECT_TRUE(run.console.starts_with("загрузка данных...\t" + warning(3, "?4") + "3 samples\n")) << run.console;
   EXPECT_EQ(read_file(dir.file("output_linear.txt")), "1\r\n2\r\n3\r\n");
 }
 
@@ -78,7 +76,7 @@ TEST(HostileInput, FiftyMegabyteTokens) {
     write_file(dir.file("input.txt"), digits);
     const auto run = run_program(FIR_BENCH_EXE, dir.path().string());
     EXPECT_EQ(run.exit_code, 0);
-    EXPECT_TRUE(starts_with(run.console, "загрузка данных...\t" + warning(1, std::string(32, '1')) + "0 samples\n"))
+    EXPECT_TRUE(run.console.starts_with("загрузка данных...\t" + warning(1, std::string(32, '1')) + "0 samples\n"))
         << run.console.substr(0, 300);
   }
   {
@@ -116,7 +114,7 @@ TEST(HostileInput, NumbersAtAndBeyondTheDoubleRange) {
   write_file(dir.file("fir.txt"), "1");
   const auto run = run_program(FIR_BENCH_EXE, dir.path().string());
   EXPECT_EQ(run.exit_code, 0);
-  EXPECT_TRUE(starts_with(run.console, "загрузка данных...\t" + warning(2, "1.8e308") + "7 samples\n")) << run.console;
+  EXPECT_TRUE(run.console.starts_with("загрузка данных...\t" + warning(2, "1.8e308") + "7 samples\n")) << run.console;
   EXPECT_NE(run.console.find("   среднеквадратическое отклонение = nan\nмаксимальное абсолютное отклонение = nan\n"),
             std::string::npos)
       << run.console;
@@ -190,7 +188,7 @@ TEST(Exhaustion, EverySignalThatCannotBeAllocatedIsNamed) {
     seen[found] = true;
     const std::string log = read_file(dir.file("log.txt"));
     if (found > 0) {
-      EXPECT_TRUE(starts_with(log, CP1251(u8"загрузка данных...\t1000000 samples\r\nзагрузка FIR фильтра...\t2 taps\r\n")))
+      EXPECT_TRUE(log.starts_with(CP1251(u8"загрузка данных...\t1000000 samples\r\nзагрузка FIR фильтра...\t2 taps\r\n")))
           << log;
     }
   }
