@@ -31,6 +31,20 @@ enum class Isa { avx512, avx2, baseline };
 // benchmark chose another through dsp_use_isa.
 Isa active_isa();
 
+// The arithmetic around the transforms in the overlap-add block loop, for
+// the active instruction set (every choice gives the same bits). Shared
+// with the benchmarks, whose floor uses the stage's own bin product.
+struct BlockArithmetic {
+  // block[0 .. count-1] := x[0 .. count-1], block[count .. length-1] := 0.0.
+  void (*load_block)(double* block, const double* x, std::size_t count, std::size_t length);
+  // X[k] := (X[k] * H[k]) * scale for `bins` interleaved complex bins of x,
+  // H given as separate real and imaginary parts.
+  void (*multiply)(double* x, const double* h_re, const double* h_im, std::size_t bins, double scale);
+  // y[0 .. n-1] += b[0 .. n-1]; y[n .. 2n-1] := b[n .. 2n-1].
+  void (*overlap_add)(const double* b, double* y, std::size_t n);
+};
+BlockArithmetic block_arithmetic();
+
 // W doubles in one vector register. (GCC drops vector_size on an alias
 // template, so each width is spelled out.)
 template <int W>
