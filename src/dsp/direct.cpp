@@ -4,31 +4,34 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
-#include <utility>
+#include <cstring>
 
 #include "dsp/dsp_internal.h"
 #include "timing/timing.h"
 
 // Blocked direct convolution.
 //
-// The plain loop adds h[j]*x[i] into y[i+j] for i = 0..N-1, j = 0..M-1. Here
-// B consecutive inputs are taken per pass over the outputs: each y[k] is
-// loaded once, receives the B products of x[i0], ..., x[i0+B-1] in that
-// order, and is stored once. Outputs are independent, so a pass runs W
-// outputs wide in vector registers, with B = W. Each output therefore still
-// sees its terms in increasing i, each product rounded before its add: the
-// same bits as the plain loop.
+// The plain loop adds h[j]*x[i] into y[i+j] for i = 0..N-1, j = 0..M-1, so
+// every output y[k] receives its terms in increasing i, that is in
+// decreasing j = k - i, starting from 0.0. Here a block of U vectors of W
+// consecutive outputs stays in registers while j runs down over the taps:
+// every lane gets h[j] * x[k - j] added in that same order, each product
+// rounded before its add, so the bits are those of the plain loop. Outputs
+// are independent, so running them W wide changes nothing.
 //
-// Output vector k needs the taps h[k-b .. k-b+W-1] for b = 0..B-1. They are
-// cut from two neighbouring tap vectors by a register shuffle rather than
-// loaded one by one, so a pass loads one tap vector per output vector.
+// For tap j the block needs x[k0 - j ...], a window that moves by one sample
+// per tap: loaded straight from x it would cross a cache line on most taps.
+// So the part of x a tile of outputs and taps reads is first copied W times,
+// row s moved by s samples, and every tap's window is then an aligned load
+// from one of the rows. Tiles of tile_outputs outputs by tile_taps taps keep
+// the rows within the first-level cache; the taps' tiles run from the last
+// tap down, so the order of terms holds across tiles too.
 //
-// The taps are padded with zeros on each side so that every output of a
-// pass can take all B products. A padded product is 0*x = +-0, and adding
-// +-0 leaves a sum unchanged unless the sum is -0; a sum that starts at +0.0
-// can never become -0 under round-to-nearest. This holds only while every x
-// is finite (0*inf is NaN), so inputs with an infinity or NaN take the plain
-// loop instead.
+// The rows hold zeros outside x, so a lane whose x index falls outside the
+// signal adds h[j] * 0 = +-0, which leaves the sum unchanged: a sum that
+// starts at +0.0 never becomes -0 under round-to-nearest. This needs every
+// tap finite (inf * 0 is NaN), so taps with an infinity or NaN take the
+// plain loop instead.
 
 namespace {
 
@@ -36,98 +39,172 @@ using dsp_internal::load;
 using dsp_internal::store;
 using dsp_internal::Vec;
 
-// Zeros on each side of the taps: before, the widest vector (the shuffle
-// window starts one vector early); after, B - 1 for the pass plus W - 1 for
-// its last output vector, which may reach past the pass.
-constexpr std::size_t tap_padding = 16;
+constexpr std::ptrdiff_t tile_outputs = 2048;
+constexpr std::ptrdiff_t tile_taps = 512;
 
-// Taps h[k-Shift .. k-Shift+W-1], cut from lo = h[k-W .. k-1] and
-// hi = h[k .. k+W-1].
-template <int W, int Shift, std::size_t... Lane>
-[[gnu::always_inline]] inline Vec<W> tap_window(Vec<W> lo, Vec<W> hi, std::index_sequence<Lane...>) {
-  return __builtin_shufflevector(lo, hi, (W - Shift + static_cast<int>(Lane))...);
+// Vectors per block: enough independent sums to cover the add latency, few
+// enough to stay in registers (16 of them below AVX-512, 32 with it).
+template <int W>
+constexpr int block_vectors = W == 8 ? 8 : 12;
+
+// Doubles in one row: a tile's window of x plus the block and shift margins,
+// rounded up to whole cache lines.
+template <int W>
+constexpr std::ptrdiff_t row_stride = (tile_outputs + tile_taps + (block_vectors<W> + 3) * W + 7) / 8 * 8;
+
+// The rows of W shifted copies, 64-byte aligned inside `storage`.
+constexpr std::size_t row_alignment = 64;
+template <int W>
+constexpr std::size_t rows_storage = W * row_stride<W> + row_alignment / sizeof(double);
+
+double* aligned_rows(Signal& storage) {
+  auto address = reinterpret_cast<std::uintptr_t>(storage.data());
+  address = (address + row_alignment - 1) / row_alignment * row_alignment;
+  return reinterpret_cast<double*>(address);
 }
 
-// sum + products of inputs 0..B-1, added in input order.
-template <int W, std::size_t... Input>
-[[gnu::always_inline]] inline Vec<W> add_products(Vec<W> sum, Vec<W> lo, Vec<W> hi, const Vec<W>* xv,
-                                                  std::index_sequence<Input...>) {
-  ((sum = tap_window<W, static_cast<int>(Input)>(lo, hi, std::make_index_sequence<W>{}) * xv[Input] + sum), ...);
-  return sum;
+// The signal and the taps, with the shape of the whole convolution.
+struct Operands {
+  const double* x;
+  std::ptrdiff_t n;
+  const double* h;
+  std::ptrdiff_t m;
+  double* y;
+  std::ptrdiff_t length;  // N + M - 1
+};
+
+// row s, position q := x[base + q - s], or 0.0 outside x, for q < count.
+template <int W>
+[[gnu::always_inline]] inline void copy_rows(const Operands& c, std::ptrdiff_t base, std::ptrdiff_t count,
+                                             double* rows) {
+  for (std::ptrdiff_t s = 0; s < W; ++s) {
+    double* row = rows + s * row_stride<W>;
+    const double* source = c.x + (base - s);  // indexed only where it lies inside x
+    const std::ptrdiff_t first = std::clamp<std::ptrdiff_t>(s - base, 0, count);
+    const std::ptrdiff_t end = std::clamp<std::ptrdiff_t>(c.n + s - base, first, count);
+    std::ptrdiff_t q = 0;
+    for (; q < first; ++q) row[q] = 0.0;
+    for (; q + W <= end; q += W) store<W>(row + q, load<W>(source + q));
+    for (; q < end; ++q) row[q] = source[q];
+    for (; q < count; ++q) row[q] = 0.0;
+  }
 }
 
-// Adds the products of inputs xs[0..B-1] to y[0..count-1], where y is the
-// output at the first input's index, `room` >= count values of y exist, and
-// taps[j] is h[j] (zero outside 0..M-1, readable for j in -W..count+W-2).
-//
-// The last vector of a pass may reach past `count`. Its extra lanes only add
-// padded zero products, which leave those outputs as they are, so it is
-// computed whole while it fits in `room`; only at the very end of y is it
-// done on a copy.
-template <int B, int W>
-[[gnu::always_inline]] inline void accumulate_pass(const double* xs, const double* taps, double* y,
-                                                   std::ptrdiff_t count, std::ptrdiff_t room) {
-  static_assert(B <= W, "the shuffle window spans two tap vectors");
-  Vec<W> xv[B];
-  for (int b = 0; b < B; ++b) xv[b] = Vec<W>{} + xs[b];
-  Vec<W> lo = load<W>(taps - W);
-  std::ptrdiff_t k = 0;
-  for (; k < count && k + W <= room; k += W) {
-    const Vec<W> hi = load<W>(taps + k);
-    store<W>(y + k, add_products<W>(load<W>(y + k), lo, hi, xv, std::make_index_sequence<B>{}));
-    lo = hi;
+// Outputs k0 .. k0 + U*W - 1 (those below c.length) receive the terms of taps
+// jhi down to jlo. `fresh`: the outputs still hold their initial 0.0, so the
+// sums start from 0.0 without reading them.
+template <int W>
+[[gnu::always_inline]] inline void accumulate_block(const Operands& c, const double* rows, std::ptrdiff_t base,
+                                                    std::ptrdiff_t k0, std::ptrdiff_t jhi, std::ptrdiff_t jlo,
+                                                    bool fresh) {
+  constexpr int U = block_vectors<W>;
+  constexpr std::ptrdiff_t stride = row_stride<W>;
+  const bool whole = k0 + U * W <= c.length;
+  double partial[U * W];  // the block at the end of y, on a copy
+  double* out = c.y + k0;
+  if (!whole) {
+    std::fill(partial, partial + U * W, 0.0);
+    std::memcpy(partial, out, static_cast<std::size_t>(c.length - k0) * sizeof(double));
+    out = partial;
   }
-  if (k < count) {
-    const auto rest = static_cast<std::size_t>(count - k);
-    double partial[W] = {};
-    __builtin_memcpy(partial, y + k, rest * sizeof(double));
-    const Vec<W> hi = load<W>(taps + k);
-    store<W>(partial, add_products<W>(load<W>(partial), lo, hi, xv, std::make_index_sequence<B>{}));
-    __builtin_memcpy(y + k, partial, rest * sizeof(double));
+
+  Vec<W> sum[U];
+  for (int u = 0; u < U; ++u) sum[u] = fresh ? Vec<W>{} : load<W>(out + u * W);
+  // Tap j reads x from k0 - j on: row shift = (base - (k0 - j)) mod W makes
+  // the position aligned (W is a power of two, so the mask is that modulo
+  // for negative differences too). Each step down in j moves one row up,
+  // wrapping to the last row one vector further on.
+  static_assert((W & (W - 1)) == 0);
+  std::ptrdiff_t shift = (base - (k0 - jhi)) & (W - 1);
+  const double* window = rows + shift * stride + (k0 - jhi - base + shift);
+  for (std::ptrdiff_t j = jhi; j >= jlo; --j) {
+    // Written out here rather than in a helper: this form becomes one
+    // broadcast from memory (tap - 0.0 is tap for every double).
+    const double tap = c.h[j];
+    const Vec<W> taps = tap - Vec<W>{};
+#pragma GCC unroll 16
+    for (int u = 0; u < U; ++u) sum[u] = taps * load<W>(window + u * W) + sum[u];
+    if (shift > 0) {
+      --shift;
+      window -= stride;
+    } else {
+      shift = W - 1;
+      window += (W - 1) * stride + W;
+    }
   }
+  for (int u = 0; u < U; ++u) store<W>(out + u * W, sum[u]);
+  if (!whole) std::memcpy(c.y + k0, partial, static_cast<std::size_t>(c.length - k0) * sizeof(double));
+}
+
+// Asks for the cache lines of values[first .. first + count - 1] (those
+// below `size`), which a later tile will need, while this one computes.
+void prefetch_ahead(const double* values, std::ptrdiff_t size, std::ptrdiff_t first, std::ptrdiff_t count,
+                    bool for_writing) {
+#if defined(__GNUC__)
+  for (std::ptrdiff_t i = std::max<std::ptrdiff_t>(first, 0); i < std::min(size, first + count); i += 8) {
+    if (for_writing) {
+      __builtin_prefetch(values + i, 1, 3);
+    } else {
+      __builtin_prefetch(values + i, 0, 3);
+    }
+  }
+#else
+  static_cast<void>(values), static_cast<void>(size), static_cast<void>(first), static_cast<void>(count),
+      static_cast<void>(for_writing);
+#endif
 }
 
 template <int W>
-[[gnu::always_inline]] inline void accumulate_blocked(const double* x, std::ptrdiff_t n, const double* taps,
-                                                      std::ptrdiff_t m, double* y) {
-  constexpr int B = W;
-  const std::ptrdiff_t length = n + m - 1;
-  std::ptrdiff_t i0 = 0;
-  for (; i0 + B <= n; i0 += B) accumulate_pass<B, W>(x + i0, taps, y + i0, m + B - 1, length - i0);
-  for (; i0 < n; ++i0) accumulate_pass<1, W>(x + i0, taps, y + i0, m, length - i0);
-}
-
-#if defined(FIR_DISPATCH_X86)
-FIR_TARGET_AVX512 void accumulate_avx512(const double* x, std::ptrdiff_t n, const double* taps, std::ptrdiff_t m,
-                                         double* y) {
-  accumulate_blocked<8>(x, n, taps, m, y);
-}
-FIR_TARGET_AVX2 void accumulate_avx2(const double* x, std::ptrdiff_t n, const double* taps, std::ptrdiff_t m,
-                                     double* y) {
-  accumulate_blocked<4>(x, n, taps, m, y);
-}
-#endif
-
-void accumulate_baseline(const double* x, std::ptrdiff_t n, const double* taps, std::ptrdiff_t m, double* y) {
-  accumulate_blocked<2>(x, n, taps, m, y);
-}
-
-using AccumulateFn = void (*)(const double*, std::ptrdiff_t, const double*, std::ptrdiff_t, double*);
-
-AccumulateFn accumulate_kernel() {
-  switch (dsp_internal::active_isa()) {
-#if defined(FIR_DISPATCH_X86)
-    case dsp_internal::Isa::avx512:
-      return accumulate_avx512;
-    case dsp_internal::Isa::avx2:
-      return accumulate_avx2;
-#endif
-    default:
-      return accumulate_baseline;
+[[gnu::always_inline]] inline void accumulate_tiled(const Operands& c, double* rows) {
+  constexpr std::ptrdiff_t block = block_vectors<W> * W;
+  for (std::ptrdiff_t c0 = 0; c0 < c.length; c0 += tile_outputs) {
+    const std::ptrdiff_t c1 = std::min(c.length, c0 + tile_outputs);
+    const std::ptrdiff_t blocks_end = c0 + (c1 - c0 + block - 1) / block * block;
+    for (std::ptrdiff_t t1 = c.m; t1 > 0; t1 -= tile_taps) {
+      const std::ptrdiff_t t0 = std::max<std::ptrdiff_t>(0, t1 - tile_taps);
+      // The tile reads x from c0 - (t1 - 1) to blocks_end - 1 - t0; a margin of
+      // W before, and 2W after for the shifts and the last vector.
+      const std::ptrdiff_t base = c0 - (t1 - 1) - W;
+      copy_rows<W>(c, base, blocks_end - 1 - t0 - base + 2 * W, rows);
+      const bool fresh = t1 == c.m;
+      for (std::ptrdiff_t k0 = c0; k0 < c1; k0 += block) {
+        if (fresh) {  // the next tile's input and outputs, one tile ahead
+          prefetch_ahead(c.x, c.n, k0 + tile_outputs - c.m, block, false);
+          prefetch_ahead(c.y, c.length, k0 + tile_outputs, block, true);
+        }
+        const std::ptrdiff_t jhi = std::min(t1 - 1, k0 + block - 1);
+        const std::ptrdiff_t jlo = std::max(t0, k0 - c.n + 1);
+        accumulate_block<W>(c, rows, base, k0, jhi, jlo, fresh);
+      }
+    }
   }
 }
 
-// The loop in its documented form, for inputs the blocked kernel cannot take.
+#if defined(FIR_DISPATCH_X86)
+FIR_TARGET_AVX512 void accumulate_avx512(const Operands& c, double* rows) { accumulate_tiled<8>(c, rows); }
+FIR_TARGET_AVX2 void accumulate_avx2(const Operands& c, double* rows) { accumulate_tiled<4>(c, rows); }
+#endif
+void accumulate_baseline(const Operands& c, double* rows) { accumulate_tiled<2>(c, rows); }
+
+struct Kernel {
+  void (*accumulate)(const Operands&, double*);
+  std::size_t rows_storage;
+};
+
+Kernel accumulate_kernel() {
+  switch (dsp_internal::active_isa()) {
+#if defined(FIR_DISPATCH_X86)
+    case dsp_internal::Isa::avx512:
+      return {accumulate_avx512, rows_storage<8>};
+    case dsp_internal::Isa::avx2:
+      return {accumulate_avx2, rows_storage<4>};
+#endif
+    default:
+      return {accumulate_baseline, rows_storage<2>};
+  }
+}
+
+// The loop in its documented form, for taps the blocked kernel cannot take.
 void accumulate_plain(const Signal& x, const Signal& h, Signal& y) {
   for (std::size_t i = 0; i < x.size(); ++i) {
     for (std::size_t j = 0; j < h.size(); ++j) y[i + j] = h[j] * x[i] + y[i + j];
@@ -150,22 +227,20 @@ DspStatus convolve_direct(const Signal& x, const Signal& h, Signal& y) {
     return DspStatus::too_long;
   }
   y.assign(static_cast<std::size_t>(full_length), 0.0);
-  const std::size_t n = x.size();
-  const std::size_t m = h.size();
-
-  const bool finite = std::all_of(x.begin(), x.end(), [](double v) { return std::isfinite(v); });
-  const bool blocked = finite && n > 0 && m > 0;
-  Signal padded;
-  if (blocked) {
-    padded.assign(m + 2 * tap_padding, 0.0);
-    std::copy(h.begin(), h.end(), padded.begin() + tap_padding);
-  }
-  const AccumulateFn accumulate = accumulate_kernel();
+  const bool finite = std::all_of(h.begin(), h.end(), [](double v) { return std::isfinite(v); });
+  const bool blocked = finite && !x.empty() && !h.empty();
+  const Kernel kernel = accumulate_kernel();
+  Signal rows_storage(blocked ? kernel.rows_storage : 0);
+  const Operands operands{x.data(),
+                          static_cast<std::ptrdiff_t>(x.size()),
+                          h.data(),
+                          static_cast<std::ptrdiff_t>(h.size()),
+                          y.data(),
+                          static_cast<std::ptrdiff_t>(full_length)};
 
   stopwatch_start();
   if (blocked) {
-    accumulate(x.data(), static_cast<std::ptrdiff_t>(n), padded.data() + tap_padding, static_cast<std::ptrdiff_t>(m),
-                      y.data());
+    kernel.accumulate(operands, aligned_rows(rows_storage));
   } else {
     accumulate_plain(x, h, y);
   }

@@ -32,8 +32,9 @@ DspStatus convolve_direct(const Signal& x, const Signal& h, Signal& y);
 DspStatus direct_length(std::uint64_t n, std::uint64_t m, std::uint64_t& length);
 
 // The vector instruction set the stages' own loops use, chosen at run time
-// as the best this processor has: "avx512", "avx2" or "baseline" (SSE2 on
-// x86-64, the compiler's generic vectors elsewhere).
+// as the fastest this processor has: "avx512", "avx2" or "baseline" (SSE2 on
+// x86-64, the compiler's generic vectors elsewhere). AVX2 where AVX-512 runs
+// as two 256-bit halves (AMD Zen 4).
 const char* dsp_isa();
 
 // Makes the stages use the named instruction set; false, changing nothing,

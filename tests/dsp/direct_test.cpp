@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <limits>
 #include <random>
+#include <utility>
 
 #include "dsp/dsp.h"
 #include "support/samples.h"
@@ -82,12 +83,16 @@ TEST_P(DirectExactness, SweepOfSizesMatchesPlainLoopBitForBit) {
   }
 }
 
-TEST_P(DirectExactness, LongSignalsMatchPlainLoopBitForBit) {
+// Long signals, and shapes on either side of the kernel's tiles (2048
+// outputs by 512 taps): more taps than samples, a tap tile of one tap.
+TEST_P(DirectExactness, LongAndTileCrossingShapesMatchPlainLoopBitForBit) {
   std::mt19937_64 generator(99);
-  const Signal x = random_samples(generator, 100'000);
-  for (const std::size_t m : {64u, 1024u, 1023u}) {
+  const std::pair<std::size_t, std::size_t> shapes[] = {
+      {100'000, 64}, {100'000, 1023}, {20'000, 1024}, {3000, 2049}, {100, 1500}, {1, 600}, {4097, 513}, {2, 1}};
+  for (const auto& [n, m] : shapes) {
+    const Signal x = random_samples(generator, n);
     const Signal h = random_samples(generator, m);
-    ASSERT_TRUE(bitwise_equal(plain_convolution(x, h), convolved(x, h))) << "M = " << m;
+    ASSERT_TRUE(bitwise_equal(plain_convolution(x, h), convolved(x, h))) << "N = " << n << ", M = " << m;
   }
 }
 
@@ -101,12 +106,17 @@ TEST_P(DirectExactness, UnalignedViewsMatchPlainLoop) {
   }
 }
 
-TEST_P(DirectExactness, NonFiniteInputsMatchPlainLoop) {
+// Infinities and NaNs in the samples (the kernel takes them), and in the
+// taps as well (the plain loop takes them).
+TEST_P(DirectExactness, NonFiniteValuesMatchPlainLoop) {
   std::mt19937_64 generator(8);
-  Signal x = random_samples(generator, 200);
+  Signal x = random_samples(generator, 3000);
   x[17] = std::numeric_limits<double>::infinity();
-  x[150] = std::numeric_limits<double>::quiet_NaN();
+  x[1500] = std::numeric_limits<double>::quiet_NaN();
+  x[2999] = -std::numeric_limits<double>::infinity();
   Signal h = random_samples(generator, 33);
+  h[5] = 0.0;  // 0 * inf is a NaN in the plain loop as well
+  EXPECT_TRUE(bitwise_equal(plain_convolution(x, h), convolved(x, h)));
   h[4] = -std::numeric_limits<double>::infinity();
   EXPECT_TRUE(bitwise_equal(plain_convolution(x, h), convolved(x, h)));
 }
