@@ -49,6 +49,7 @@ bench: deps build/release/CMakeCache.txt
 	build/release/bench/dsp_bench
 	build/release/bench/run_bench
 	bench/compare_numpy.py build/release/bench/stage_times
+	build/release/bench/printed_times
 
 build/sanitize/CMakeCache.txt: | deps
 	cmake --preset sanitize

@@ -3,6 +3,10 @@
 same run, and prints a table of times and ratios.
 
     bench/compare_numpy.py [path/to/stage_times]
+    bench/compare_numpy.py --oaconvolve DIR
+
+The second form prints only the best seconds of scipy.signal.oaconvolve on
+DIR's input.txt and fir.txt (for build/release/bench/printed_times).
 
 Needs python3-numpy and python3-scipy (Debian's packages, for /usr/bin/python3);
 run as root it installs them with apt-get when they are missing.
@@ -112,7 +116,19 @@ def print_table(m, ours, theirs):
         print(f"| {name} | {a * 1e3:.2f} | {b * 1e3:.2f} | {b / a:.2f} |")
 
 
+def oaconvolve_seconds(directory):
+    import numpy as np
+    import scipy.signal
+    x = np.loadtxt(os.path.join(directory, "input.txt"), ndmin=1)
+    h = np.loadtxt(os.path.join(directory, "fir.txt"), ndmin=1)
+    return best_seconds(lambda: scipy.signal.oaconvolve(x, h))
+
+
 def main():
+    if len(sys.argv) == 3 and sys.argv[1] == "--oaconvolve":
+        ensure_numpy_and_scipy()
+        print(f"{oaconvolve_seconds(sys.argv[2]):.9f}")
+        return
     stage_times = sys.argv[1] if len(sys.argv) > 1 else "build/release/bench/stage_times"
     stage_times = os.path.abspath(stage_times)
     if not os.access(stage_times, os.X_OK):

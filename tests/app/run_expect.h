@@ -13,7 +13,7 @@
 #include "messages/messages.h"
 #include "signal/signal.h"
 #include "signal_io/signal_io.h"
-#include "support/files.h"
+#include "support/temp_dir.h"
 #include "support/process.h"
 
 namespace test_support {

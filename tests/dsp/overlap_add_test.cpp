@@ -9,9 +9,8 @@
 #include <string>
 #include <utility>
 
-#include <fftw3.h>
-
 #include "dsp/dsp.h"
+#include "support/block_transforms.h"
 #include "support/samples.h"
 #include "timing/timing.h"
 
@@ -122,34 +121,16 @@ Signal plain_overlap_add(const Signal& x, const Signal& h) {
   EXPECT_EQ(overlap_add_layout(x.size(), h.size(), layout), DspStatus::ok);
   const auto n = static_cast<std::size_t>(layout.block_length);
   Signal y(static_cast<std::size_t>(layout.output_length), 0.0);
-  auto* filter_time = static_cast<double*>(fftw_malloc(16 * n));
-  auto* block_time = static_cast<double*>(fftw_malloc(16 * n));
-  auto* filter_spectrum = static_cast<fftw_complex*>(fftw_malloc(32 * n + 16));
-  auto* block_spectrum = static_cast<fftw_complex*>(fftw_malloc(32 * n + 16));
-  const int length = static_cast<int>(2 * n);
-  fftw_plan filter_plan = fftw_plan_dft_r2c_1d(length, filter_time, filter_spectrum, FFTW_ESTIMATE);
-  fftw_plan forward = fftw_plan_dft_r2c_1d(length, block_time, block_spectrum, FFTW_ESTIMATE);
-  fftw_plan inverse = fftw_plan_dft_c2r_1d(length, block_spectrum, block_time, FFTW_ESTIMATE);
-  for (std::size_t k = 0; k < 2 * n; ++k) filter_time[k] = k < h.size() ? h[k] : 0.0;
-  fftw_execute(filter_plan);
-  const double scale = 0.5 / static_cast<double>(n);
+  test_support::BlockTransforms filter(n), block(n);
+  filter.load(h.data(), h.size());
+  fftw_execute(filter.forward);
   for (std::size_t r = 0; r < x.size(); r += n) {
-    for (std::size_t k = 0; k < 2 * n; ++k) block_time[k] = k < n && r + k < x.size() ? x[r + k] : 0.0;
-    fftw_execute(forward);
-    for (std::size_t k = 0; k <= n; ++k) {
-      const double xr = block_spectrum[k][0], xi = block_spectrum[k][1];
-      const double hr = filter_spectrum[k][0], hi = filter_spectrum[k][1];
-      block_spectrum[k][0] = (xr * hr - xi * hi) * scale;
-      block_spectrum[k][1] = (xr * hi + xi * hr) * scale;
-    }
-    fftw_execute(inverse);
-    for (std::size_t k = 0; k < n; ++k) y[r + k] = block_time[k] + y[r + k];
-    for (std::size_t k = n; k < 2 * n; ++k) y[r + k] = block_time[k];
-  }
-  for (fftw_plan plan : {filter_plan, forward, inverse}) fftw_destroy_plan(plan);
-  for (void* buffer : {static_cast<void*>(filter_time), static_cast<void*>(block_time),
-                       static_cast<void*>(filter_spectrum), static_cast<void*>(block_spectrum)}) {
-    fftw_free(buffer);
+    block.load(x.data() + r, std::min(n, x.size() - r));
+    fftw_execute(block.forward);
+    test_support::multiply_bins(block.spectrum, filter.spectrum, n);
+    fftw_execute(block.inverse);
+    for (std::size_t k = 0; k < n; ++k) y[r + k] = block.time[k] + y[r + k];
+    for (std::size_t k = n; k < 2 * n; ++k) y[r + k] = block.time[k];
   }
   return y;
 }

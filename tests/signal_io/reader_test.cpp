@@ -11,7 +11,7 @@
 #include "signal_io/signal_io.h"
 #include "signal_io/signal_io_internal.h"
 #include "support/console.h"
-#include "support/files.h"
+#include "support/temp_dir.h"
 
 namespace {
 

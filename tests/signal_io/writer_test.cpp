@@ -13,7 +13,7 @@
 
 #include "signal_io/signal_io.h"
 #include "support/console.h"
-#include "support/files.h"
+#include "support/temp_dir.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "signal_gen/signal_gen.h"
-#include "support/files.h"
+#include "support/temp_dir.h"
 #include "support/process.h"
 #include "signal_io/signal_io.h"
 

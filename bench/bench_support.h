@@ -1,0 +1,43 @@
+// What the benchmarks share: their data, the two ceilings the stages are
+// measured against, and a best-of timer.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+
+#include "signal/signal.h"
+
+// Uniform noise in [-1, 1) of `count` samples from `seed`: the generator's
+// noise signal, the same on every run.
+Signal bench_noise(std::size_t count, std::uint64_t seed);
+
+// A Hamming-windowed lowpass of `taps` taps from the generator: realistic
+// taps whose gain never exceeds about 1, so repeated filtering stays finite.
+Signal bench_lowpass(std::size_t taps);
+
+// The peak rate of separate (unfused) vector multiplies and adds, the
+// ceiling of an exact multiply-add kernel: one vector multiply plus one
+// vector add per lane counted as one multiply-add, with the fastest vector
+// width this processor has. A virtual machine's speed drifts, so each call
+// takes fresh samples (about half a second) and returns the best rate seen
+// so far in the process; sample it between the measurements it is set beside.
+double peak_multiply_add_rate();
+
+// The overlap-add stage's floor: per block only what FFTW and the bin
+// product must do (r2c, the product, c2r) on plans of the stage's length
+// made before timing, warm. Best of `repeats` passes over all blocks, in
+// seconds.
+double fftw_floor_seconds(const Signal& x, const Signal& h, int repeats);
+
+// Best wall-clock seconds of `repeats` calls of `work`.
+template <typename Work>
+double best_seconds(Work&& work, int repeats) {
+  double best = 1e300;
+  for (int r = 0; r < repeats; ++r) {
+    const auto start = std::chrono::steady_clock::now();
+    work();
+    const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
+    if (took.count() < best) best = took.count();
+  }
+  return best;
+}

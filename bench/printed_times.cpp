@@ -1,0 +1,183 @@
+// The two stage times as a user reads them: fir_bench started as a fresh
+// process on generated data, its printed times set beside what the same
+// work costs when everything is warm.
+//
+//   printed_times [--runs R] [--no-scipy]
+//
+// Per case (N samples x M taps): R runs of fir_bench in a scratch folder
+// (best and median of each printed time), interleaved with the in-process
+// measurements, so that a machine whose speed drifts during the benchmark
+// moves both sides alike:
+//   floor       FFTW alone on the stage's block rule: per block r2c, the
+//               stage's own bin product, c2r; plans made before timing, warm;
+//   warm        the stage itself called again and again in this process, its
+//               own stopwatch read (the same loop, everything warm);
+//   of peak     the direct stage's multiply-adds per second (N * M over the
+//               printed time) as a share of the unfused multiply-add peak;
+//   scipy       scipy.signal.oaconvolve on the same values, best of three
+//               (bench/compare_numpy.py; left out when numpy is missing).
+// Ratios come first in the table; each uses the best of its runs.
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "bench_support.h"
+#include "dsp/dsp.h"
+#include "signal_io/signal_io.h"
+#include "support/process.h"
+#include "timing/timing.h"
+
+namespace {
+
+struct Case {
+  std::size_t n, m;
+};
+constexpr Case cases[] = {{100'000, 64},   {1'000'000, 64}, {100'000, 1024},
+                          {1'000'000, 1024}, {20'000, 5000}, {100'000, 100'000}};
+
+struct Times {
+  std::vector<double> printed_direct, printed_fft;  // ms, one per run
+  double warm_direct = 1e300, warm_fft = 1e300, floor_fft = 1e300;
+  std::optional<double> scipy;  // ms
+};
+
+double best(const std::vector<double>& v) { return *std::min_element(v.begin(), v.end()); }
+double median(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  return v.size() % 2 ? v[v.size() / 2] : 0.5 * (v[v.size() / 2 - 1] + v[v.size() / 2]);
+}
+
+std::string case_name(const Case& c) { return std::to_string(c.n) + "x" + std::to_string(c.m); }
+
+// The two times fir_bench printed, in its console order: direct, then FFT.
+std::vector<double> printed_stage_times(const std::string& console) {
+  static const std::regex time("\t([0-9.e+-]+) мс\n");
+  std::vector<double> out;
+  for (auto it = std::sregex_iterator(console.begin(), console.end(), time); it != std::sregex_iterator(); ++it) {
+    out.push_back(std::stod((*it)[1]));
+  }
+  return out;
+}
+
+bool run_fir_bench(const std::filesystem::path& dir, Times& t) {
+  const auto run = test_support::run_program(FIR_BENCH_EXE, dir.string(), "\n");
+  const std::vector<double> printed = printed_stage_times(run.console);
+  if (run.exit_code != 0 || printed.size() != 2) {
+    std::fprintf(stderr, "printed_times: fir_bench failed in %s:\n%s\n", dir.string().c_str(), run.console.c_str());
+    return false;
+  }
+  t.printed_direct.push_back(printed[0]);
+  t.printed_fft.push_back(printed[1]);
+  return true;
+}
+
+// The stage called `repeats` times; the best of its own measurements, in ms.
+template <typename Stage>
+double warm_stage_ms(Stage stage, const Signal& x, const Signal& h, int repeats) {
+  Signal y;
+  double fastest = 1e300;
+  for (int r = 0; r < repeats; ++r) {
+    stage(x, h, y);
+    fastest = std::min(fastest, stopwatch.average_ms);
+  }
+  return fastest;
+}
+
+std::optional<double> scipy_ms(const std::filesystem::path& dir) {
+  const std::string command = std::string(FIR_BENCH_SOURCE_DIR) + "/bench/compare_numpy.py --oaconvolve " +
+                              dir.string() + " 2>/dev/null";
+  std::FILE* pipe = popen(command.c_str(), "r");
+  if (pipe == nullptr) return std::nullopt;
+  double seconds = 0.0;
+  const bool read = std::fscanf(pipe, "%lf", &seconds) == 1;
+  if (pclose(pipe) != 0 || !read) return std::nullopt;
+  return seconds * 1e3;
+}
+
+Times measure(const Case& c, const std::filesystem::path& dir, int runs, bool with_scipy) {
+  std::filesystem::create_directories(dir);
+  save_signal((dir / "input.txt").string(), bench_noise(c.n, 20261207));
+  save_signal((dir / "fir.txt").string(), bench_lowpass(c.m));
+  Signal x, h;  // the values as fir_bench reads them
+  load_signal((dir / "input.txt").string(), x);
+  load_signal((dir / "fir.txt").string(), h);
+  // Enough warm repetitions for a stable best, without minutes on 10^10
+  // multiply-adds.
+  const double macs = static_cast<double>(c.n) * static_cast<double>(c.m);
+  const int direct_repeats = macs > 1e9 ? 1 : macs > 1e8 ? 3 : 10;
+  Times t;
+  for (int r = 0; r < runs; ++r) {
+    if (!run_fir_bench(dir, t)) std::exit(1);
+    peak_multiply_add_rate();  // sampled through the run, its best kept
+    t.floor_fft = std::min(t.floor_fft, 1e3 * fftw_floor_seconds(x, h, 5));
+    t.warm_fft = std::min(t.warm_fft, warm_stage_ms(convolve_overlap_add, x, h, 5));
+    t.warm_direct = std::min(t.warm_direct, warm_stage_ms(convolve_direct, x, h, direct_repeats));
+  }
+  if (with_scipy) t.scipy = scipy_ms(dir);
+  return t;
+}
+
+std::string cpu_name() {
+  std::ifstream cpuinfo("/proc/cpuinfo");
+  std::string line;
+  while (std::getline(cpuinfo, line)) {
+    if (line.rfind("model name", 0) == 0) return line.substr(line.find(':') + 2);
+  }
+  return "unknown CPU";
+}
+
+void print_table(const std::vector<std::pair<Case, Times>>& results, int runs) {
+  const double peak = peak_multiply_add_rate();
+  std::printf("\n%s, %s kernels, unfused multiply-add peak %.1f G/s; fir_bench runs per case: %d\n\n",
+              cpu_name().c_str(), dsp_isa(), peak / 1e9, runs);
+  std::printf("| N x M | FFT printed / floor | FFT printed / warm | scipy / FFT printed | direct of peak | "
+              "direct printed / warm | FFT printed ms, best (median) | FFT floor ms | FFT warm ms | "
+              "direct printed ms, best (median) | direct warm ms | scipy oaconvolve ms |\n");
+  std::printf("|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|\n");
+  for (const auto& [c, t] : results) {
+    const double fft = best(t.printed_fft), direct = best(t.printed_direct);
+    const double of_peak = static_cast<double>(c.n) * static_cast<double>(c.m) / (direct * 1e-3) / peak;
+    char scipy_ratio[32] = "-", scipy_time[32] = "-";
+    if (t.scipy) {
+      std::snprintf(scipy_ratio, sizeof scipy_ratio, "%.2f", *t.scipy / fft);
+      std::snprintf(scipy_time, sizeof scipy_time, "%.3f", *t.scipy);
+    }
+    std::printf("| %zu x %zu | %.2f | %.2f | %s | %.0f%% | %.2f | %.3f (%.3f) | %.3f | %.3f | %.3f (%.3f) | %.3f | %s |\n",
+                c.n, c.m, fft / t.floor_fft, fft / t.warm_fft, scipy_ratio, 100.0 * of_peak, direct / t.warm_direct,
+                fft, median(t.printed_fft), t.floor_fft, t.warm_fft, direct, median(t.printed_direct), t.warm_direct,
+                scipy_time);
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  int runs = 3;
+  bool with_scipy = true;
+  for (int a = 1; a < argc; ++a) {
+    const std::string arg = argv[a];
+    if (arg == "--runs" && a + 1 < argc) {
+      runs = std::max(1, std::atoi(argv[++a]));
+    } else if (arg == "--no-scipy") {
+      with_scipy = false;
+    } else {
+      std::fprintf(stderr, "usage: printed_times [--runs R] [--no-scipy]\n");
+      return 2;
+    }
+  }
+  const std::filesystem::path scratch = std::filesystem::temp_directory_path() / "fir_bench_printed_times";
+  std::vector<std::pair<Case, Times>> results;
+  for (const Case& c : cases) {
+    std::fprintf(stderr, "printed_times: %s\n", case_name(c).c_str());
+    results.emplace_back(c, measure(c, scratch / case_name(c), runs, with_scipy));
+  }
+  std::filesystem::remove_all(scratch);
+  print_table(results, runs);
+  return 0;
+}
