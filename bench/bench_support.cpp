@@ -63,7 +63,7 @@ double peak_multiply_add_rate() {
 #endif
       {"baseline", 2, peak_baseline},
   };
-  static double best = 0.0;
+  double best = 0.0;
   const std::string active = dsp_isa();
   for (const Loop& loop : loops) {
     if (!dsp_use_isa(loop.isa)) continue;  // not on this processor

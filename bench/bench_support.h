@@ -19,8 +19,8 @@ Signal bench_lowpass(std::size_t taps);
 // ceiling of an exact multiply-add kernel: one vector multiply plus one
 // vector add per lane counted as one multiply-add, with the fastest vector
 // width this processor has. A virtual machine's speed drifts, so each call
-// takes fresh samples (about half a second) and returns the best rate seen
-// so far in the process; sample it between the measurements it is set beside.
+// takes fresh samples (about half a second): call it next to the
+// measurement it is set beside.
 double peak_multiply_add_rate();
 
 // The overlap-add stage's floor: per block only what FFTW and the bin

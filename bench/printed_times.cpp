@@ -2,12 +2,10 @@
 // process on generated data, its printed times set beside what the same
 // work costs when everything is warm.
 //
-//   printed_times [--runs R] [--no-scipy]
+//   printed_times [--runs R] [--no-scipy] [--program PATH]
 //
-// Per case (N samples x M taps): R runs of fir_bench in a scratch folder
-// (best and median of each printed time), interleaved with the in-process
-// measurements, so that a machine whose speed drifts during the benchmark
-// moves both sides alike:
+// Per case (N samples x M taps), R runs of fir_bench in a scratch folder,
+// each followed at once by this process's own measurements:
 //   floor       FFTW alone on the stage's block rule: per block r2c, the
 //               stage's own bin product, c2r; plans made before timing, warm;
 //   warm        the stage itself called again and again in this process, its
@@ -16,7 +14,13 @@
 //               printed time) as a share of the unfused multiply-add peak;
 //   scipy       scipy.signal.oaconvolve on the same values, best of three
 //               (bench/compare_numpy.py; left out when numpy is missing).
-// Ratios come first in the table; each uses the best of its runs.
+// A virtual machine's speed drifts by tens of percent within seconds, so
+// each ratio pairs one printed time with the measurement taken right after
+// it, and the table shows the median of those paired ratios (ratios first);
+// the times are the best and the median of the runs.
+//
+// --program runs another build's fir_bench (say, an earlier version) in
+// place of this build's; the in-process columns stay this build's.
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -41,9 +45,15 @@ struct Case {
 constexpr Case cases[] = {{100'000, 64},   {1'000'000, 64}, {100'000, 1024},
                           {1'000'000, 1024}, {20'000, 5000}, {100'000, 100'000}};
 
+// One run of fir_bench and the measurements taken right after it.
+struct Run {
+  double printed_direct, printed_fft;  // ms
+  double floor_fft, warm_fft, warm_direct;  // ms, best of a few
+  double peak;  // multiply-adds per second
+};
+
 struct Times {
-  std::vector<double> printed_direct, printed_fft;  // ms, one per run
-  double warm_direct = 1e300, warm_fft = 1e300, floor_fft = 1e300;
+  std::vector<Run> runs;
   std::optional<double> scipy;  // ms
 };
 
@@ -65,16 +75,17 @@ std::vector<double> printed_stage_times(const std::string& console) {
   return out;
 }
 
-bool run_fir_bench(const std::filesystem::path& dir, Times& t) {
-  const auto run = test_support::run_program(FIR_BENCH_EXE, dir.string(), "\n");
+std::string program = FIR_BENCH_EXE;
+
+// fir_bench's two printed times (direct, FFT) from one fresh run.
+std::vector<double> run_fir_bench(const std::filesystem::path& dir) {
+  const auto run = test_support::run_program(program, dir.string(), "\n");
   const std::vector<double> printed = printed_stage_times(run.console);
   if (run.exit_code != 0 || printed.size() != 2) {
     std::fprintf(stderr, "printed_times: fir_bench failed in %s:\n%s\n", dir.string().c_str(), run.console.c_str());
-    return false;
+    std::exit(1);
   }
-  t.printed_direct.push_back(printed[0]);
-  t.printed_fft.push_back(printed[1]);
-  return true;
+  return printed;
 }
 
 // The stage called `repeats` times; the best of its own measurements, in ms.
@@ -113,11 +124,13 @@ Times measure(const Case& c, const std::filesystem::path& dir, int runs, bool wi
   const int direct_repeats = macs > 1e9 ? 1 : macs > 1e8 ? 3 : 10;
   Times t;
   for (int r = 0; r < runs; ++r) {
-    if (!run_fir_bench(dir, t)) std::exit(1);
-    peak_multiply_add_rate();  // sampled through the run, its best kept
-    t.floor_fft = std::min(t.floor_fft, 1e3 * fftw_floor_seconds(x, h, 5));
-    t.warm_fft = std::min(t.warm_fft, warm_stage_ms(convolve_overlap_add, x, h, 5));
-    t.warm_direct = std::min(t.warm_direct, warm_stage_ms(convolve_direct, x, h, direct_repeats));
+    const std::vector<double> printed = run_fir_bench(dir);
+    Run run{printed[0], printed[1], 0, 0, 0, 0};
+    run.floor_fft = 1e3 * fftw_floor_seconds(x, h, 5);
+    run.warm_fft = warm_stage_ms(convolve_overlap_add, x, h, 5);
+    run.warm_direct = warm_stage_ms(convolve_direct, x, h, direct_repeats);
+    run.peak = peak_multiply_add_rate();
+    t.runs.push_back(run);
   }
   if (with_scipy) t.scipy = scipy_ms(dir);
   return t;
@@ -132,26 +145,37 @@ std::string cpu_name() {
   return "unknown CPU";
 }
 
+// The median over the runs of `value(run)`.
+template <typename Value>
+double median_of(const Times& t, Value value) {
+  std::vector<double> values;
+  for (const Run& run : t.runs) values.push_back(value(run));
+  return median(values);
+}
+
 void print_table(const std::vector<std::pair<Case, Times>>& results, int runs) {
-  const double peak = peak_multiply_add_rate();
-  std::printf("\n%s, %s kernels, unfused multiply-add peak %.1f G/s; fir_bench runs per case: %d\n\n",
-              cpu_name().c_str(), dsp_isa(), peak / 1e9, runs);
+  std::printf("\n%s, %s kernels; fir_bench runs per case: %d\n\n", cpu_name().c_str(), dsp_isa(), runs);
   std::printf("| N x M | FFT printed / floor | FFT printed / warm | scipy / FFT printed | direct of peak | "
               "direct printed / warm | FFT printed ms, best (median) | FFT floor ms | FFT warm ms | "
               "direct printed ms, best (median) | direct warm ms | scipy oaconvolve ms |\n");
   std::printf("|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|\n");
   for (const auto& [c, t] : results) {
-    const double fft = best(t.printed_fft), direct = best(t.printed_direct);
-    const double of_peak = static_cast<double>(c.n) * static_cast<double>(c.m) / (direct * 1e-3) / peak;
+    const double macs = static_cast<double>(c.n) * static_cast<double>(c.m);
+    std::vector<double> fft, direct;
+    for (const Run& run : t.runs) fft.push_back(run.printed_fft), direct.push_back(run.printed_direct);
+    const double floor_fft = median_of(t, [](const Run& r) { return r.floor_fft; });
     char scipy_ratio[32] = "-", scipy_time[32] = "-";
     if (t.scipy) {
-      std::snprintf(scipy_ratio, sizeof scipy_ratio, "%.2f", *t.scipy / fft);
+      std::snprintf(scipy_ratio, sizeof scipy_ratio, "%.2f", *t.scipy / median(fft));
       std::snprintf(scipy_time, sizeof scipy_time, "%.3f", *t.scipy);
     }
     std::printf("| %zu x %zu | %.2f | %.2f | %s | %.0f%% | %.2f | %.3f (%.3f) | %.3f | %.3f | %.3f (%.3f) | %.3f | %s |\n",
-                c.n, c.m, fft / t.floor_fft, fft / t.warm_fft, scipy_ratio, 100.0 * of_peak, direct / t.warm_direct,
-                fft, median(t.printed_fft), t.floor_fft, t.warm_fft, direct, median(t.printed_direct), t.warm_direct,
-                scipy_time);
+                c.n, c.m, median_of(t, [](const Run& r) { return r.printed_fft / r.floor_fft; }),
+                median_of(t, [](const Run& r) { return r.printed_fft / r.warm_fft; }), scipy_ratio,
+                100.0 * median_of(t, [&](const Run& r) { return macs / (r.printed_direct * 1e-3) / r.peak; }),
+                median_of(t, [](const Run& r) { return r.printed_direct / r.warm_direct; }), best(fft), median(fft),
+                floor_fft, median_of(t, [](const Run& r) { return r.warm_fft; }), best(direct), median(direct),
+                median_of(t, [](const Run& r) { return r.warm_direct; }), scipy_time);
   }
 }
 
@@ -166,8 +190,10 @@ int main(int argc, char** argv) {
       runs = std::max(1, std::atoi(argv[++a]));
     } else if (arg == "--no-scipy") {
       with_scipy = false;
+    } else if (arg == "--program" && a + 1 < argc) {
+      program = std::filesystem::absolute(argv[++a]).string();
     } else {
-      std::fprintf(stderr, "usage: printed_times [--runs R] [--no-scipy]\n");
+      std::fprintf(stderr, "usage: printed_times [--runs R] [--no-scipy] [--program PATH]\n");
       return 2;
     }
   }
