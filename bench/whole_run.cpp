@@ -27,7 +27,8 @@ RunTimes time_whole_run(const std::filesystem::path& dir) {
   t.read_fir = seconds([&] { load_signal(file("fir.txt"), taps); });
   t.direct = seconds([&] { convolve_direct(input, taps, direct); });
   t.overlap_add = seconds([&] { convolve_overlap_add(input, taps, fft); });
-  t.compare = seconds([&] { compare_signals(direct, fft, difference); });
+  DeviationStats deviations{};
+  t.compare = seconds([&] { compare_signals(direct, fft, difference, deviations); });
   t.write_linear = seconds([&] { save_signal(file("output_linear.txt"), direct); });
   t.write_fft = seconds([&] { save_signal(file("output_fft.txt"), fft); });
   t.write_diff = seconds([&] { save_signal(file("output_diff.txt"), difference); });

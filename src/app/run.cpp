@@ -1,10 +1,10 @@
 #include "app/run.h"
 
+#include <algorithm>
+#include <array>
+#include <charconv>
 #include <clocale>
-#include <cstdio>
-#include <memory>
-#include <new>
-#include <string>
+#include <cstddef>
 #include <string_view>
 
 #include "dsp/dsp.h"
@@ -16,88 +16,119 @@
 
 namespace {
 
+// What the run needs free at its start: the C++ runtime's reserve for
+// exceptions was taken from the same memory before main, so with this much
+// left it exists, and running out later ends a step with a status instead
+// of terminating the process.
+constexpr std::size_t start_headroom = 1 << 20;
+
 // ---- Output to the console and the log ---------------------------------------
 
-struct FileCloser {
-  void operator()(std::FILE* file) const { std::fclose(file); }
-};
-
 // "log.txt" holds the progress lines as Windows-1251 bytes with CR LF line
-// ends on every system. When it cannot be opened, writes to it are dropped.
+// ends on every system, kept in a buffer of its own and handed to the system
+// at each line end. When it cannot be opened, writes to it are dropped.
 struct Log {
-  std::unique_ptr<std::FILE, FileCloser> file;
+  int file = -1;
+  std::array<char, 512> pending{};
+  std::size_t size = 0;
+
+  Log() : file(output_file_open("log.txt")) {}
+  ~Log() {  // closed last: whatever the last line left unfinished goes out too
+    flush();
+    if (file != -1) output_file_close(file);
+  }
+  Log(const Log&) = delete;
+  Log& operator=(const Log&) = delete;
+
+  void flush() {
+    if (file != -1 && size > 0) output_file_write(file, {pending.data(), size});
+    size = 0;
+  }
+  void write(std::string_view text) {
+    while (!text.empty()) {
+      if (size == pending.size()) flush();
+      const std::size_t part = std::min(text.size(), pending.size() - size);
+      text.copy(pending.data() + size, part);
+      size += part;
+      text.remove_prefix(part);
+    }
+  }
+  void end_line() {
+    write("\r\n");
+    flush();
+  }
 };
-
-Log open_log() { return Log{std::unique_ptr<std::FILE, FileCloser>(std::fopen("log.txt", "wb"))}; }
-
-void log_write(Log& log, std::string_view text) {
-  if (log.file) std::fwrite(text.data(), 1, text.size(), log.file.get());
-}
-
-void log_end_line(Log& log) {
-  if (!log.file) return;
-  std::fwrite("\r\n", 1, 2, log.file.get());
-  std::fflush(log.file.get());
-}
 
 // Progress goes first to the console, then the same text to the log.
 void say(Log& log, std::string_view text) {
   console_write(text);
-  log_write(log, text);
+  log.write(text);
 }
 
 void say_line_end(Log& log) {
   console_end_line();
-  log_end_line(log);
+  log.end_line();
+}
+
+void say_count(Log& log, std::size_t count) {
+  char digits[24];
+  const auto [end, error] = std::to_chars(digits, digits + sizeof digits, count);
+  say(log, {digits, static_cast<std::size_t>(end - digits)});
+}
+
+void say_number(Log& log, double value) { say(log, format_value(value).view()); }
+
+// A step that could not run says why on the console, in the style of the
+// file messages (a line end first), and the run ends with exit code 1.
+int stop_run(std::string_view message, std::string_view file_name = {}) {
+  console_end_line();
+  console_write(message);
+  console_write(file_name);
+  console_end_line();
+  return 1;
 }
 
 // ---- The run's steps ------------------------------------------------------------
 
 // Loads one file after its stage label and prints the count with `suffix`.
-bool load_reported(Log& log, std::string_view label, const std::string& file_name, Signal& signal,
-                   std::string_view suffix) {
+// Returns load_signal's result.
+int load_reported(Log& log, std::string_view label, std::string_view file_name, Signal& signal,
+                  std::string_view suffix) {
   say(log, label);
   say(log, messages::stage_label_end);
-  if (load_signal(file_name, signal) == -1) return false;
-  say(log, std::to_string(signal.size()));
+  const int loaded = load_signal(file_name, signal);
+  if (loaded != 0) return loaded;
+  say_count(log, signal.size());
   say(log, suffix);
   say_line_end(log);
-  return true;
+  return 0;
 }
 
-void say_number(Log& log, double value) { say(log, format_value(value).view()); }
+// Runs one timed stage after its label and prints its time, or says why it
+// could not run (`no_memory` when memory ran out).
+template <typename Stage>
+DspStatus run_timed(Log& log, std::string_view label, Stage stage) {
+  say(log, label);
+  say(log, messages::stage_label_end);
+  const DspStatus status = stage();
+  if (status != DspStatus::ok) return status;
+  say_number(log, stopwatch.average_ms);
+  say(log, messages::milliseconds_suffix);
+  say_line_end(log);
+  return DspStatus::ok;
+}
 
-std::string_view failure_text(DspStatus status) {
+int stop_stage(DspStatus status, std::string_view no_memory) {
   switch (status) {
     case DspStatus::too_long:
-      return messages::too_long;
+      return stop_run(messages::too_long);
     case DspStatus::out_of_memory:
-      return messages::fftw_out_of_memory;
+      return stop_run(no_memory);
     case DspStatus::fftw_failed:
     case DspStatus::ok:
       break;
   }
-  return messages::fftw_failed;
-}
-
-// Runs one timed stage after its label and prints its time. A stage that
-// cannot run prints why on the console, in the style of the file messages
-// (a line end first), and the run ends.
-template <typename Stage>
-bool run_timed(Log& log, std::string_view label, Stage stage) {
-  say(log, label);
-  say(log, messages::stage_label_end);
-  const DspStatus status = stage();
-  if (status != DspStatus::ok) {
-    console_end_line();
-    console_write(failure_text(status));
-    console_end_line();
-    return false;
-  }
-  say_number(log, stopwatch.average_ms);
-  say(log, messages::milliseconds_suffix);
-  say_line_end(log);
-  return true;
+  return stop_run(messages::fftw_failed);
 }
 
 // The four lines of the deviations block through one output's `write` and
@@ -118,41 +149,30 @@ void write_deviations(const DeviationStats& deviations, Write write, EndLine end
 void report_deviations(Log& log, const DeviationStats& deviations) {
   write_deviations(deviations, console_write, console_end_line);
   write_deviations(
-      deviations, [&](std::string_view text) { log_write(log, text); }, [&] { log_end_line(log); });
+      deviations, [&](std::string_view text) { log.write(text); }, [&] { log.end_line(); });
 }
 
-// The run's signals, and what it is allocating memory for at the moment, so
-// that running out of memory can be named.
+// The run's signals, released after the final wait.
 struct RunState {
   Signal input;
   Signal taps;
   Signal direct;
   Signal fft;
   Signal difference;
-  std::string_view allocating = messages::no_memory;
-  std::string_view allocating_file;  // appended to `allocating` when set
 };
-
-void now_allocating(RunState& run, std::string_view message, std::string_view file = {}) {
-  run.allocating = message;
-  run.allocating_file = file;
-}
 
 // Everything after loading: the stages, the comparison and the result files.
 // Returns the exit code. A result file that cannot be written has printed
 // its own message; the others are still written.
 int filter_and_report(Log& log, RunState& run) {
-  now_allocating(run, messages::no_memory_direct);
-  if (!run_timed(log, messages::direct_stage, [&] { return convolve_direct(run.input, run.taps, run.direct); })) {
-    return 1;
-  }
-  now_allocating(run, messages::no_memory_fft);
-  if (!run_timed(log, messages::fft_stage, [&] { return convolve_overlap_add(run.input, run.taps, run.fft); })) {
-    return 1;
-  }
-  now_allocating(run, messages::no_memory_difference);
-  const DeviationStats deviations = compare_signals(run.direct, run.fft, run.difference);
-  now_allocating(run, messages::no_memory);
+  DspStatus status =
+      run_timed(log, messages::direct_stage, [&] { return convolve_direct(run.input, run.taps, run.direct); });
+  if (status != DspStatus::ok) return stop_stage(status, messages::no_memory_direct);
+  status = run_timed(log, messages::fft_stage, [&] { return convolve_overlap_add(run.input, run.taps, run.fft); });
+  if (status != DspStatus::ok) return stop_stage(status, messages::no_memory_fft);
+  DeviationStats deviations{};
+  status = compare_signals(run.direct, run.fft, run.difference, deviations);
+  if (status != DspStatus::ok) return stop_stage(status, messages::no_memory_difference);
   report_deviations(log, deviations);
   save_signal("output_linear.txt", run.direct);
   save_signal("output_fft.txt", run.fft);
@@ -160,26 +180,23 @@ int filter_and_report(Log& log, RunState& run) {
   return 0;
 }
 
-// Loads both files and filters. Returns the exit code.
+// Loads both files and filters. Returns the exit code: 0 also when a file
+// cannot be read (its message printed), 1 when memory runs out reading it.
 int load_and_filter(Log& log, RunState& run) {
-  now_allocating(run, messages::no_memory_loading, "input.txt");
-  if (!load_reported(log, messages::loading_data, "input.txt", run.input, messages::samples_suffix)) return 0;
-  now_allocating(run, messages::no_memory_loading, "fir.txt");
-  if (!load_reported(log, messages::loading_filter, "fir.txt", run.taps, messages::taps_suffix)) return 0;
+  const struct {
+    std::string_view label;
+    std::string_view file_name;
+    Signal& signal;
+    std::string_view suffix;
+  } inputs[] = {{messages::loading_data, "input.txt", run.input, messages::samples_suffix},
+                {messages::loading_filter, "fir.txt", run.taps, messages::taps_suffix}};
+  for (const auto& input : inputs) {
+    const int loaded = load_reported(log, input.label, input.file_name, input.signal, input.suffix);
+    if (loaded == load_out_of_memory) return stop_run(messages::no_memory_loading, input.file_name);
+    if (loaded != 0) return 0;
+  }
   console_end_line();
   return filter_and_report(log, run);
-}
-
-// Out of memory: the signals are let go first, so that the message itself
-// has memory to be printed with, then the run says what it could not hold.
-// The log keeps the lines it had.
-int report_out_of_memory(RunState& run) {
-  for (Signal* signal : {&run.input, &run.taps, &run.direct, &run.fft, &run.difference}) Signal().swap(*signal);
-  console_end_line();
-  console_write(run.allocating);
-  console_write(run.allocating_file);
-  console_end_line();
-  return 1;
 }
 
 void wait_for_exit() {
@@ -192,16 +209,18 @@ void wait_for_exit() {
 }  // namespace
 
 int run_test_bench() {
+  process_prepare();  // before anything is opened
   std::setlocale(LC_ALL, "Russian");  // as designed; numbers never go through it
   console_prepare();
-  Log log = open_log();  // declared first, so it closes after the signals
-  RunState run;
   int exit_code = 0;
-  try {
+  if (memory_available(start_headroom)) {
+    Log log;  // declared first, so it closes after the signals
+    RunState run;
     exit_code = load_and_filter(log, run);
-  } catch (const std::bad_alloc&) {
-    exit_code = report_out_of_memory(run);
+    wait_for_exit();
+  } else {
+    exit_code = stop_run(messages::no_memory);
+    wait_for_exit();
   }
-  wait_for_exit();
   return exit_code;
 }

@@ -1,15 +1,20 @@
 #include <cassert>
 #include <cmath>
+#include <new>
 
 #include "dsp/dsp.h"
 
-DeviationStats compare_signals(const Signal& y, const Signal& f, Signal& d) {
+DspStatus compare_signals(const Signal& y, const Signal& f, Signal& d, DeviationStats& deviations) {
   const std::size_t length = y.size();
   assert(f.size() >= length);
   // d is replaced by the L differences; each is written once, so no
   // zero-filling pass comes first.
   d.clear();
-  d.reserve(length);
+  try {
+    d.reserve(length);
+  } catch (const std::bad_alloc&) {
+    return DspStatus::out_of_memory;
+  }
   double sum_of_squares = 0.0;
   double max_abs = 0.0;
   // One pass in index order: the sum must not be reassociated, and the
@@ -21,5 +26,6 @@ DeviationStats compare_signals(const Signal& y, const Signal& f, Signal& d) {
     const double magnitude = std::fabs(e);
     if (!(magnitude < max_abs)) max_abs = magnitude;
   }
-  return DeviationStats{std::sqrt(sum_of_squares / static_cast<double>(length)), max_abs};
+  deviations = DeviationStats{std::sqrt(sum_of_squares / static_cast<double>(length)), max_abs};
+  return DspStatus::ok;
 }

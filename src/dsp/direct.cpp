@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <new>
 
 #include "dsp/dsp_internal.h"
 #include "timing/timing.h"
@@ -226,11 +227,17 @@ DspStatus convolve_direct(const Signal& x, const Signal& h, Signal& y) {
     y.clear();
     return DspStatus::too_long;
   }
-  y.assign(static_cast<std::size_t>(full_length), 0.0);
   const bool finite = std::all_of(h.begin(), h.end(), [](double v) { return std::isfinite(v); });
   const bool blocked = finite && !x.empty() && !h.empty();
   const Kernel kernel = accumulate_kernel();
-  Signal rows_storage(blocked ? kernel.rows_storage : 0);
+  Signal rows_storage;
+  try {
+    y.assign(static_cast<std::size_t>(full_length), 0.0);
+    rows_storage.resize(blocked ? kernel.rows_storage : 0);
+  } catch (const std::bad_alloc&) {
+    y.clear();
+    return DspStatus::out_of_memory;
+  }
   const Operands operands{x.data(),
                           static_cast<std::ptrdiff_t>(x.size()),
                           h.data(),

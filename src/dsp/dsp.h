@@ -14,7 +14,7 @@
 enum class DspStatus {
   ok,
   too_long,       // a length or size does not fit its counter; y is left empty
-  out_of_memory,  // fftw_malloc returned no buffer; y is left empty
+  out_of_memory,  // memory ran out for the result or the working buffers; y is left empty
   fftw_failed,    // an FFTW planner returned no plan; y is left empty
 };
 
@@ -78,8 +78,10 @@ struct DeviationStats {
 };
 
 // d := y - f over L = y.size() values (f must hold at least L; values of f
-// beyond them are ignored). The squares are summed in increasing k from 0.0,
-// one addition each, and the running maximum A starts at 0.0 and takes |d[k]|
-// unless |d[k]| < A: so a NaN difference makes A a NaN, and the next
-// difference of any size replaces it. Not timed; prints nothing.
-DeviationStats compare_signals(const Signal& y, const Signal& f, Signal& d);
+// beyond them are ignored), and their statistics into `deviations`. The
+// squares are summed in increasing k from 0.0, one addition each, and the
+// running maximum A starts at 0.0 and takes |d[k]| unless |d[k]| < A: so a
+// NaN difference makes A a NaN, and the next difference of any size
+// replaces it. Not timed; prints nothing. Returns out_of_memory, with d
+// empty, when d cannot be held.
+DspStatus compare_signals(const Signal& y, const Signal& f, Signal& d, DeviationStats& deviations);

@@ -71,13 +71,12 @@ inline constexpr auto warning_line = to_cp1251(u8", строка ");
 inline constexpr auto warning_not_number = to_cp1251(u8": не число \"");
 inline constexpr auto warning_rest_skipped = to_cp1251(u8"\", остаток файла пропущен");
 inline constexpr auto too_long = to_cp1251(u8"ошибка: длина сигнала или преобразования слишком велика");
-inline constexpr auto fftw_out_of_memory = to_cp1251(u8"ошибка: недостаточно памяти для буферов FFTW");
 inline constexpr auto fftw_failed = to_cp1251(u8"ошибка: FFTW не смог построить план преобразования");
 inline constexpr auto too_many_values = to_cp1251(u8"ошибка: слишком много чисел в файле: ");
 inline constexpr auto no_memory = to_cp1251(u8"ошибка: недостаточно памяти");
 inline constexpr auto no_memory_loading = to_cp1251(u8"ошибка: недостаточно памяти при загрузке файла: ");
-inline constexpr auto no_memory_direct = to_cp1251(u8"ошибка: недостаточно памяти для результата линейной свёртки");
-inline constexpr auto no_memory_fft = to_cp1251(u8"ошибка: недостаточно памяти для результата свёртки через fft");
+inline constexpr auto no_memory_direct = to_cp1251(u8"ошибка: недостаточно памяти для линейной свёртки");
+inline constexpr auto no_memory_fft = to_cp1251(u8"ошибка: недостаточно памяти для свёртки через fft");
 inline constexpr auto no_memory_difference = to_cp1251(u8"ошибка: недостаточно памяти для сигнала разницы");
 }  // namespace detail
 
@@ -97,13 +96,12 @@ inline constexpr std::string_view max_abs_label = detail::max_abs_label.view();
 inline constexpr std::string_view exit_prompt = detail::exit_prompt.view();
 
 // A stage could not run: a length past the 32-bit sample counts or FFTW's
-// int transform length; no buffer from fftw_malloc; no plan from FFTW.
+// int transform length; no plan from FFTW.
 inline constexpr std::string_view too_long = detail::too_long.view();
-inline constexpr std::string_view fftw_out_of_memory = detail::fftw_out_of_memory.view();
 inline constexpr std::string_view fftw_failed = detail::fftw_failed.view();
 
-// The run ran out of memory for one of its signals; the run ends. The
-// loading message is followed by the file name.
+// The run ran out of memory: at its start, loading a file (followed by the
+// file name), in a stage or in the comparison; the run ends.
 inline constexpr std::string_view no_memory = detail::no_memory.view();
 inline constexpr std::string_view no_memory_loading = detail::no_memory_loading.view();
 inline constexpr std::string_view no_memory_direct = detail::no_memory_direct.view();

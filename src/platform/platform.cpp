@@ -1,6 +1,8 @@
 #include "platform/platform.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 
 #if defined(_WIN32)
 #ifndef WIN32_LEAN_AND_MEAN
@@ -14,8 +16,9 @@
 #include <io.h>
 #include <sys/stat.h>
 #elif defined(__unix__) || defined(__APPLE__)
-#include <cerrno>
+#include <csignal>
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <time.h>
 #include <unistd.h>
 #else
@@ -36,35 +39,74 @@ constexpr char32_t cp1251_high[64] = {
     0x0451, 0x2116, 0x0454, 0x00BB, 0x0458, 0x0405, 0x0455, 0x0457,
 };
 
-void append_utf8(std::string& out, char32_t code) {
+char* append_utf8(char* out, char32_t code) {
   if (code < 0x80) {
-    out += static_cast<char>(code);
+    *out++ = static_cast<char>(code);
   } else if (code < 0x800) {
-    out += static_cast<char>(0xC0 | (code >> 6));
-    out += static_cast<char>(0x80 | (code & 0x3F));
+    *out++ = static_cast<char>(0xC0 | (code >> 6));
+    *out++ = static_cast<char>(0x80 | (code & 0x3F));
   } else {
-    out += static_cast<char>(0xE0 | (code >> 12));
-    out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (code & 0x3F));
+    *out++ = static_cast<char>(0xE0 | (code >> 12));
+    *out++ = static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+    *out++ = static_cast<char>(0x80 | (code & 0x3F));
   }
+  return out;
+}
+
+// Standard output's buffer: stdio would allocate one at the first write.
+char console_buffer[4096];
+
+}  // namespace
+
+std::size_t cp1251_to_utf8(std::string_view cp1251_text, char* utf8) {
+  char* out = utf8;
+  for (const char c : cp1251_text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x80) {
+      *out++ = c;
+    } else if (byte < 0xC0) {
+      out = append_utf8(out, cp1251_high[byte - 0x80]);
+    } else {
+      out = append_utf8(out, static_cast<char32_t>(0x0410 + (byte - 0xC0)));
+    }
+  }
+  return static_cast<std::size_t>(out - utf8);
+}
+
+std::string cp1251_to_utf8(std::string_view cp1251_text) {
+  std::string out(3 * cp1251_text.size(), '\0');
+  out.resize(cp1251_to_utf8(cp1251_text, out.data()));
+  return out;
+}
+
+namespace {
+
+// `name` with a terminating NUL in `path`; false when it does not fit or
+// holds a NUL of its own (no file has such a name).
+bool terminated_path(std::string_view name, char (&path)[path_capacity]) {
+  if (name.size() >= path_capacity || name.find('\0') != std::string_view::npos) return false;
+  name.copy(path, name.size());
+  path[name.size()] = '\0';
+  return true;
 }
 
 }  // namespace
 
-std::string cp1251_to_utf8(std::string_view cp1251_text) {
-  std::string out;
-  out.reserve(cp1251_text.size() * 2);
-  for (const char c : cp1251_text) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte < 0x80) {
-      out += c;
-    } else if (byte < 0xC0) {
-      append_utf8(out, cp1251_high[byte - 0x80]);
-    } else {
-      append_utf8(out, static_cast<char32_t>(0x0410 + (byte - 0xC0)));
-    }
+std::FILE* input_file_open(std::string_view name) {
+  char path[path_capacity];
+  if (!terminated_path(name, path)) {
+    errno = ENOENT;
+    return nullptr;
   }
-  return out;
+  return std::fopen(path, "rb");
+}
+
+bool memory_available(std::size_t bytes) {
+  // Through a volatile pointer, so that the compiler keeps the pair.
+  void* volatile probe = std::malloc(bytes);
+  const bool available = probe != nullptr;
+  std::free(probe);
+  return available;
 }
 
 void console_end_line() {
@@ -76,10 +118,20 @@ void console_wait_for_char() { static_cast<void>(std::getchar()); }
 
 #if defined(_WIN32)
 
-void console_prepare() { SetConsoleOutputCP(1251); }
+// The C runtime keeps descriptors 0, 1 and 2 for the standard streams even
+// when they have no handle (a program started without a console), so no
+// file can take them; a console that goes away raises no signal.
+void process_prepare() {}
 
-int output_file_open(const std::string& name) {
-  return _open(name.c_str(), _O_WRONLY | _O_CREAT | _O_TRUNC | _O_BINARY, _S_IREAD | _S_IWRITE);
+void console_prepare() {
+  std::setvbuf(stdout, console_buffer, _IOFBF, sizeof console_buffer);
+  SetConsoleOutputCP(1251);
+}
+
+int output_file_open(std::string_view name) {
+  char path[path_capacity];
+  if (!terminated_path(name, path)) return -1;
+  return _open(path, _O_WRONLY | _O_CREAT | _O_TRUNC | _O_BINARY, _S_IREAD | _S_IWRITE);
 }
 
 bool output_file_write(int handle, std::string_view bytes) {
@@ -111,10 +163,49 @@ std::int64_t counter_frequency() {
 
 #else
 
-void console_prepare() {}
+namespace {
 
-int output_file_open(const std::string& name) {
-  return ::open(name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+void reopen_on_null_device_if_closed(int descriptor) {
+  if (fcntl(descriptor, F_GETFD) != -1 || errno != EBADF) return;
+  const int null_device = ::open("/dev/null", O_RDWR);  // takes the lowest free descriptor
+  if (null_device >= 0 && null_device != descriptor) {
+    dup2(null_device, descriptor);
+    ::close(null_device);
+  }
+}
+
+// Stack the run may need at most: FFTW's deepest plans keep buffers of up
+// to 64 KiB on the stack; everything else is small.
+constexpr std::size_t stack_reserve = 512 * 1024;
+
+// Touches stack_reserve bytes below the caller, a page at a time: the stack
+// mapping grows now and keeps its size, so later calls need no new memory.
+[[gnu::noinline]] char grow_stack() {
+  volatile char area[stack_reserve];
+  for (std::size_t i = 0; i < stack_reserve; i += 4096) area[i] = 0;
+  return area[0];
+}
+
+}  // namespace
+
+void process_prepare() {
+  for (int descriptor = 0; descriptor <= 2; ++descriptor) reopen_on_null_device_if_closed(descriptor);
+  std::signal(SIGPIPE, SIG_IGN);  // a write to a closed pipe fails with EPIPE instead
+  // Growing needs address space like any allocation: without room for it
+  // (a stack limit below twice the reserve, or no memory) leave the stack
+  // alone; the run then stops at its own memory check.
+  rlimit stack{};
+  const bool small_stack = getrlimit(RLIMIT_STACK, &stack) == 0 && stack.rlim_cur != RLIM_INFINITY &&
+                           stack.rlim_cur < 2 * stack_reserve;
+  if (!small_stack && memory_available(2 * stack_reserve)) static_cast<void>(grow_stack());
+}
+
+void console_prepare() { std::setvbuf(stdout, console_buffer, _IOFBF, sizeof console_buffer); }
+
+int output_file_open(std::string_view name) {
+  char path[path_capacity];
+  if (!terminated_path(name, path)) return -1;
+  return ::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
 }
 
 bool output_file_write(int handle, std::string_view bytes) {
@@ -130,8 +221,13 @@ bool output_file_write(int handle, std::string_view bytes) {
 bool output_file_close(int handle) { return ::close(handle) == 0; }
 
 void console_write(std::string_view cp1251_text) {
-  const std::string utf8 = cp1251_to_utf8(cp1251_text);
-  std::fwrite(utf8.data(), 1, utf8.size(), stdout);
+  constexpr std::size_t piece = 256;
+  char utf8[3 * piece];
+  while (!cp1251_text.empty()) {
+    const std::string_view part = cp1251_text.substr(0, piece);
+    std::fwrite(utf8, 1, cp1251_to_utf8(part, utf8), stdout);
+    cp1251_text.remove_prefix(part.size());
+  }
 }
 
 std::int64_t counter_ticks() {

@@ -1,20 +1,41 @@
-// The few things that differ between Windows and other systems: the console,
-// unbuffered output files and the high-resolution tick counter. Everything
-// here is plain C++; the system headers stay inside platform.cpp.
+// The few things that differ between Windows and other systems: the
+// process's surroundings, the console, unbuffered output files and the
+// high-resolution tick counter. Everything here is plain C++; the system
+// headers stay inside platform.cpp.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <string_view>
 
+// ---- Process ------------------------------------------------------------------
+
+// Makes the process independent of how it was started; call it first, before
+// anything is opened. A closed standard input, output or error is reopened
+// on the null device, so that no file of the run can take descriptor 0, 1
+// or 2. A console that goes away (a pipe closed by its reader) makes console
+// writes fail instead of ending the process. On POSIX systems the stack is
+// grown in advance, so that an address space filled by the run's signals
+// cannot stop it from growing later.
+void process_prepare();
+
+// Whether `bytes` more could be allocated now: allocates them and gives
+// them back. Lets a step refuse with a message where a library would
+// abort on a failed allocation.
+bool memory_available(std::size_t bytes);
+
 // ---- Console ----------------------------------------------------------------
 
-// Prepares standard output for Windows-1251 text: on Windows it sets the
-// console's output code page to 1251; elsewhere there is nothing to do.
+// Prepares standard output for Windows-1251 text (on Windows it sets the
+// console's output code page to 1251) and gives it a buffer of its own, so
+// that writing to the console never allocates memory.
 void console_prepare();
 
 // Writes Windows-1251 text to standard output: unchanged on Windows, as UTF-8
-// elsewhere so that a terminal shows the Russian letters.
+// elsewhere so that a terminal shows the Russian letters. Allocates nothing;
+// a failed write (a closed pipe, a full device) is ignored.
 void console_write(std::string_view cp1251_text);
 
 // Ends the console line and flushes standard output.
@@ -28,11 +49,22 @@ void console_wait_for_char();
 // U+FFFD. Pure; used by console_write outside Windows.
 std::string cp1251_to_utf8(std::string_view cp1251_text);
 
-// ---- Output files -------------------------------------------------------------
+// The same into `utf8`, which must hold 3 * cp1251_text.size() bytes;
+// returns the number of bytes written.
+std::size_t cp1251_to_utf8(std::string_view cp1251_text, char* utf8);
+
+// ---- Files ----------------------------------------------------------------------
+
+// Opens `name` for reading bytes unchanged; null when it cannot be opened
+// (errno tells why: ENOMEM when the stream itself could not be allocated).
+// Names are copied into a fixed buffer, not allocated: a name of more than
+// path_capacity - 1 bytes cannot be opened.
+inline constexpr std::size_t path_capacity = 4096;
+std::FILE* input_file_open(std::string_view name);
 
 // Opens `name` for writing bytes unchanged (no newline translation), created
 // or truncated. Returns a handle, or -1 when the file cannot be opened.
-int output_file_open(const std::string& name);
+int output_file_open(std::string_view name);
 
 // Hands `bytes` to the operating system: one system call, more only when the
 // system takes part of them. Nothing is buffered in the process. False when

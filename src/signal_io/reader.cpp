@@ -1,10 +1,13 @@
 #include "signal_io/signal_io.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
 #include <cstdint>
 #include <cstdio>
 #include <memory>
+#include <new>
+#include <string>
 #include <system_error>
 #include <vector>
 
@@ -207,6 +210,7 @@ struct Input {
   bool last_chunk = false;  // nothing follows the current chunk
   bool read_error = false;
   std::uint64_t line = 1;
+  bool after_cr = false;  // the last character read was a CR, which ended a line
 };
 
 // Replaces the chunk with the next one; false when no byte is left.
@@ -222,14 +226,19 @@ bool refill(Input& in) {
   return got > 0;
 }
 
-// Skips whitespace, counting lines; false at the end of the input.
+// Skips whitespace, counting lines: CR, LF and CR LF each end one line.
+// False at the end of the input.
 bool skip_space(Input& in) {
   for (;;) {
     while (in.pos < in.end && is_space(*in.pos)) {
-      in.line += *in.pos == '\n';
-      ++in.pos;
+      const char c = *in.pos++;
+      in.line += c == '\r' || (c == '\n' && !in.after_cr);
+      in.after_cr = c == '\r';
     }
-    if (in.pos < in.end) return true;
+    if (in.pos < in.end) {
+      in.after_cr = false;
+      return true;
+    }
     if (!refill(in)) return false;
   }
 }
@@ -283,22 +292,24 @@ Outcome read_values(Input& in, Signal& signal, std::size_t max_values, std::stri
   }
 }
 
-void print_rejected(const std::string& file_name, std::uint64_t line, const std::string& token) {
+void print_rejected(std::string_view file_name, std::uint64_t line, std::string_view token) {
+  char number[24];
+  const auto [end, error] = std::to_chars(number, number + sizeof number, line);
   console_end_line();
   console_write(messages::warning_file);
   console_write(file_name);
   console_write(messages::warning_line);
-  console_write(std::to_string(line));
+  console_write({number, static_cast<std::size_t>(end - number)});
   console_write(messages::warning_not_number);
   console_write(token);
   console_write(messages::warning_rest_skipped);
   console_end_line();
 }
 
-}  // namespace
-
-int load_signal_stream(std::FILE* file, const std::string& file_name, Signal& signal, std::size_t max_values,
-                       std::size_t chunk_bytes) {
+// Reads the file and prints what reading it found; the values are
+// appended to `signal`. 0, or -1 after the failure message.
+int read_and_report(std::FILE* file, std::string_view file_name, Signal& signal, std::size_t max_values,
+                    std::size_t chunk_bytes) {
   Input in{file, std::vector<char>(std::max<std::size_t>(chunk_bytes, 1))};
   const std::size_t kept = signal.size();
   std::string rejected;
@@ -324,17 +335,27 @@ int load_signal_stream(std::FILE* file, const std::string& file_name, Signal& si
   return 0;
 }
 
-namespace {
-
 struct FileCloser {
   void operator()(std::FILE* file) const { std::fclose(file); }
 };
 
 }  // namespace
 
-int load_signal(const std::string& file_name, Signal& signal) {
-  const std::unique_ptr<std::FILE, FileCloser> file(std::fopen(file_name.c_str(), "rb"));
+int load_signal_stream(std::FILE* file, std::string_view file_name, Signal& signal, std::size_t max_values,
+                       std::size_t chunk_bytes) {
+  const std::size_t kept = signal.size();
+  try {
+    return read_and_report(file, file_name, signal, max_values, chunk_bytes);
+  } catch (const std::bad_alloc&) {
+    signal.resize(kept);  // shrinking allocates nothing
+    return load_out_of_memory;
+  }
+}
+
+int load_signal(std::string_view file_name, Signal& signal) {
+  const std::unique_ptr<std::FILE, FileCloser> file(input_file_open(file_name));
   if (!file) {
+    if (errno == ENOMEM) return load_out_of_memory;  // the stream's own buffers
     print_file_failure(messages::load_failed, file_name);
     return -1;
   }

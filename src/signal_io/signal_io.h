@@ -7,7 +7,6 @@
 
 #include <array>
 #include <cstddef>
-#include <string>
 #include <string_view>
 
 #include "signal/signal.h"
@@ -19,15 +18,18 @@
 // that is not such a number or is too large for a double; the values before
 // it are kept, a warning naming the line and the token is printed, and the
 // result is still 0. Values too small for a double round to a subnormal or 0.
-// Returns -1, with `signal` unchanged, when the file cannot be opened or read.
-int load_signal(const std::string& file_name, Signal& signal);
+// Returns -1, with `signal` unchanged, when the file cannot be opened or read,
+// and load_out_of_memory, with `signal` unchanged and nothing printed, when
+// memory runs out while reading (the caller names it).
+int load_signal(std::string_view file_name, Signal& signal);
+inline constexpr int load_out_of_memory = -2;
 
 // Writes `signal` to `file_name`, one value per line, each line ended by CR LF
 // and flushed to the operating system on its own (one write call per line),
 // so an interrupted run leaves only complete lines. An empty signal gives an
 // empty file. Returns -1 when the file cannot be created, or when a write or
 // the close fails (writing stops at the first failed line).
-int save_signal(const std::string& file_name, const Signal& signal);
+int save_signal(std::string_view file_name, const Signal& signal);
 
 // The text of one value as the writer formats it: %g with six significant
 // digits and an exponent of exactly three digits (1e-005, 1.23457e+006).

@@ -131,7 +131,7 @@ ValueText format_value(double value) {
   return out;
 }
 
-int save_signal(const std::string& file_name, const Signal& signal) {
+int save_signal(std::string_view file_name, const Signal& signal) {
   const int file = output_file_open(file_name);
   bool written = file != -1;
   if (written) {

@@ -3,6 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <iostream>
+#include <iterator>
+#include <ostream>
+#include <regex>
 #include <random>
 #include <string>
 
@@ -148,6 +152,39 @@ TEST(HostileResults, FullDiskForOneFileOthersWritten) {
   EXPECT_EQ(line_count(dir.file("output_diff.txt")), 10u);
 }
 
+// ---- A console that goes away ----------------------------------------------------
+
+struct ConsoleCase {
+  const char* name;
+  Stdout stdout_to;
+};
+void PrintTo(const ConsoleCase& c, std::ostream* os) { *os << c.name; }
+
+class ConsoleGone : public testing::TestWithParam<ConsoleCase> {};
+
+// The run goes on as if the console were there: the result files are those
+// of a run with a console, the log holds its eight lines and nothing else,
+// and the exit code is that of a complete run.
+TEST_P(ConsoleGone, ResultsAndLogStayComplete) {
+  TempDir reference, dir;
+  copy_examples(reference);
+  copy_examples(dir);
+  run_complete(reference, 100000, 64);
+  ProcessOptions options{"\n", 0, {}, GetParam().stdout_to, 10};
+  const auto run = run_command({FIR_BENCH_EXE}, dir.path().string(), options);
+  EXPECT_EQ(run.exit_code, 0);
+  const std::string log = read_file(dir.file("log.txt"));
+  EXPECT_TRUE(std::regex_match(log, complete_log(100000, 64))) << log;
+  for (const char* name : {"output_linear.txt", "output_fft.txt", "output_diff.txt"}) {
+    EXPECT_EQ(read_file(dir.file(name)), read_file(reference.file(name))) << name;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Ways, ConsoleGone,
+                         testing::Values(ConsoleCase{"PipeClosedAfterTenBytes", Stdout::pipe_dropped},
+                                         ConsoleCase{"StandardOutputClosed", Stdout::closed}),
+                         [](const testing::TestParamInfo<ConsoleCase>& row) { return std::string(row.param.name); });
+
 // ---- Exhaustion -------------------------------------------------------------------
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -156,44 +193,74 @@ constexpr bool address_space_can_be_limited = false;  // the sanitizer reserves 
 constexpr bool address_space_can_be_limited = true;
 #endif
 
-// Raising the child's address-space limit step by step moves the point where
-// memory runs out through every signal of the run, in the order the run
-// allocates them. Each such run ends with exit code 1 and a message naming
-// what it could not hold, never an abort; the log keeps its lines.
-TEST(Exhaustion, EverySignalThatCannotBeAllocatedIsNamed) {
+struct SweepCase {
+  const char* name;
+  std::size_t n, m;
+  bool every_step_named;  // each place that can run out of memory is met
+};
+void PrintTo(const SweepCase& c, std::ostream* os) { *os << c.name; }
+
+class ExhaustionSweep : public testing::TestWithParam<SweepCase> {};
+
+// The child's address space is limited in steps of 128 KiB, from the first
+// limit at which the program starts (below it the loader itself fails) to
+// the first at which the whole run succeeds. Every run in between ends with
+// exit code 1 and a message naming what could not be held, never with a
+// signal, an abort or std::terminate; the first success writes every file
+// whole.
+TEST_P(ExhaustionSweep, EveryLimitEndsWithMessageOrCompleteRun) {
   if (!address_space_can_be_limited) GTEST_SKIP() << "address-space limits do not work under AddressSanitizer";
+  const SweepCase& c = GetParam();
   TempDir dir;
-  std::string text;
-  for (int k = 0; k < 1'000'000; ++k) text += "1\n";
-  write_file(dir.file("input.txt"), text);
-  write_file(dir.file("fir.txt"), "0.5 0.5");
-  const std::string named[] = {
+  if (c.n == 100000) {
+    copy_examples(dir);
+  } else {
+    std::string text;
+    for (std::size_t k = 0; k < c.n; ++k) text += "1\n";
+    write_file(dir.file("input.txt"), text);
+    write_file(dir.file("fir.txt"), "0.5 0.5");
+  }
+  const std::string messages[] = {
+      "ошибка: недостаточно памяти",
       "ошибка: недостаточно памяти при загрузке файла: input.txt",
-      "ошибка: недостаточно памяти для результата линейной свёртки",
-      "ошибка: недостаточно памяти для результата свёртки через fft",
+      "ошибка: недостаточно памяти при загрузке файла: fir.txt",
+      "ошибка: недостаточно памяти для линейной свёртки",
+      "ошибка: недостаточно памяти для свёртки через fft",
       "ошибка: недостаточно памяти для сигнала разницы",
   };
-  std::size_t reached = 0;  // index into `named` of the latest message seen
-  bool seen[4] = {};
-  for (std::uint64_t megabytes = 8; megabytes <= 512 && reached < 3; ++megabytes) {
-    const auto run = run_program(FIR_BENCH_EXE, dir.path().string(), "", megabytes << 20);
-    if (run.exit_code == 0) break;  // everything fitted
-    if (run.exit_code == 127 || run.exit_code == 126) continue;  // too little even to start the program
-    ASSERT_EQ(run.exit_code, 1) << megabytes << " MB:\n" << run.console;
+  std::size_t seen[std::size(messages)] = {};
+  bool started = false;
+  std::uint64_t limit = 4 << 20;
+  for (; limit < (std::uint64_t{512} << 20); limit += 128 << 10) {
+    const auto run = run_program(FIR_BENCH_EXE, dir.path().string(), "", limit);
+    if (!started && run.exit_code == 127) continue;  // the loader could not map the program
+    started = true;
+    const std::string at = std::to_string(limit >> 10) + " KiB:\n" + run.console + run.errors;
+    if (run.exit_code == 0) break;
+    ASSERT_EQ(run.exit_code, 1) << at;
     std::size_t found = 0;
-    while (found < 4 && run.console.find("\n" + named[found] + "\n" + closing) == std::string::npos) ++found;
-    ASSERT_LT(found, 4u) << megabytes << " MB:\n" << run.console;
-    ASSERT_GE(found, reached) << megabytes << " MB: earlier step failed with more memory";
-    reached = found;
-    seen[found] = true;
-    const std::string log = read_file(dir.file("log.txt"));
-    if (found > 0) {
-      EXPECT_TRUE(log.starts_with(CP1251(u8"загрузка данных...\t1000000 samples\r\nзагрузка FIR фильтра...\t2 taps\r\n")))
-          << log;
+    while (found < std::size(messages) && !run.console.ends_with("\n" + messages[found] + "\n" + closing)) ++found;
+    ASSERT_LT(found, std::size(messages)) << at;
+    ++seen[found];
+  }
+  ASSERT_LT(limit, std::uint64_t{512} << 20) << "no run succeeded";
+  run_complete(dir, c.n, c.m);  // the files the successful run left, checked by a run without a limit
+  std::string tally;
+  for (std::size_t k = 0; k < std::size(messages); ++k) tally += " " + std::to_string(seen[k]);
+  std::cout << c.name << ": first success at " << (limit >> 10) << " KiB; runs ending with each message:" << tally
+            << "\n";
+  if (c.every_step_named) {
+    for (std::size_t k = 0; k < std::size(messages); ++k) {
+      if (k == 2) continue;  // fir.txt's two taps never run short on their own
+      EXPECT_GT(seen[k], 0u) << messages[k];
     }
   }
-  for (int step = 0; step < 4; ++step) EXPECT_TRUE(seen[step]) << named[step];
 }
+
+INSTANTIATE_TEST_SUITE_P(Inputs, ExhaustionSweep,
+                         testing::Values(SweepCase{"Examples", 100000, 64, false},
+                                         SweepCase{"MillionSamples", 1000000, 2, true}),
+                         [](const testing::TestParamInfo<SweepCase>& row) { return std::string(row.param.name); });
 
 // ---- Repetition -----------------------------------------------------------------
 

@@ -126,6 +126,11 @@ INSTANTIATE_TEST_SUITE_P(
     Grammar, ReaderStopsAtToken,
     testing::Values(
         StopCase{"WordAfterValues", "1\n2\nabc\n4\n", {1, 2}, 3, "abc"},
+        // CR, LF and CR LF each end one line, also when a chunk ends between CR and LF.
+        StopCase{"CrOnlyLineEnds", "1\r2\rabc\r4\r", {1, 2}, 3, "abc"},
+        StopCase{"CrLfLineEnds", "1\r\n2\r\nabc\r\n4\r\n", {1, 2}, 3, "abc"},
+        StopCase{"MixedLineEnds", "1\r\n\r2\n\rabc", {1, 2}, 5, "abc"},
+        StopCase{"CrLfAcrossChunks", std::string(load_chunk_bytes - 1, ' ') + "\r\nabc", {}, 2, "abc"},
         StopCase{"CommaDecimal", "1,5\n2\n", {1}, 1, ",5"},
         StopCase{"HeaderLine", "signal values\n1\n", {}, 1, "signal"},
         StopCase{"ByteOrderMark", "\xEF\xBB\xBF" "1\r\n", {}, 1, "п»ї1"},

@@ -21,13 +21,23 @@ namespace test_support {
 
 struct ProcessResult {
   int exit_code;        // -1 when the program did not exit normally
-  std::string console;  // everything written to standard output
+  std::string console;  // what was written to standard output (read of it)
+  std::string errors;   // everything written to standard error
+};
+
+// Where the child's standard output goes.
+enum class Stdout {
+  file,          // captured whole
+  closed,        // descriptor 1 closed before the program starts
+  pipe_dropped,  // a pipe whose reader takes `pipe_bytes` bytes, then closes it
 };
 
 struct ProcessOptions {
   std::string stdin_bytes;
   std::uint64_t address_space_limit = 0;  // bytes of virtual memory; 0: no limit
   std::vector<std::pair<std::string, std::string>> environment;  // set in the child
+  Stdout stdout_to = Stdout::file;
+  std::size_t pipe_bytes = 0;
 };
 
 // Runs `command` (the program, then its arguments) in `directory`. The
@@ -36,11 +46,14 @@ inline ProcessResult run_command(const std::vector<std::string>& command, const 
                                  const ProcessOptions& options) {
   const std::string in_path = directory + "/.stdin";
   const std::string out_path = directory + "/.stdout";
+  const std::string err_path = directory + "/.stderr";
   write_file(in_path, options.stdin_bytes);
   std::vector<char*> argv;
   for (const std::string& word : command) argv.push_back(const_cast<char*>(word.c_str()));
   argv.push_back(nullptr);
-  ProcessResult result{-1, {}};
+  ProcessResult result{-1, {}, {}};
+  int pipe_ends[2] = {-1, -1};
+  if (options.stdout_to == Stdout::pipe_dropped && pipe(pipe_ends) != 0) return result;
   const pid_t child = fork();
   if (child == 0) {
     if (chdir(directory.c_str()) != 0) _exit(126);
@@ -50,16 +63,35 @@ inline ProcessResult run_command(const std::vector<std::string>& command, const 
     }
     for (const auto& [name, value] : options.environment) setenv(name.c_str(), value.c_str(), 1);
     const int in = open(in_path.c_str(), O_RDONLY);
-    const int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (in < 0 || out < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0) _exit(126);
+    const int out = options.stdout_to == Stdout::pipe_dropped ? pipe_ends[1]
+                                                              : open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (in < 0 || out < 0 || err < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0) _exit(126);
+    if (options.stdout_to == Stdout::pipe_dropped) close(pipe_ends[0]);
+    if (options.stdout_to == Stdout::closed) close(1);
     execvp(argv[0], argv.data());
     _exit(127);
   }
+  if (options.stdout_to == Stdout::pipe_dropped) {
+    close(pipe_ends[1]);
+    std::string taken(options.pipe_bytes, '\0');
+    std::size_t got = 0;
+    while (got < taken.size()) {
+      const ssize_t n = read(pipe_ends[0], taken.data() + got, taken.size() - got);
+      if (n <= 0) break;
+      got += static_cast<std::size_t>(n);
+    }
+    close(pipe_ends[0]);  // the reader goes away; the program's later writes fail
+    taken.resize(got);
+    result.console = taken;
+  }
   int status = 0;
   if (child > 0 && waitpid(child, &status, 0) == child && WIFEXITED(status)) result.exit_code = WEXITSTATUS(status);
-  result.console = read_file(out_path);
+  if (options.stdout_to == Stdout::file) result.console = read_file(out_path);
+  result.errors = read_file(err_path);
   std::remove(in_path.c_str());
   std::remove(out_path.c_str());
+  std::remove(err_path.c_str());
   return result;
 }
 
