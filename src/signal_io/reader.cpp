@@ -5,6 +5,7 @@
 #include <charconv>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <new>
 #include <string>
@@ -17,9 +18,6 @@
 
 namespace {
 
-// A decimal needs at most 768 significant digits to round correctly to a
-// double; keeping 800 and a sticky digit for the rest is exact.
-constexpr std::size_t kept_digits = 800;
 // How much of a rejected token the warning shows.
 constexpr std::size_t preview_length = 32;
 // Bound on an accumulated exponent; anything that large over- or underflows.
@@ -32,124 +30,30 @@ bool is_exponent_mark(char c) { return c == 'e' || c == 'E'; }
 
 enum class Parsed { value, not_a_number, out_of_range };
 
-// ---- Tokens that cross a chunk boundary -------------------------------------
-//
-// Such a token is consumed one character at a time into a bounded canonical
-// form, value = 0.digits x 10^(point + exponent), so a token of any length
-// needs constant memory. The same grammar as scan_in_buffer below.
-
-enum class Stage { start, mantissa, fraction, exponent_mark, exponent_sign, exponent_digits };
-
-struct TokenBuilder {
-  Stage stage = Stage::start;
-  bool negative = false;
-  bool has_digit = false;
-  bool sticky = false;  // a dropped digit was not zero
-  std::string digits;   // significant digits kept, the first one non-zero
-  std::int64_t point = 0;
-  bool exponent_negative = false;
+// For a number that std::from_chars found out of range: whether it is too
+// large for a double rather than too small (which rounds to zero). The
+// decimal exponent of its first significant digit decides, as the two
+// ranges lie more than 600 decades apart: value = d.ddd x 10^e.
+bool too_large(const char* begin, const char* end) {
+  const char* p = begin + (is_sign(*begin) ? 1 : 0);
+  std::int64_t e = 0;
+  bool significant = false, fraction = false;
+  for (; p != end && !is_exponent_mark(*p); ++p) {
+    if (*p == '.') {
+      fraction = true;
+    } else if (!significant) {
+      significant = *p != '0';
+      if (fraction) --e;  // a place after the point, up to the first significant digit
+    } else if (!fraction) {
+      ++e;  // another digit before the point
+    }
+  }
   std::int64_t exponent = 0;
-  std::string preview;  // the first characters, as read, for the warning
-};
-
-void add_mantissa_digit(TokenBuilder& t, char c, bool in_fraction) {
-  t.has_digit = true;
-  if (t.digits.empty() && c == '0') {
-    if (in_fraction) --t.point;  // a leading zero after the point scales down
-    return;
-  }
-  if (!in_fraction) ++t.point;
-  if (t.digits.size() < kept_digits) {
-    t.digits += c;
-  } else if (c != '0') {
-    t.sticky = true;
-  }
-}
-
-// Takes `c` into the token if it can continue it; false ends the token.
-bool accept(TokenBuilder& t, char c) {
-  switch (t.stage) {
-    case Stage::start:
-      if (is_sign(c)) {
-        t.negative = c == '-';
-        t.stage = Stage::mantissa;
-        break;
-      }
-      [[fallthrough]];
-    case Stage::mantissa:
-      if (is_digit(c)) {
-        add_mantissa_digit(t, c, false);
-        t.stage = Stage::mantissa;
-      } else if (c == '.') {
-        t.stage = Stage::fraction;
-      } else if (is_exponent_mark(c) && t.stage == Stage::mantissa) {
-        t.stage = Stage::exponent_mark;
-      } else {
-        return false;
-      }
-      break;
-    case Stage::fraction:
-      if (is_digit(c)) {
-        add_mantissa_digit(t, c, true);
-      } else if (is_exponent_mark(c)) {
-        t.stage = Stage::exponent_mark;
-      } else {
-        return false;
-      }
-      break;
-    case Stage::exponent_mark:
-      if (is_sign(c)) {
-        t.exponent_negative = c == '-';
-        t.stage = Stage::exponent_sign;
-        break;
-      }
-      [[fallthrough]];
-    case Stage::exponent_sign:
-    case Stage::exponent_digits:
-      if (!is_digit(c)) return false;
-      t.exponent = std::min(t.exponent * 10 + (c - '0'), exponent_cap);
-      t.stage = Stage::exponent_digits;
-      break;
-  }
-  if (t.preview.size() < preview_length) t.preview += c;
-  return true;
-}
-
-Parsed finish(const TokenBuilder& t, double& value) {
-  const bool exponent_incomplete = t.stage == Stage::exponent_mark || t.stage == Stage::exponent_sign;
-  if (!t.has_digit || exponent_incomplete) return Parsed::not_a_number;
-  const double zero = t.negative ? -0.0 : 0.0;
-  if (t.digits.empty()) {
-    value = zero;
-    return Parsed::value;
-  }
-  const std::int64_t scale = t.point + (t.exponent_negative ? -t.exponent : t.exponent);
-  // 0.d... x 10^scale: beyond these bounds the value is certainly inf or 0.
-  if (scale > 400) return Parsed::out_of_range;
-  if (scale < -400) {
-    value = zero;
-    return Parsed::value;
-  }
-  std::string text = "0." + t.digits;
-  if (t.sticky) text += '1';
-  text += 'e';
-  text += std::to_string(scale);
-  double parsed = 0.0;
-  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), parsed);
-  if (error == std::errc::result_out_of_range) {
-    // from_chars reports both overflow and underflow to zero this way.
-    if (scale > 0) return Parsed::out_of_range;
-    value = zero;
-    return Parsed::value;
-  }
-  value = t.negative ? -parsed : parsed;
-  return Parsed::value;
-}
-
-Parsed parse_with_builder(const char* begin, const char* end, double& value) {
-  TokenBuilder t;
-  for (const char* p = begin; p != end; ++p) accept(t, *p);
-  return finish(t, value);
+  bool negative = false;
+  if (p != end) ++p;  // the exponent mark
+  if (p != end && is_sign(*p)) negative = *p++ == '-';
+  for (; p != end; ++p) exponent = std::min(exponent * 10 + (*p - '0'), exponent_cap);
+  return e + (negative ? -exponent : exponent) > 0;
 }
 
 // ---- Tokens inside one chunk --------------------------------------------------
@@ -157,7 +61,9 @@ Parsed parse_with_builder(const char* begin, const char* end, double& value) {
 // One pass: std::from_chars finds the number and its end together. What it
 // accepts after the checks below is exactly the grammar: an optional sign
 // ('+' is skipped for it), digits with at most one '.', at least one digit,
-// and an exponent that from_chars takes only when it has digits.
+// and an exponent that from_chars takes only when it has digits. A number
+// that may go on past the chunk's end is parsed again once the next chunk
+// has been read in behind it.
 struct InChunk {
   Parsed parsed;
   double value;
@@ -183,7 +89,7 @@ InChunk parse_in_chunk(const char* begin, const char* end, bool last_chunk) {
   double value = 0.0;
   const auto [stop, error] = std::from_chars(digits, end, value);
   // Up to two characters before the chunk's end ("e", "e-") may be an
-  // exponent that the next chunk completes; the token builder decides.
+  // exponent that the next chunk completes.
   if (!last_chunk && end - stop <= 2 &&
       std::none_of(stop, end, [](char c) { return is_space(c); })) {
     return {Parsed::value, 0.0, begin, true};
@@ -193,9 +99,9 @@ InChunk parse_in_chunk(const char* begin, const char* end, bool last_chunk) {
   if (stop != end && is_exponent_mark(*stop) && !contains_exponent_mark(digits, stop)) {
     return {Parsed::not_a_number, 0.0, begin, false};
   }
-  if (error == std::errc::result_out_of_range) {  // overflow, or underflow to be kept: classify exactly
-    const Parsed parsed = parse_with_builder(begin, stop, value);
-    return {parsed, value, stop, false};
+  if (error == std::errc::result_out_of_range) {  // too large, or too small: then +-0
+    if (too_large(begin, stop)) return {Parsed::out_of_range, 0.0, begin, false};
+    return {Parsed::value, *begin == '-' ? -0.0 : 0.0, stop, false};
   }
   return {Parsed::value, value, stop, false};
 }
@@ -204,7 +110,8 @@ InChunk parse_in_chunk(const char* begin, const char* end, bool last_chunk) {
 
 struct Input {
   std::FILE* file;
-  std::vector<char> chunk;
+  std::size_t chunk_bytes;
+  std::vector<char> buffer;  // a chunk, behind what a number cut by the last one carried over
   const char* pos = nullptr;
   const char* end = nullptr;
   bool last_chunk = false;  // nothing follows the current chunk
@@ -213,16 +120,24 @@ struct Input {
   bool after_cr = false;  // the last character read was a CR, which ended a line
 };
 
-// Replaces the chunk with the next one; false when no byte is left.
-bool refill(Input& in) {
+// Replaces the chunk with the next one; false when no byte is left. With
+// `keep`, the bytes from there to the chunk's end (a number the chunk's end
+// cut) move to the front and the next chunk follows them. The buffer then
+// grows only for a number longer than a chunk, at least doubling, so that a
+// pathologically long number is read again only a few times.
+bool refill(Input& in, const char* keep = nullptr) {
   if (in.last_chunk) return false;
-  const std::size_t got = std::fread(in.chunk.data(), 1, in.chunk.size(), in.file);
-  if (got < in.chunk.size()) {
+  const std::size_t kept = keep != nullptr ? static_cast<std::size_t>(in.end - keep) : 0;
+  if (kept > 0) std::memmove(in.buffer.data(), keep, kept);
+  const std::size_t wanted = std::max(in.chunk_bytes, kept);
+  if (in.buffer.size() < kept + wanted) in.buffer.resize(kept + wanted);
+  const std::size_t got = std::fread(in.buffer.data() + kept, 1, wanted, in.file);
+  if (got < wanted) {
     in.last_chunk = true;
     in.read_error = std::ferror(in.file) != 0;
   }
-  in.pos = in.chunk.data();
-  in.end = in.pos + got;
+  in.pos = in.buffer.data();
+  in.end = in.pos + kept + got;
   return got > 0;
 }
 
@@ -243,26 +158,17 @@ bool skip_space(Input& in) {
   }
 }
 
-// Finishes a number that ran into the end of a chunk.
-Parsed parse_across_chunks(Input& in, TokenBuilder& t, double& value) {
-  for (;;) {
-    while (in.pos < in.end && accept(t, *in.pos)) ++in.pos;
-    if (in.pos < in.end || !refill(in)) return finish(t, value);
-  }
-}
-
-// Appends to `preview` the rest of the non-blank run at the read position,
-// up to preview_length characters; control bytes show as '?'.
-void complete_preview(Input& in, std::string& preview) {
-  for (char& c : preview) {
-    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
-  }
+// The non-blank run at the read position, up to preview_length characters;
+// control bytes show as '?'.
+std::string token_preview(Input& in) {
+  std::string preview;
   while (preview.size() < preview_length) {
-    if (in.pos == in.end && !refill(in)) return;
+    if (in.pos == in.end && !refill(in)) break;
     const char c = *in.pos++;
-    if (is_space(c)) return;
+    if (is_space(c)) break;
     preview += static_cast<unsigned char>(c) < 0x20 || c == 0x7F ? '?' : c;
   }
+  return preview;
 }
 
 enum class Outcome { end_of_file, rejected_token, read_error, too_many_values };
@@ -271,24 +177,19 @@ Outcome read_values(Input& in, Signal& signal, std::size_t max_values, std::stri
   if (!refill(in)) return in.read_error ? Outcome::read_error : Outcome::end_of_file;
   for (;;) {
     if (!skip_space(in)) return in.read_error ? Outcome::read_error : Outcome::end_of_file;
-    const char* begin = in.pos;
-    const InChunk token = parse_in_chunk(begin, in.end, in.last_chunk);
-    double value = token.value;
-    Parsed parsed = token.parsed;
-    TokenBuilder spanning;
-    if (token.needs_next_chunk) {
-      parsed = parse_across_chunks(in, spanning, value);
+    InChunk token = parse_in_chunk(in.pos, in.end, in.last_chunk);
+    while (token.needs_next_chunk) {
+      refill(in, in.pos);
       if (in.read_error) return Outcome::read_error;
-    } else if (parsed == Parsed::value) {
-      in.pos = token.end;  // a rejected token stays at in.pos: its preview starts there
+      token = parse_in_chunk(in.pos, in.end, in.last_chunk);
     }
-    if (parsed != Parsed::value) {
-      rejected = spanning.preview;
-      complete_preview(in, rejected);
+    if (token.parsed != Parsed::value) {
+      rejected = token_preview(in);  // the token starts at the read position
       return Outcome::rejected_token;
     }
+    in.pos = token.end;
     if (signal.size() >= max_values) return Outcome::too_many_values;
-    signal.push_back(value);
+    signal.push_back(token.value);
   }
 }
 
@@ -310,7 +211,8 @@ void print_rejected(std::string_view file_name, std::uint64_t line, std::string_
 // appended to `signal`. 0, or -1 after the failure message.
 int read_and_report(std::FILE* file, std::string_view file_name, Signal& signal, std::size_t max_values,
                     std::size_t chunk_bytes) {
-  Input in{file, std::vector<char>(std::max<std::size_t>(chunk_bytes, 1))};
+  const std::size_t chunk = std::max<std::size_t>(chunk_bytes, 1);
+  Input in{file, chunk, std::vector<char>(chunk)};
   const std::size_t kept = signal.size();
   std::string rejected;
   switch (read_values(in, signal, max_values, rejected)) {
@@ -359,5 +261,5 @@ int load_signal(std::string_view file_name, Signal& signal) {
     print_file_failure(messages::load_failed, file_name);
     return -1;
   }
-  return load_signal_stream(file.get(), file_name, signal, signal_max_length);
+  return load_signal_stream(file.get(), file_name, signal, static_cast<std::size_t>(signal_capacity()));
 }
