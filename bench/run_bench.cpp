@@ -4,9 +4,9 @@
 
 #include <cstdio>
 #include <filesystem>
-#include <random>
 #include <string>
 
+#include "bench_support.h"
 #include "signal/signal.h"
 #include "signal_io/signal_io.h"
 #include "whole_run.h"
@@ -14,11 +14,9 @@
 namespace {
 
 // Full-precision input, as a user's measured or generated data would be.
-void write_full_precision(const std::filesystem::path& path, std::size_t count, std::uint64_t seed) {
-  std::mt19937_64 generator(seed);
-  std::uniform_real_distribution<double> uniform(-1.0, 1.0);
+void write_full_precision(const std::filesystem::path& path, const Signal& values) {
   std::FILE* file = std::fopen(path.string().c_str(), "wb");
-  for (std::size_t k = 0; k < count; ++k) std::fprintf(file, "%.17g\r\n", uniform(generator));
+  for (const double value : values) std::fprintf(file, "%.17g\r\n", value);
   std::fclose(file);
 }
 
@@ -27,8 +25,8 @@ void BM_WholeRun(benchmark::State& state) {
   const auto m = static_cast<std::size_t>(state.range(1));
   const std::filesystem::path dir = std::filesystem::temp_directory_path() / "fir_bench_whole_run";
   std::filesystem::create_directories(dir);
-  write_full_precision(dir / "input.txt", n, 1);
-  write_full_precision(dir / "fir.txt", m, 2);
+  write_full_precision(dir / "input.txt", bench_noise(n, 1));
+  write_full_precision(dir / "fir.txt", bench_lowpass(m));
   RunTimes best{1e300, 1e300, 1e300, 1e300, 1e300, 1e300, 1e300, 1e300};
   for (auto _ : state) {
     const RunTimes t = time_whole_run(dir);

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "signal_io/signal_io.h"
+#include "support/random_values.h"
 
 #if !defined(_WIN32)
 #include <fcntl.h>
@@ -29,14 +30,8 @@ constexpr std::size_t value_count = 1'000'000;
 
 Signal random_signal(std::size_t count) {
   std::mt19937_64 generator(42);
-  Signal signal;
-  signal.reserve(count);
-  while (signal.size() < count) {
-    // Mixed signs, magnitudes between about 1e-6 and 1e6.
-    const double unit = static_cast<double>(generator() >> 11) * 0x1p-53;
-    const double magnitude = std::pow(10.0, 12.0 * unit - 6.0);
-    signal.push_back((generator() & 1) != 0 ? magnitude : -magnitude);
-  }
+  Signal signal(count);
+  for (double& value : signal) value = test_support::random_magnitude(generator, -6.0, 6.0);  // 1e-6 .. 1e6
   return signal;
 }
 

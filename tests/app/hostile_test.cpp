@@ -11,6 +11,7 @@
 #include <string>
 
 #include "app/run_expect.h"
+#include "support/console.h"
 
 namespace {
 
@@ -18,10 +19,7 @@ using namespace test_support;
 
 const std::string unreadable_input = "загрузка данных...\t\nошибка при загрузке файла: input.txt\n" + closing;
 
-std::string warning(int line, const std::string& token) {
-  return "\nпредупреждение: файл input.txt, строка " + std::to_string(line) + ": не число \"" + token +
-         "\", остаток файла пропущен\n";
-}
+std::string warning(int line, const std::string& token) { return reader_warning("input.txt", line, token); }
 
 // ---- Files that are not what they should be ---------------------------------------
 
@@ -71,8 +69,9 @@ TEST(HostileInput, DirectoryOrLinkLoopIsUnreadable) {
   }
 }
 
-// 50 MB in one token: held in constant memory, rounded exactly when it is a
-// fraction, refused as out of range when it is an integer.
+// 50 MB in one token (the one thing that makes the reader's buffer outgrow
+// a chunk): rounded exactly when it is a fraction, refused as out of range
+// when it is an integer.
 TEST(HostileInput, FiftyMegabyteTokens) {
   const std::string digits(50'000'000, '1');
   {

@@ -13,6 +13,7 @@
 
 #include "app/run_expect.h"
 #include "platform/platform.h"
+#include "support/random_values.h"
 
 namespace {
 
@@ -127,10 +128,10 @@ TEST_F(WindowsBuild, ExampleDataGivesTheSameRun) {
 
 TEST_F(WindowsBuild, SmallRandomPairGivesTheSameRun) {
   std::mt19937_64 generator(3);
-  std::uniform_real_distribution<double> uniform(-1.0, 1.0);
+  const auto uniform = [&] { return 2.0 * random_unit(generator) - 1.0; };
   std::string input, fir;
-  for (int k = 0; k < 3000; ++k) input += std::to_string(uniform(generator)) + "\n";
-  for (int k = 0; k < 37; ++k) fir += std::to_string(uniform(generator) / 37) + "\n";
+  for (int k = 0; k < 3000; ++k) input += std::to_string(uniform()) + "\n";
+  for (int k = 0; k < 37; ++k) fir += std::to_string(uniform() / 37) + "\n";
   compare_runs(input, fir);
 }
 

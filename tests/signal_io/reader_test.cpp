@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <bit>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -11,10 +10,12 @@
 #include "signal_io/signal_io.h"
 #include "signal_io/signal_io_internal.h"
 #include "support/console.h"
+#include "support/samples.h"
 #include "support/temp_dir.h"
 
 namespace {
 
+using test_support::bitwise_equal;
 using test_support::TempDir;
 using test_support::write_file;
 
@@ -37,23 +38,7 @@ Loaded load_bytes(const std::string& bytes, Signal initial = {}) {
   return out;
 }
 
-// Bit-for-bit comparison, so that -0.0 and 0.0 differ and NaN equals itself.
-testing::AssertionResult same_values(const Signal& expected, const Signal& actual) {
-  if (expected.size() != actual.size()) {
-    return testing::AssertionFailure() << "expected " << expected.size() << " values, got " << actual.size();
-  }
-  for (std::size_t i = 0; i < expected.size(); ++i) {
-    if (std::bit_cast<std::uint64_t>(expected[i]) != std::bit_cast<std::uint64_t>(actual[i])) {
-      return testing::AssertionFailure() << "index " << i << ": expected " << expected[i] << ", got " << actual[i];
-    }
-  }
-  return testing::AssertionSuccess();
-}
-
-std::string warning(int line, const std::string& token) {
-  return "\nпредупреждение: файл F, строка " + std::to_string(line) + ": не число \"" + token +
-         "\", остаток файла пропущен\n";
-}
+std::string warning(int line, const std::string& token) { return test_support::reader_warning("F", line, token); }
 
 // ---- Files read to their end: the values, result 0, nothing printed ------------
 
@@ -69,7 +54,7 @@ class ReaderReadsWholeFile : public testing::TestWithParam<ReadCase> {};
 TEST_P(ReaderReadsWholeFile, AppendsEveryValue) {
   const Loaded loaded = load_bytes(GetParam().bytes);
   EXPECT_EQ(loaded.result, 0);
-  EXPECT_TRUE(same_values(GetParam().expected, loaded.values));
+  EXPECT_TRUE(bitwise_equal(GetParam().expected, loaded.values));
   EXPECT_EQ(loaded.console, "");
 }
 
@@ -118,7 +103,7 @@ TEST_P(ReaderStopsAtToken, KeepsValuesBeforeItAndWarns) {
   const StopCase& c = GetParam();
   const Loaded loaded = load_bytes(c.bytes);
   EXPECT_EQ(loaded.result, 0);
-  EXPECT_TRUE(same_values(c.expected, loaded.values));
+  EXPECT_TRUE(bitwise_equal(c.expected, loaded.values));
   EXPECT_EQ(loaded.console, warning(c.line, c.token));
 }
 
@@ -162,7 +147,7 @@ TEST(ReaderFiles, MissingFileFailsWithMessageAndLeavesSignal) {
   const std::string console = test_support::captured_console();
   EXPECT_EQ(result, -1);
   EXPECT_EQ(console, "\nошибка при загрузке файла: " + dir.file("fir.txt") + "\n");
-  EXPECT_TRUE(same_values({4.0}, signal));
+  EXPECT_TRUE(bitwise_equal({4.0}, signal));
 }
 
 TEST(ReaderFiles, DirectoryFailsLikeMissingFile) {
@@ -173,7 +158,7 @@ TEST(ReaderFiles, DirectoryFailsLikeMissingFile) {
   const std::string console = test_support::captured_console();
   EXPECT_EQ(result, -1);
   EXPECT_EQ(console, "\nошибка при загрузке файла: " + dir.path().string() + "\n");
-  EXPECT_TRUE(same_values({4.0}, signal));
+  EXPECT_TRUE(bitwise_equal({4.0}, signal));
 }
 
 // A file with more values than a signal can count is refused whole; the
@@ -201,7 +186,7 @@ TEST(ReaderFiles, MoreValuesThanTheCountHoldsFails) {
     const std::string console = test_support::captured_console();
     std::fclose(file);
     EXPECT_EQ(result, c.result) << "limit " << c.limit;
-    EXPECT_TRUE(same_values(c.values, signal)) << "limit " << c.limit;
+    EXPECT_TRUE(bitwise_equal(c.values, signal)) << "limit " << c.limit;
     EXPECT_EQ(console, c.console);
   }
 }
@@ -209,7 +194,7 @@ TEST(ReaderFiles, MoreValuesThanTheCountHoldsFails) {
 TEST(ReaderFiles, AppendsAfterExistingValues) {
   const Loaded loaded = load_bytes("3 4", {1, 2});
   EXPECT_EQ(loaded.result, 0);
-  EXPECT_TRUE(same_values({1, 2, 3, 4}, loaded.values));
+  EXPECT_TRUE(bitwise_equal({1, 2, 3, 4}, loaded.values));
 }
 
 TEST(ReaderFiles, NameIsUsedUnchangedAsRelativePath) {
@@ -221,7 +206,7 @@ TEST(ReaderFiles, NameIsUsedUnchangedAsRelativePath) {
   const int result = load_signal("input.txt", signal);
   std::filesystem::current_path(previous);
   EXPECT_EQ(result, 0);
-  EXPECT_TRUE(same_values({2.5}, signal));
+  EXPECT_TRUE(bitwise_equal({2.5}, signal));
 }
 
 // ---- Tokens that cross the reader's chunk boundary ------------------------------
@@ -239,7 +224,7 @@ TEST_P(ReaderChunkBoundary, TokenReadsAlikeAtEveryOffset) {
       const std::string padding(boundary - before, ' ');
       const Loaded shifted = load_bytes(padding + token + " 7");
       EXPECT_EQ(shifted.result, 0);
-      EXPECT_TRUE(same_values(reference.values, shifted.values)) << token << " starting " << before << " bytes before "
+      EXPECT_TRUE(bitwise_equal(reference.values, shifted.values)) << token << " starting " << before << " bytes before "
                                                                  << boundary;
       EXPECT_EQ(shifted.console, reference.console) << token << " starting " << before << " bytes before " << boundary;
     }
@@ -255,22 +240,22 @@ INSTANTIATE_TEST_SUITE_P(Tokens, ReaderChunkBoundary,
 TEST(ReaderLongTokens, MegabyteOfDigitsIsOutOfRange) {
   const Loaded loaded = load_bytes("5\n" + std::string(1'000'000, '1') + "\n6");
   EXPECT_EQ(loaded.result, 0);
-  EXPECT_TRUE(same_values({5}, loaded.values));
+  EXPECT_TRUE(bitwise_equal({5}, loaded.values));
   EXPECT_EQ(loaded.console, warning(2, std::string(32, '1')));
 }
 
 TEST(ReaderLongTokens, MegabyteOfFractionDigitsRoundsCorrectly) {
   // 0.333... with a million digits is 1/3 to double precision.
   const Loaded thirds = load_bytes("0." + std::string(1'000'000, '3') + " 2");
-  EXPECT_TRUE(same_values({1.0 / 3.0, 2}, thirds.values));
+  EXPECT_TRUE(bitwise_equal({1.0 / 3.0, 2}, thirds.values));
   // 1 + 2^-53 lies exactly halfway between 1 and the next double and rounds
   // to even; any non-zero digit a million places later tips it upwards.
   const std::string halfway = "1.00000000000000011102230246251565404236316680908203125";
   const std::string zeros(1'000'000, '0');
   const Loaded tie = load_bytes(halfway + zeros);
-  EXPECT_TRUE(same_values({1.0}, tie.values));
+  EXPECT_TRUE(bitwise_equal({1.0}, tie.values));
   const Loaded above = load_bytes(halfway + zeros + "1");
-  EXPECT_TRUE(same_values({std::nextafter(1.0, 2.0)}, above.values));
+  EXPECT_TRUE(bitwise_equal({std::nextafter(1.0, 2.0)}, above.values));
 }
 
 TEST(ReaderLongTokens, LongLeadingZerosAndHugeExponent) {
@@ -278,7 +263,7 @@ TEST(ReaderLongTokens, LongLeadingZerosAndHugeExponent) {
   const Loaded loaded =
       load_bytes(zeros + "2.5 0." + zeros + "25e200001 1e" + zeros + "3 1e-" + std::string(100'000, '9'));
   EXPECT_EQ(loaded.result, 0);
-  EXPECT_TRUE(same_values({2.5, 2.5, 1000, 0.0}, loaded.values));
+  EXPECT_TRUE(bitwise_equal({2.5, 2.5, 1000, 0.0}, loaded.values));
   EXPECT_EQ(loaded.console, "");
 }
 

@@ -13,6 +13,7 @@
 
 #include "signal_io/signal_io.h"
 #include "support/console.h"
+#include "support/random_values.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -72,11 +73,7 @@ void expect_reference(double value) {
 
 TEST(ValueTextAgainstPrintf, RandomMagnitudesAcrossTheRange) {
   std::mt19937_64 generator(11);
-  for (int k = 0; k < 400'000; ++k) {
-    const double unit = static_cast<double>(generator() >> 11) * 0x1p-53;
-    const double magnitude = std::pow(10.0, 30.0 * unit - 12.0);  // 1e-12 .. 1e18
-    expect_reference((generator() & 1) != 0 ? magnitude : -magnitude);
-  }
+  for (int k = 0; k < 400'000; ++k) expect_reference(test_support::random_magnitude(generator, -12.0, 18.0));
 }
 
 TEST(ValueTextAgainstPrintf, RandomBitPatterns) {

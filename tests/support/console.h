@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <string_view>
 
 #include "platform/platform.h"
 
@@ -18,6 +19,13 @@ inline std::string captured_console() {
 #else
   return captured;
 #endif
+}
+
+// The reader's warning about the token that stopped it, as the console
+// shows it (a line end first).
+inline std::string reader_warning(std::string_view file, int line, std::string_view token) {
+  return "\nпредупреждение: файл " + std::string(file) + ", строка " + std::to_string(line) + ": не число \"" +
+         std::string(token) + "\", остаток файла пропущен\n";
 }
 
 }  // namespace test_support

@@ -6,26 +6,11 @@
 #include <bit>
 #include <cmath>
 #include <cstdint>
-#include <random>
 
 #include "signal/signal.h"
+#include "support/random_values.h"
 
 namespace test_support {
-
-// Mixed signs and magnitudes from the generator's raw bits: a random
-// mantissa, a sign, and a binary exponent within +-20, so that sums of many
-// products stay far from overflow. The same on every standard library.
-inline Signal random_samples(std::mt19937_64& generator, std::size_t count) {
-  Signal out(count);
-  for (double& value : out) {
-    const std::uint64_t bits = generator();
-    const std::uint64_t mantissa = bits & ((std::uint64_t{1} << 52) - 1);
-    const std::uint64_t exponent = 1023 - 20 + ((bits >> 52) % 41);
-    const std::uint64_t sign = bits >> 63;
-    value = std::bit_cast<double>((sign << 63) | (exponent << 52) | mantissa);
-  }
-  return out;
-}
 
 // Equal to the bit, except that any NaN equals any NaN; names the first
 // difference.

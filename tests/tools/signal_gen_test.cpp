@@ -13,6 +13,7 @@
 
 #include "signal_gen/signal_gen.h"
 #include "support/temp_dir.h"
+#include "support/plain_convolution.h"
 #include "support/process.h"
 #include "signal_io/signal_io.h"
 
@@ -286,10 +287,7 @@ TEST(PlotScript, DrawsASmallRunIntoAPng) {
   taps.taps = 9;
   const Signal x = make_signal(settings);
   const Signal h = make_filter(taps, settings.sample_rate);
-  Signal y(x.size() + h.size() - 1, 0.0);
-  for (std::size_t i = 0; i < x.size(); ++i) {
-    for (std::size_t j = 0; j < h.size(); ++j) y[i + j] += h[j] * x[i];
-  }
+  const Signal y = plain_convolution(x, h);
   const Signal difference(y.size(), 1e-16);
   for (const auto& [name, values] : {std::pair{"input.txt", x}, {"fir.txt", h}, {"output_linear.txt", y},
                                      {"output_fft.txt", y}, {"output_diff.txt", difference}}) {
