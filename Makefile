@@ -7,11 +7,12 @@
 #   make sanitize  the whole test suite under AddressSanitizer + UBSan
 #   make fuzz      fuzz the reader with libFuzzer (FUZZ_SECONDS, default 60)
 #   make plot      after `make run`: picture of the run (build/release/run/plot.png)
-#   make windows   cross-build fir_bench.exe with mingw-w64, test it under Wine
+#   make windows   cross-build fir_bench.exe with mingw-w64, 64-bit tested under Wine, 32-bit built
+#   make portable  the whole test suite with the stages built from plain C++ loops
 
 RUN_DIR := build/release/run
 
-.PHONY: deps fuzz-deps windows-deps windows plot run test bench sanitize fuzz fuzz-smoke clean
+.PHONY: deps fuzz-deps windows-deps windows portable plot run test bench sanitize fuzz fuzz-smoke clean
 
 deps:
 	@tools/install_deps.sh
@@ -83,17 +84,33 @@ fuzz-smoke: fuzz-deps build/fuzz/CMakeCache.txt
 	$(FUZZER) -runs=$(FUZZ_RUNS) -print_final_stats=1 $(FUZZ_CORPUS)
 
 windows-deps:
-	@tools/install_deps.sh g++-mingw-w64-x86-64-posix wine wine64 xz-utils
+	@tools/install_deps.sh g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine wine64 xz-utils
 
-# FFTW for the target is built once into a cache outside the clone. The
+# FFTW for each target is built once into a cache outside the clone. The
 # Linux test build comes first: its suite compares the two programs' runs.
+# The 32-bit program and its unit tests are built with warnings as errors
+# and never run: these machines cannot start 32-bit programs.
 windows: windows-deps build/test/CMakeCache.txt
-	@prefix=$$(tools/build_fftw_mingw.sh | tail -n 1) && \
+	@prefix=$$(tools/build_fftw_mingw.sh x86_64 | tail -n 1) && \
 	  FIR_BENCH_FFTW_MINGW_PREFIX=$$prefix cmake --preset windows >/dev/null
 	cmake --build --preset windows
+	tools/check_windows_imports.sh build/windows/fir_bench.exe
 	ctest --preset windows
 	cmake --build --preset test --target app_test
 	ctest --preset test -R WindowsBuild
+	@prefix=$$(tools/build_fftw_mingw.sh i686 | tail -n 1) && \
+	  FIR_BENCH_FFTW_MINGW_PREFIX=$$prefix cmake --preset windows32 >/dev/null
+	cmake --build --preset windows32
+	tools/check_windows_imports.sh build/windows32/fir_bench.exe
+
+# The portable configuration: the stages from plain C++ loops, as a
+# compiler without GNU extensions (MSVC) builds them; the whole suite.
+build/portable/CMakeCache.txt: | deps
+	cmake --preset portable
+
+portable: deps build/portable/CMakeCache.txt
+	cmake --build --preset portable
+	ctest --preset portable
 
 clean:
 	rm -rf build

@@ -17,7 +17,7 @@ namespace {
 // than enough to cover the latencies. Floating-point rounding keeps the
 // compiler from folding the chains, so every operation is executed.
 template <int W>
-[[gnu::always_inline]] inline double peak_loop(std::int64_t iterations) {
+FIR_INLINE double peak_loop(std::int64_t iterations) {
   using V = dsp_internal::Vec<W>;
   constexpr int chains = 12;
   V product[chains], sum[chains];

@@ -1,21 +1,30 @@
 #!/usr/bin/env bash
-# Builds FFTW 3 (double) for 64-bit Windows with mingw-w64 from Debian's own
-# source package, once, into a cache outside the clone; later runs find it
-# and do nothing. Prints the install prefix on its last line.
+# Builds FFTW 3 (double) for Windows with mingw-w64 from Debian's own source
+# package, once per target, into a cache outside the clone; later runs find
+# it and do nothing. Prints the install prefix on its last line.
 #
-#   tools/build_fftw_mingw.sh
+#   tools/build_fftw_mingw.sh [x86_64 | i686]     (default x86_64)
 #
 # Needs root for apt-get (source packages are enabled in the existing Debian
 # sources entry); without root it prints the commands and fails.
 set -euo pipefail
 
 version=3.3.10
-# The same SIMD set as Debian's own FFTW, so both builds plan alike. FFTW's own
-# aligned allocator: its configure finds no aligned malloc for mingw.
-flags=(--host=x86_64-w64-mingw32 --enable-static --disable-shared --enable-sse2 --enable-avx --disable-fortran
-       --disable-doc --with-our-malloc)
+arch=${1:-x86_64}
+# FFTW's own aligned allocator: its configure finds no aligned malloc for
+# mingw. 64-bit: the same SIMD set as Debian's own FFTW, so both builds plan
+# alike. 32-bit: SSE2 arithmetic throughout (no x87 excess precision), and
+# the stack realigned at entry, as 32-bit Windows keeps it only 4-byte
+# aligned.
+case $arch in
+  x86_64) simd=(--enable-sse2 --enable-avx) cflags="-O3" ;;
+  i686) simd=(--enable-sse2) cflags="-O3 -msse2 -mfpmath=sse -mstackrealign" ;;
+  *) echo "build_fftw_mingw: unknown target '$arch' (x86_64 or i686)" >&2; exit 2 ;;
+esac
+flags=(--host="$arch"-w64-mingw32 --enable-static --disable-shared "${simd[@]}" --disable-fortran --disable-doc
+       --with-our-malloc)
 cache=${XDG_CACHE_HOME:-$HOME/.cache}/fir_bench
-key=$(printf '%s ' "$version" "${flags[@]}" | sha1sum | cut -c1-12)
+key=$(printf '%s ' "$version" "${flags[@]}" "$cflags" | sha1sum | cut -c1-12)
 prefix=$cache/fftw-$version-mingw-$key
 
 if [[ -f $prefix/lib/libfftw3.a && -f $prefix/lib/pkgconfig/fftw3.pc ]]; then
@@ -39,7 +48,7 @@ trap 'rm -rf "$work"' EXIT
 (cd "$work" && apt-get source --download-only -qq fftw3 >/dev/null 2>&1)
 tar -C "$work" -xf "$work"/fftw3_"$version".orig.tar.gz
 cd "$work/fftw-$version"
-./configure --prefix="$prefix" "${flags[@]}" CFLAGS="-O3" >"$work/configure.log" 2>&1 ||
+./configure --prefix="$prefix" "${flags[@]}" CFLAGS="$cflags" >"$work/configure.log" 2>&1 ||
   { tail -30 "$work/configure.log" >&2; exit 1; }
 # Only the library and its pkg-config file; the tools and tests are not needed.
 for part in kernel simd-support dft rdft reodft api; do

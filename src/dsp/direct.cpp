@@ -76,7 +76,7 @@ struct Operands {
 
 // row s, position q := x[base + q - s], or 0.0 outside x, for q < count.
 template <int W>
-[[gnu::always_inline]] inline void copy_rows(const Operands& c, std::ptrdiff_t base, std::ptrdiff_t count,
+FIR_INLINE void copy_rows(const Operands& c, std::ptrdiff_t base, std::ptrdiff_t count,
                                              double* rows) {
   for (std::ptrdiff_t s = 0; s < W; ++s) {
     double* row = rows + s * row_stride<W>;
@@ -95,7 +95,7 @@ template <int W>
 // jhi down to jlo. `fresh`: the outputs still hold their initial 0.0, so the
 // sums start from 0.0 without reading them.
 template <int W>
-[[gnu::always_inline]] inline void accumulate_block(const Operands& c, const double* rows, std::ptrdiff_t base,
+FIR_INLINE void accumulate_block(const Operands& c, const double* rows, std::ptrdiff_t base,
                                                     std::ptrdiff_t k0, std::ptrdiff_t jhi, std::ptrdiff_t jlo,
                                                     bool fresh) {
   constexpr int U = block_vectors<W>;
@@ -123,7 +123,7 @@ template <int W>
     // broadcast from memory (tap - 0.0 is tap for every double).
     const double tap = c.h[j];
     const Vec<W> taps = tap - Vec<W>{};
-#pragma GCC unroll 16
+    FIR_UNROLL
     for (int u = 0; u < U; ++u) sum[u] = taps * load<W>(window + u * W) + sum[u];
     if (shift > 0) {
       --shift;
@@ -141,22 +141,13 @@ template <int W>
 // below `size`), which a later tile will need, while this one computes.
 void prefetch_ahead(const double* values, std::ptrdiff_t size, std::ptrdiff_t first, std::ptrdiff_t count,
                     bool for_writing) {
-#if defined(__GNUC__)
-  for (std::ptrdiff_t i = std::max<std::ptrdiff_t>(first, 0); i < std::min(size, first + count); i += 8) {
-    if (for_writing) {
-      __builtin_prefetch(values + i, 1, 3);
-    } else {
-      __builtin_prefetch(values + i, 0, 3);
-    }
-  }
-#else
-  static_cast<void>(values), static_cast<void>(size), static_cast<void>(first), static_cast<void>(count),
-      static_cast<void>(for_writing);
-#endif
+  const std::ptrdiff_t begin = std::max<std::ptrdiff_t>(first, 0);
+  const std::ptrdiff_t end = std::min(size, first + count);
+  if (begin < end) dsp_internal::prefetch(values + begin, end - begin, for_writing);
 }
 
 template <int W>
-[[gnu::always_inline]] inline void accumulate_tiled(const Operands& c, double* rows) {
+FIR_INLINE void accumulate_tiled(const Operands& c, double* rows) {
   constexpr std::ptrdiff_t block = block_vectors<W> * W;
   for (std::ptrdiff_t c0 = 0; c0 < c.length; c0 += tile_outputs) {
     const std::ptrdiff_t c1 = std::min(c.length, c0 + tile_outputs);
@@ -214,10 +205,12 @@ void accumulate_plain(const Signal& x, const Signal& h, Signal& y) {
 
 }  // namespace
 
-DspStatus direct_length(std::uint64_t n, std::uint64_t m, std::uint64_t& length) {
+DspStatus direct_length(std::uint64_t samples, std::uint64_t taps, std::uint64_t& length,
+                        std::uint64_t addressable) {
   length = 0;
-  if (n > signal_max_length || m > signal_max_length || n + m > signal_max_length + 1) return DspStatus::too_long;
-  if (n + m != 0) length = n + m - 1;
+  const std::uint64_t most = signal_capacity(addressable);
+  if (samples > most || taps > most || samples + taps > most + 1) return DspStatus::too_long;
+  if (samples + taps != 0) length = samples + taps - 1;
   return DspStatus::ok;
 }
 

@@ -23,13 +23,16 @@ enum class DspStatus {
 // increasing input index i, starting from 0.0, so the result is the same to
 // the bit as the plain loop `for i, for j: y[i+j] = h[j]*x[i] + y[i+j]`.
 // Allocation happens before the stopwatch starts; only the accumulation is
-// timed. Returns too_long when N + M - 1 exceeds signal_max_length.
+// timed. Returns too_long when N + M - 1 exceeds signal_capacity().
 DspStatus convolve_direct(const Signal& x, const Signal& h, Signal& y);
 
-// The direct result's length for N samples and M taps: N + M - 1, or 0 when
+// The direct result's length for `samples` and `taps`: N + M - 1, or 0 when
 // N = M = 0. Returns too_long, with `length` 0, when it exceeds
-// signal_max_length.
-DspStatus direct_length(std::uint64_t n, std::uint64_t m, std::uint64_t& length);
+// signal_capacity(addressable): the 32-bit count, or what one block of
+// `addressable` bytes holds (the default is this platform's; tests pass a
+// 32-bit system's).
+DspStatus direct_length(std::uint64_t samples, std::uint64_t taps, std::uint64_t& length,
+                        std::uint64_t addressable = addressable_bytes);
 
 // The vector instruction set the stages' own loops use, chosen at run time
 // as the fastest this processor has: "avx512", "avx2" or "baseline" (SSE2 on
@@ -45,18 +48,20 @@ bool dsp_use_isa(std::string_view isa);
 // ---- Overlap-add convolution ------------------------------------------------
 
 // Block length n (a power of two), block count and output length of the
-// overlap-add stage for N input samples and M taps:
+// overlap-add stage for N `samples` and M `taps`:
 //   n = smallest power of two >= max(M, min(N, 1024)),
 //   blocks = ceil(N / n), output length = n * (blocks + 2).
 // N = M = 0 gives all zeros. Returns too_long, with `layout` zeroed, when the
-// transform length 2n exceeds FFTW's int or the output length exceeds
-// signal_max_length.
+// transform length 2n exceeds FFTW's int, the largest FFTW buffer
+// (32n + 16 bytes) exceeds `addressable` bytes, or the output length exceeds
+// signal_capacity(addressable) (see direct_length).
 struct OverlapAddLayout {
   std::uint64_t block_length;
   std::uint64_t blocks;
   std::uint64_t output_length;
 };
-DspStatus overlap_add_layout(std::uint64_t n, std::uint64_t m, OverlapAddLayout& layout);
+DspStatus overlap_add_layout(std::uint64_t samples, std::uint64_t taps, OverlapAddLayout& layout,
+                             std::uint64_t addressable = addressable_bytes);
 
 // y := x * h by FFT overlap-add with FFTW: blocks of n inputs, real
 // transforms of length 2n planned with FFTW_ESTIMATE, the filter spectrum

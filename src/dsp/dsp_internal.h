@@ -1,21 +1,32 @@
-// Shared by the dsp kernels: fixed-width double vectors and the run-time
-// choice of instruction set.
+// Shared by the dsp kernels: fixed-width double vectors, the run-time choice
+// of instruction set, and the arithmetic around the FFT stage's transforms.
 //
-// A kernel is written once as an always-inline template over the vector
-// width W and instantiated in one function per instruction set, each with
-// the matching target attribute; the choice among them is made at run time.
-// -ffp-contract=off holds in every one, so no multiply and add are fused.
+// A kernel is written once as a template over the vector width W. With GCC
+// or Clang it runs on the compilers' vector extension, instantiated in one
+// function per instruction set with the matching target attribute and
+// chosen at run time. Elsewhere (MSVC), or when FIR_BENCH_PORTABLE is
+// defined, a vector is a plain array of W doubles with element-wise
+// operators: plain C++, nothing of the GNU dialect. Every lane does the same
+// IEEE operation either way, and -ffp-contract=off (or /fp:precise) holds in
+// every one, so all choices give the same bits.
 #pragma once
 
 #include <cstddef>
+#include <cstring>
 
-// The vector helpers are always inlined into a function of the matching
-// target, so no vector ever crosses a call and GCC's ABI note does not apply.
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic ignored "-Wpsabi"
+#if defined(FIR_BENCH_PORTABLE) || !defined(__GNUC__)
+#define FIR_PORTABLE_KERNELS 1
 #endif
 
-#if defined(__GNUC__) && defined(__x86_64__)
+#if defined(FIR_PORTABLE_KERNELS)
+#define FIR_INLINE inline
+#define FIR_UNROLL
+#else
+#define FIR_INLINE [[gnu::always_inline]] inline
+#define FIR_UNROLL _Pragma("GCC unroll 16")
+#endif
+
+#if !defined(FIR_PORTABLE_KERNELS) && defined(__x86_64__)
 #define FIR_DISPATCH_X86 1
 #define FIR_TARGET_AVX512 [[gnu::target("avx512f")]]
 #define FIR_TARGET_AVX2 [[gnu::target("avx2")]]
@@ -23,11 +34,11 @@
 
 namespace dsp_internal {
 
-// The instruction sets, best first. `baseline` is SSE2 on x86-64 and the
-// compiler's generic vectors elsewhere.
+// The instruction sets, best first. `baseline` is SSE2 on x86-64, the
+// compiler's generic vectors elsewhere, and the plain arrays when portable.
 enum class Isa { avx512, avx2, baseline };
 
-// The set the kernels use: the best this processor has, unless a test or
+// The set the kernels use: the fastest this processor has, unless a test or
 // benchmark chose another through dsp_use_isa.
 Isa active_isa();
 
@@ -45,8 +56,46 @@ struct BlockArithmetic {
 };
 BlockArithmetic block_arithmetic();
 
-// W doubles in one vector register. (GCC drops vector_size on an alias
-// template, so each width is spelled out.)
+// ---- W doubles in one vector ---------------------------------------------------
+
+#if defined(FIR_PORTABLE_KERNELS)
+
+template <int W>
+struct Vec {
+  double lane[W];
+  double operator[](int i) const { return lane[i]; }
+};
+
+template <int W>
+inline Vec<W> operator+(Vec<W> a, Vec<W> b) {
+  for (int i = 0; i < W; ++i) a.lane[i] = a.lane[i] + b.lane[i];
+  return a;
+}
+template <int W>
+inline Vec<W> operator-(Vec<W> a, Vec<W> b) {
+  for (int i = 0; i < W; ++i) a.lane[i] = a.lane[i] - b.lane[i];
+  return a;
+}
+template <int W>
+inline Vec<W> operator*(Vec<W> a, Vec<W> b) {
+  for (int i = 0; i < W; ++i) a.lane[i] = a.lane[i] * b.lane[i];
+  return a;
+}
+// A scalar with a vector, lane by lane, as the vector extension has it.
+template <int W>
+inline Vec<W> operator-(double s, Vec<W> v) {
+  for (int i = 0; i < W; ++i) v.lane[i] = s - v.lane[i];
+  return v;
+}
+template <int W>
+inline Vec<W> operator+(Vec<W> v, double s) {
+  for (int i = 0; i < W; ++i) v.lane[i] = v.lane[i] + s;
+  return v;
+}
+
+#else
+
+// (GCC drops vector_size on an alias template, so each width is spelled out.)
 template <int W>
 struct VectorOf;
 template <>
@@ -64,16 +113,34 @@ struct VectorOf<8> {
 template <int W>
 using Vec = typename VectorOf<W>::type;
 
+#endif
+
 template <int W>
-[[gnu::always_inline]] inline Vec<W> load(const double* p) {
+FIR_INLINE Vec<W> load(const double* p) {
   Vec<W> v;
-  __builtin_memcpy(&v, p, sizeof v);
+  std::memcpy(&v, p, sizeof v);
   return v;
 }
 
 template <int W>
-[[gnu::always_inline]] inline void store(double* p, Vec<W> v) {
-  __builtin_memcpy(p, &v, sizeof v);
+FIR_INLINE void store(double* p, const Vec<W>& v) {
+  std::memcpy(p, &v, sizeof v);
+}
+
+// Asks for the cache lines of p[0 .. count-1] ahead of use (for writing when
+// `write`); nothing where the compiler has no prefetch.
+FIR_INLINE void prefetch(const double* p, std::ptrdiff_t count, bool write) {
+#if defined(FIR_PORTABLE_KERNELS)
+  static_cast<void>(p), static_cast<void>(count), static_cast<void>(write);
+#else
+  for (std::ptrdiff_t i = 0; i < count; i += 8) {
+    if (write) {
+      __builtin_prefetch(p + i, 1, 3);
+    } else {
+      __builtin_prefetch(p + i, 0, 3);
+    }
+  }
+#endif
 }
 
 }  // namespace dsp_internal

@@ -80,34 +80,53 @@ using dsp_internal::load;
 using dsp_internal::store;
 using dsp_internal::Vec;
 
+// X[k] := (X[k] * H[k]) * scale for bins k = first .. bins-1, one at a
+// time. Each part is formed as written, one rounding per operation, the
+// scale applied to the finished product.
+void multiply_bins(double* x, const double* h_re, const double* h_im, std::size_t first, std::size_t bins,
+                   double scale) {
+  for (std::size_t k = first; k < bins; ++k) {
+    const double xr = x[2 * k], xi = x[2 * k + 1];
+    x[2 * k] = (xr * h_re[k] - xi * h_im[k]) * scale;
+    x[2 * k + 1] = (xr * h_im[k] + xi * h_re[k]) * scale;
+  }
+}
+
+#if defined(FIR_PORTABLE_KERNELS)
+
+template <int W>
+void multiply_spectra(double* x, const double* h_re, const double* h_im, std::size_t bins, double scale) {
+  multiply_bins(x, h_re, h_im, 0, bins, scale);
+}
+
+#else
+
 // Lane shuffles between interleaved complex values (re, im, re, im, ...)
 // and separate real and imaginary vectors.
 template <int W, std::size_t... Lane>
-[[gnu::always_inline]] inline Vec<W> even_lanes(Vec<W> a, Vec<W> b, std::index_sequence<Lane...>) {
+FIR_INLINE Vec<W> even_lanes(Vec<W> a, Vec<W> b, std::index_sequence<Lane...>) {
   return __builtin_shufflevector(a, b, static_cast<int>(2 * Lane)...);
 }
 template <int W, std::size_t... Lane>
-[[gnu::always_inline]] inline Vec<W> odd_lanes(Vec<W> a, Vec<W> b, std::index_sequence<Lane...>) {
+FIR_INLINE Vec<W> odd_lanes(Vec<W> a, Vec<W> b, std::index_sequence<Lane...>) {
   return __builtin_shufflevector(a, b, static_cast<int>(2 * Lane + 1)...);
 }
 // Lanes re[0], im[0], re[1], im[1], ... from the low (first) or the high half.
 template <int W, std::size_t... Lane>
-[[gnu::always_inline]] inline Vec<W> interleave_low(Vec<W> re, Vec<W> im, std::index_sequence<Lane...>) {
+FIR_INLINE Vec<W> interleave_low(Vec<W> re, Vec<W> im, std::index_sequence<Lane...>) {
   return __builtin_shufflevector(re, im, static_cast<int>(Lane / 2 + (Lane % 2) * W)...);
 }
 template <int W, std::size_t... Lane>
-[[gnu::always_inline]] inline Vec<W> interleave_high(Vec<W> re, Vec<W> im, std::index_sequence<Lane...>) {
+FIR_INLINE Vec<W> interleave_high(Vec<W> re, Vec<W> im, std::index_sequence<Lane...>) {
   return __builtin_shufflevector(re, im, static_cast<int>(W / 2 + Lane / 2 + (Lane % 2) * W)...);
 }
 
-// X[k] := (X[k] * H[k]) * scale for `bins` complex bins of the interleaved
-// block spectrum x, with H given as separate real and imaginary parts (split
-// once before the loop, so only the block's values need shuffling). Each
-// part is formed as written below, one rounding per operation, the scale
-// applied to the finished product; bins are independent, so W of them share
-// a vector without changing a bit.
+// multiply_bins for `bins` complex bins of the interleaved block spectrum x,
+// with H given as separate real and imaginary parts (split once before the
+// loop, so only the block's values need shuffling); bins are independent,
+// so W of them share a vector without changing a bit.
 template <int W>
-[[gnu::always_inline]] inline void multiply_spectra(double* x, const double* h_re, const double* h_im,
+FIR_INLINE void multiply_spectra(double* x, const double* h_re, const double* h_im,
                                                     std::size_t bins, double scale) {
   constexpr auto lanes = std::make_index_sequence<W>{};
   const Vec<W> s = Vec<W>{} + scale;
@@ -124,18 +143,16 @@ template <int W>
     store<W>(x + 2 * k, interleave_low<W>(re, im, lanes));
     store<W>(x + 2 * k + W, interleave_high<W>(re, im, lanes));
   }
-  for (; k < bins; ++k) {
-    const double xr = x[2 * k], xi = x[2 * k + 1];
-    x[2 * k] = (xr * h_re[k] - xi * h_im[k]) * scale;
-    x[2 * k + 1] = (xr * h_im[k] + xi * h_re[k]) * scale;
-  }
+  multiply_bins(x, h_re, h_im, k, bins, scale);
 }
+
+#endif
 
 // block[0 .. count-1] := x[0 .. count-1], block[count .. length-1] := 0.0.
 // Plain vector moves: for blocks of a few kilobytes the library's memcpy and
 // memset cost about twice as much here.
 template <int W>
-[[gnu::always_inline]] inline void load_block(double* block, const double* x, std::size_t count,
+FIR_INLINE void load_block(double* block, const double* x, std::size_t count,
                                               std::size_t length) {
   std::size_t i = 0;
   for (; i + W <= count; i += W) store<W>(block + i, load<W>(x + i));
@@ -148,7 +165,7 @@ template <int W>
 // Adds the first half of the block's convolution b onto y and stores the
 // second half, which no earlier block has reached.
 template <int W>
-[[gnu::always_inline]] inline void overlap_add(const double* b, double* y, std::size_t n) {
+FIR_INLINE void overlap_add(const double* b, double* y, std::size_t n) {
   std::size_t i = 0;
   for (; i + W <= n; i += W) store<W>(y + i, load<W>(b + i) + load<W>(y + i));
   for (; i < n; ++i) y[i] = b[i] + y[i];
@@ -179,19 +196,6 @@ void multiply_baseline(double* x, const double* h_re, const double* h_im, std::s
   multiply_spectra<2>(x, h_re, h_im, bins, scale);
 }
 void overlap_add_baseline(const double* b, double* y, std::size_t n) { overlap_add<2>(b, y, n); }
-
-// Asks for the cache lines of [begin, begin + count): the next block's
-// input, fetched while this block's transforms run rather than when the
-// copy-in stalls on it. (Fetching the next half of y for writing as well
-// was tried and gained nothing.)
-void prefetch(const double* begin, std::size_t count) {
-#if defined(__GNUC__)
-  constexpr std::size_t line = 64 / sizeof(double);
-  for (std::size_t i = 0; i < count; i += line) __builtin_prefetch(begin + i, 0, 3);
-#else
-  static_cast<void>(begin), static_cast<void>(count);
-#endif
-}
 
 }  // namespace
 
@@ -238,7 +242,12 @@ void filter_blocks(const Workspace& w, const SplitSpectrum& h, const Signal& x, 
   for (std::size_t r = 0; r < x.size(); r += n) {
     const std::size_t count = std::min(n, x.size() - r);
     arithmetic.load_block(w.block_time, x.data() + r, count, 2 * n);
-    if (r + n < x.size()) prefetch(x.data() + r + n, std::min(n, x.size() - r - n));
+    // The next block's input, fetched while this block's transforms run
+    // rather than when the copy-in stalls on it. (Fetching the next half of
+    // y for writing as well was tried and gained nothing.)
+    if (r + n < x.size()) {
+      dsp_internal::prefetch(x.data() + r + n, static_cast<std::ptrdiff_t>(std::min(n, x.size() - r - n)), false);
+    }
     fftw_execute(w.block_forward_plan);
     arithmetic.multiply(block_spectrum, h.re.data(), h.im.data(), n + 1, spectrum_scale);
     fftw_execute(w.block_inverse_plan);
@@ -270,18 +279,21 @@ DspStatus prepare_blocks(Workspace& w, const Signal& h, std::size_t n, std::uint
 
 }  // namespace
 
-DspStatus overlap_add_layout(std::uint64_t n, std::uint64_t m, OverlapAddLayout& layout) {
+DspStatus overlap_add_layout(std::uint64_t samples, std::uint64_t taps, OverlapAddLayout& layout,
+                             std::uint64_t addressable) {
   layout = OverlapAddLayout{};
-  const std::uint64_t longest = std::max(m, std::min(n, signal_block_cap));
+  const std::uint64_t most = signal_capacity(addressable);
+  if (samples > most || taps > most) return DspStatus::too_long;  // no such signal exists here
+  const std::uint64_t longest = std::max(taps, std::min(samples, signal_block_cap));
   if (longest == 0) return DspStatus::ok;
   // Exact integer arithmetic: never a block shorter than the filter.
   if (longest > static_cast<std::uint64_t>(INT_MAX) / 2) return DspStatus::too_long;
-  const std::uint64_t block = std::bit_ceil(longest);
-  if (2 * block > static_cast<std::uint64_t>(INT_MAX)) return DspStatus::too_long;
-  const std::uint64_t blocks = n / block + (n % block != 0);
-  const std::uint64_t output = block * (blocks + 2);  // < 2^31 * 2^32: no wrap
-  if (output > signal_max_length) return DspStatus::too_long;
-  layout = {block, blocks, output};
+  const std::uint64_t n = std::bit_ceil(longest);
+  if (2 * n > static_cast<std::uint64_t>(INT_MAX) || 32 * n + 16 > addressable) return DspStatus::too_long;
+  const std::uint64_t blocks = samples / n + (samples % n != 0);
+  const std::uint64_t output = n * (blocks + 2);  // samples < 2^32, n < 2^31: no wrap
+  if (output > most) return DspStatus::too_long;
+  layout = {n, blocks, output};
   return DspStatus::ok;
 }
 

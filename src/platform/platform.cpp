@@ -178,9 +178,9 @@ void reopen_on_null_device_if_closed(int descriptor) {
 // to 64 KiB on the stack; everything else is small.
 constexpr std::size_t stack_reserve = 512 * 1024;
 
-// Touches stack_reserve bytes below the caller, a page at a time: the stack
-// mapping grows now and keeps its size, so later calls need no new memory.
-[[gnu::noinline]] char grow_stack() {
+// Touches stack_reserve bytes of stack, a page at a time: the stack mapping
+// grows now and keeps its size, so later calls need no new memory.
+char grow_stack() {
   volatile char area[stack_reserve];
   for (std::size_t i = 0; i < stack_reserve; i += 4096) area[i] = 0;
   return area[0];

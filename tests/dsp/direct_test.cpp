@@ -8,22 +8,15 @@
 #include <utility>
 
 #include "dsp/dsp.h"
+#include "support/plain_convolution.h"
 #include "support/samples.h"
 #include "timing/timing.h"
 
 namespace {
 
 using test_support::bitwise_equal;
+using test_support::plain_convolution;
 using test_support::random_samples;
-
-// The documented loop, in its documented order: the oracle for exactness.
-Signal plain_convolution(const Signal& x, const Signal& h) {
-  Signal y(x.size() + h.size() == 0 ? 0 : x.size() + h.size() - 1, 0.0);
-  for (std::size_t i = 0; i < x.size(); ++i) {
-    for (std::size_t j = 0; j < h.size(); ++j) y[i + j] = h[j] * x[i] + y[i + j];
-  }
-  return y;
-}
 
 Signal convolved(const Signal& x, const Signal& h) {
   Signal y(5, std::numeric_limits<double>::quiet_NaN());  // must be replaced
@@ -154,29 +147,38 @@ TEST(DirectStage, KernelIsReported) {
 
 }  // namespace
 
-// The result length is N + M - 1 and must fit the 32-bit sample count;
-// checked on the arithmetic, as no machine here holds such signals.
+// The result length is N + M - 1 and must fit the 32-bit sample count and,
+// on a 32-bit system, what one block of memory (2^31 - 1 bytes) can hold:
+// 2^28 - 1 doubles. Checked on the arithmetic, as no machine here holds such
+// signals and none of its programs is 32-bit.
 TEST(DirectLength, FitsTheSampleCountOrIsRefused) {
   constexpr std::uint64_t max = std::numeric_limits<std::uint32_t>::max();
+  constexpr std::uint64_t bytes32 = std::numeric_limits<std::int32_t>::max();
+  constexpr std::uint64_t max32 = (std::uint64_t{1} << 28) - 1;
   struct Case {
-    std::uint64_t n, m;
+    std::uint64_t n, m, addressable;
     DspStatus status;
     std::uint64_t length;
   };
   const Case cases[] = {
-      {0, 0, DspStatus::ok, 0},
-      {1, 0, DspStatus::ok, 0},
-      {0, 7, DspStatus::ok, 6},
-      {100000, 64, DspStatus::ok, 100063},
-      {max, 1, DspStatus::ok, max},
-      {max - 9, 10, DspStatus::ok, max},
-      {max, 2, DspStatus::too_long, 0},
-      {max / 2 + 1, max / 2 + 2, DspStatus::too_long, 0},
-      {std::numeric_limits<std::uint64_t>::max(), 2, DspStatus::too_long, 0},  // n + m would wrap
+      {0, 0, addressable_bytes, DspStatus::ok, 0},
+      {1, 0, addressable_bytes, DspStatus::ok, 0},
+      {0, 7, addressable_bytes, DspStatus::ok, 6},
+      {100000, 64, addressable_bytes, DspStatus::ok, 100063},
+      {max, 1, addressable_bytes, DspStatus::ok, max},
+      {max - 9, 10, addressable_bytes, DspStatus::ok, max},
+      {max, 2, addressable_bytes, DspStatus::too_long, 0},
+      {max / 2 + 1, max / 2 + 2, addressable_bytes, DspStatus::too_long, 0},
+      {std::numeric_limits<std::uint64_t>::max(), 2, addressable_bytes, DspStatus::too_long, 0},  // would wrap
+      {max32, 1, bytes32, DspStatus::ok, max32},
+      {max32 - 99, 100, bytes32, DspStatus::ok, max32},
+      {max32, 2, bytes32, DspStatus::too_long, 0},
+      {max32 + 1, 0, bytes32, DspStatus::too_long, 0},
+      {100000, 64, bytes32, DspStatus::ok, 100063},
   };
   for (const Case& c : cases) {
     std::uint64_t length = 12345;
-    EXPECT_EQ(direct_length(c.n, c.m, length), c.status) << c.n << " + " << c.m;
+    EXPECT_EQ(direct_length(c.n, c.m, length, c.addressable), c.status) << c.n << " + " << c.m;
     EXPECT_EQ(length, c.length) << c.n << " + " << c.m;
   }
 }

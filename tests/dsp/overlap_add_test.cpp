@@ -62,6 +62,31 @@ TEST(OverlapAddLayoutLimits, SizesThatDoNotFitAreRefused) {
   EXPECT_EQ(layout.output_length, std::numeric_limits<std::uint32_t>::max() - 1023);
 }
 
+// On a 32-bit system one block of memory spans at most 2^31 - 1 bytes: the
+// largest FFTW buffer (32n + 16 bytes) allows blocks up to n = 2^25, and the
+// output at most 2^28 - 1 doubles. Checked on the arithmetic with that limit.
+TEST(OverlapAddLayoutLimits, ThirtyTwoBitAddressSpace) {
+  constexpr std::uint64_t bytes32 = std::numeric_limits<std::int32_t>::max();
+  struct Case {
+    std::uint64_t n, m;
+    DspStatus status;
+    std::uint64_t output_length;
+  };
+  const Case cases[] = {
+      {100000, 64, DspStatus::ok, 102400},
+      {0, std::uint64_t{1} << 25, DspStatus::ok, std::uint64_t{1} << 26},
+      {0, (std::uint64_t{1} << 25) + 1, DspStatus::too_long, 0},  // n = 2^26: a 2 GiB spectrum
+      {(std::uint64_t{1} << 28) - 3072, 1, DspStatus::ok, (std::uint64_t{1} << 28) - 1024},
+      {(std::uint64_t{1} << 28) - 3071, 1, DspStatus::too_long, 0},
+      {std::numeric_limits<std::uint32_t>::max(), 1, DspStatus::too_long, 0},
+  };
+  for (const Case& c : cases) {
+    OverlapAddLayout layout{1, 1, 1};
+    EXPECT_EQ(overlap_add_layout(c.n, c.m, layout, bytes32), c.status) << "N=" << c.n << " M=" << c.m;
+    EXPECT_EQ(layout.output_length, c.output_length) << "N=" << c.n << " M=" << c.m;
+  }
+}
+
 // ---- Results ------------------------------------------------------------------------
 
 Signal direct_of(const Signal& x, const Signal& h) {
@@ -103,7 +128,7 @@ testing::AssertionResult matches_direct(const Signal& x, const Signal& h, const 
                                          << ", bound " << bound;
     }
   }
-  const std::size_t window_end = layout.blocks == 0 ? 0 : (layout.blocks + 1) * layout.block_length;
+  const auto window_end = static_cast<std::size_t>(layout.blocks == 0 ? 0 : (layout.blocks + 1) * layout.block_length);
   for (std::size_t k = direct.size(); k < fft.size(); ++k) {
     const bool in_window = k < window_end;
     if (in_window ? !(std::fabs(fft[k]) <= bound) : fft[k] != 0.0) {

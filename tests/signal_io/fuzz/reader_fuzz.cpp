@@ -83,7 +83,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (!text.empty() && std::fwrite(text.data(), 1, text.size(), file) != text.size()) std::abort();
   std::rewind(file);
   Signal actual;
-  const int result = load_signal_stream(file, "fuzz.txt", actual, signal_max_length, chunk_bytes);
+  const int result = load_signal_stream(file, "fuzz.txt", actual, static_cast<std::size_t>(signal_capacity()), chunk_bytes);
   std::fclose(file);
 
   if (result != 0) std::abort();
