@@ -7,12 +7,13 @@
 #   make sanitize  the whole test suite under AddressSanitizer + UBSan
 #   make fuzz      fuzz the reader with libFuzzer (FUZZ_SECONDS, default 60)
 #   make plot      after `make run`: picture of the run (build/release/run/plot.png)
+#   make sweep     both stages over filter lengths 1 to 65536: build/release/sweep/sweep.png
 #   make windows   cross-build fir_bench.exe with mingw-w64, 64-bit tested under Wine, 32-bit built
 #   make portable  the whole test suite with the stages built from plain C++ loops
 
 RUN_DIR := build/release/run
 
-.PHONY: deps fuzz-deps windows-deps windows portable plot run test bench sanitize fuzz fuzz-smoke clean
+.PHONY: deps fuzz-deps windows-deps windows portable plot sweep run test bench sanitize fuzz fuzz-smoke clean
 
 deps:
 	@tools/install_deps.sh
@@ -36,6 +37,22 @@ plot: deps
 	@test -f $(RUN_DIR)/output_diff.txt || { echo "no run in $(RUN_DIR) yet: make run first"; exit 1; }
 	gnuplot -e "dir='$(RUN_DIR)'; out='$(RUN_DIR)/plot.png'; rate=$(RATE); window=$(WINDOW)" tools/plot.gp
 	@echo "wrote $(RUN_DIR)/plot.png"
+
+# fir_sweep's default sweep (SWEEP_ARGS adds options, e.g. --length 1000000)
+# and its picture; the table, the rounding scale and the progress lines stay
+# beside it.
+SWEEP_DIR := build/release/sweep
+SWEEP_ARGS ?=
+sweep: deps build/release/CMakeCache.txt
+	cmake --build --preset release --target fir_sweep
+	@mkdir -p $(SWEEP_DIR)
+	build/release/fir_sweep $(SWEEP_ARGS) --out $(SWEEP_DIR)/sweep.tsv --scale $(SWEEP_DIR)/scale.tsv \
+	  2>$(SWEEP_DIR)/progress.txt || { cat $(SWEEP_DIR)/progress.txt; exit 1; }
+	@cat $(SWEEP_DIR)/progress.txt
+	@samples=$$(sed -n 's/^N = \([0-9]*\):.*/\1/p' $(SWEEP_DIR)/progress.txt) && \
+	  crossover=$$(sed -n 's/.*faster from M = \([0-9]*\) on.*/\1/p' $(SWEEP_DIR)/progress.txt) && \
+	  gnuplot -e "dir='$(SWEEP_DIR)'; samples=$$samples; crossover=$${crossover:-0}" tools/sweep/sweep.gp
+	@echo "wrote $(SWEEP_DIR)/sweep.png"
 
 build/test/CMakeCache.txt: | deps
 	cmake --preset test

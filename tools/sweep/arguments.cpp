@@ -1,0 +1,168 @@
+#include <algorithm>
+#include <charconv>
+#include <functional>
+#include <map>
+#include <string_view>
+
+#include "sweep/sweep.h"
+
+namespace {
+
+bool parse_count(std::string_view text, std::uint64_t& value) {
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  return !text.empty() && error == std::errc{} && end == text.data() + text.size();
+}
+
+// A count of at least 1 and at most signal_max_length.
+bool parse_positive(std::string_view text, std::size_t& value) {
+  std::uint64_t parsed = 0;
+  if (!parse_count(text, parsed) || parsed == 0 || parsed > signal_max_length) return false;
+  value = static_cast<std::size_t>(parsed);
+  return true;
+}
+
+// "M" or "A..B" (every power of two from A to B), separated by commas.
+bool parse_taps(std::string_view text, std::vector<std::size_t>& taps) {
+  taps.clear();
+  while (!text.empty()) {
+    const std::size_t comma = text.find(',');
+    const std::string_view item = text.substr(0, comma);
+    text = comma == std::string_view::npos ? std::string_view{} : text.substr(comma + 1);
+    if (comma != std::string_view::npos && text.empty()) return false;  // a trailing comma
+    const std::size_t dots = item.find("..");
+    if (dots == std::string_view::npos) {
+      std::size_t count = 0;
+      if (!parse_positive(item, count)) return false;
+      taps.push_back(count);
+      continue;
+    }
+    std::size_t low = 0, high = 0;
+    if (!parse_positive(item.substr(0, dots), low) || !parse_positive(item.substr(dots + 2), high) || low > high) {
+      return false;
+    }
+    const std::size_t before = taps.size();
+    for (std::size_t power = 1; power <= high && power != 0; power *= 2) {
+      if (power >= low) taps.push_back(power);
+    }
+    if (taps.size() == before) return false;  // no power of two in the range
+  }
+  std::sort(taps.begin(), taps.end());
+  taps.erase(std::unique(taps.begin(), taps.end()), taps.end());
+  return !taps.empty();
+}
+
+struct ValueOption {
+  const char* expects;
+  std::function<bool(std::string_view, SweepOptions&)> store;
+};
+
+const std::map<std::string_view, ValueOption>& value_options() {
+  static const std::map<std::string_view, ValueOption> options = {
+      {"--length", {"a sample count of at least 1",
+                    [](std::string_view v, SweepOptions& o) { return parse_positive(v, o.length); }}},
+      {"--seed", {"a whole number", [](std::string_view v, SweepOptions& o) { return parse_count(v, o.seed); }}},
+      {"--input", {"a file name",
+                   [](std::string_view v, SweepOptions& o) {
+                     o.input = std::string(v);
+                     return !v.empty();
+                   }}},
+      {"--taps", {"tap counts or ranges A..B of powers of two, separated by commas",
+                  [](std::string_view v, SweepOptions& o) { return parse_taps(v, o.taps); }}},
+      {"--repeat", {"a count from 1 to 1000",
+                    [](std::string_view v, SweepOptions& o) {
+                      std::uint64_t count = 0;
+                      if (!parse_count(v, count) || count == 0 || count > 1000) return false;
+                      o.repeat = static_cast<int>(count);
+                      return true;
+                    }}},
+      {"--out", {"a file name",
+                 [](std::string_view v, SweepOptions& o) {
+                   o.out = std::string(v);
+                   return !v.empty();
+                 }}},
+      {"--scale", {"a file name",
+                   [](std::string_view v, SweepOptions& o) {
+                     o.scale = std::string(v);
+                     return !v.empty();
+                   }}},
+  };
+  return options;
+}
+
+}  // namespace
+
+std::vector<std::size_t> default_sweep_taps() {
+  std::vector<std::size_t> taps;
+  parse_taps("1..65536,1025", taps);
+  return taps;
+}
+
+bool parse_sweep_arguments(const std::vector<std::string>& arguments, SweepOptions& options, std::string& error) {
+  bool taps_given = false;
+  for (std::size_t i = 0; i < arguments.size(); ++i) {
+    std::string_view argument = arguments[i];
+    std::string_view value;
+    bool has_value = false;
+    if (const std::size_t equals = argument.find('='); argument.starts_with("--") && equals != std::string_view::npos) {
+      value = argument.substr(equals + 1);
+      argument = argument.substr(0, equals);
+      has_value = true;
+    }
+    if (argument == "--help" || argument == "-h") {
+      options.help = true;
+      continue;
+    }
+    const auto option = value_options().find(argument);
+    if (option == value_options().end()) {
+      error = "unknown option '" + std::string(argument) + "' (see --help)";
+      return false;
+    }
+    if (!has_value) {
+      if (i + 1 == arguments.size()) {
+        error = std::string(argument) + ": needs a value: " + option->second.expects;
+        return false;
+      }
+      value = arguments[++i];
+    }
+    if (!option->second.store(value, options)) {
+      error = std::string(argument) + ": expected " + option->second.expects + ", got '" + std::string(value) + "'";
+      return false;
+    }
+    taps_given = taps_given || argument == "--taps";
+  }
+  if (!taps_given) options.taps = default_sweep_taps();
+  return true;
+}
+
+std::string sweep_help_text() {
+  return R"(usage: fir_sweep [options]
+
+Runs both stages of fir_bench, direct and FFT overlap-add convolution, on
+one signal for a range of filter lengths M, and writes one table row per M:
+the times of both (their own stopwatch), how far their results lie apart,
+and how far each lies from the exact convolution. Progress goes to standard
+error, and at the end the filter length from which the FFT stage stays
+faster.
+
+  --length N      samples of the seeded noise signal (default 100000)
+  --seed S        seed of the noise and of the checked outputs (default 20261207)
+  --input FILE    filter FILE's values instead (a signal file as fir_bench
+                  reads it; its reader's messages go to standard output)
+  --taps LIST     tap counts M, and A..B for every power of two from A to B,
+                  separated by commas (default 1..65536,1025); each filter is
+                  a Hamming-windowed lowpass at 1000 Hz of 8000 Hz
+  --repeat R      runs of each stage per M, direct and FFT in turn (default 5)
+  --out FILE      write the table to FILE (default standard output)
+  --scale FILE    also write per M the rounding scale 2^-53 * sum|h| * max|x|
+                  (columns taps, scale), the reference line of the picture
+  --help          show this text
+
+The table is tab-separated with a header line: taps, block (the FFT stage's
+block length), direct_min_ms, direct_median_ms, fft_min_ms, fft_median_ms,
+rms and max_abs (the two results' deviations, as fir_bench prints them),
+direct_error and fft_error (the largest |y[k] - exact[k]| of each method
+over the first and last M outputs and 1000 more drawn from the seed, the
+exact sum formed to about 106 bits). Values may also be given as
+--option=value.
+)";
+}
