@@ -4,20 +4,18 @@
 #include <map>
 #include <string_view>
 
+#include "options/options.h"
 #include "signal_gen/signal_gen.h"
 
 namespace {
+
+using tool_options::parse_count;
 
 // ---- Values -----------------------------------------------------------------------
 
 bool parse_number(std::string_view text, double& value) {
   const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
   return error == std::errc{} && end == text.data() + text.size() && std::isfinite(value);
-}
-
-bool parse_count(std::string_view text, std::uint64_t& value) {
-  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-  return error == std::errc{} && end == text.data() + text.size();
 }
 
 std::vector<std::string_view> split(std::string_view text, char separator) {
@@ -70,12 +68,7 @@ const std::map<std::string_view, Window> windows = {
 
 // ---- Options ------------------------------------------------------------------------
 
-// Each option that takes a value: what it expects (for the error message)
-// and how it stores it; false when the value is malformed.
-struct ValueOption {
-  const char* expects;
-  std::function<bool(std::string_view, GenOptions&)> store;
-};
+using ValueOption = tool_options::ValueOption<GenOptions>;
 
 bool store_size(std::string_view text, std::size_t& target) {
   std::uint64_t value = 0;
@@ -167,41 +160,18 @@ std::string check(const GenOptions& o) {
 }  // namespace
 
 bool parse_gen_arguments(const std::vector<std::string>& arguments, GenOptions& options, std::string& error) {
-  for (std::size_t i = 0; i < arguments.size(); ++i) {
-    std::string_view argument = arguments[i];
-    std::string_view value;
-    bool has_value = false;
-    if (const std::size_t equals = argument.find('='); argument.starts_with("--") && equals != std::string_view::npos) {
-      value = argument.substr(equals + 1);
-      argument = argument.substr(0, equals);
-      has_value = true;
-    }
-    if (argument == "--help" || argument == "-h") {
-      options.help = true;
-      continue;
-    }
-    if (argument == "--only-signal" || argument == "--only-filter") {
-      options.write_signal = argument == "--only-signal";
-      options.write_filter = argument == "--only-filter";
-      continue;
-    }
-    const auto option = value_options().find(argument);
-    if (option == value_options().end()) {
-      error = "unknown option '" + std::string(argument) + "' (see --help)";
+  const auto flag = [](std::string_view name, GenOptions& o) {
+    if (name == "--help" || name == "-h") {
+      o.help = true;
+    } else if (name == "--only-signal" || name == "--only-filter") {
+      o.write_signal = name == "--only-signal";
+      o.write_filter = name == "--only-filter";
+    } else {
       return false;
     }
-    if (!has_value) {
-      if (i + 1 == arguments.size()) {
-        error = std::string(argument) + ": needs a value: " + option->second.expects;
-        return false;
-      }
-      value = arguments[++i];
-    }
-    if (!option->second.store(value, options)) {
-      error = std::string(argument) + ": expected " + option->second.expects + ", got '" + std::string(value) + "'";
-      return false;
-    }
-  }
+    return true;
+  };
+  if (!tool_options::parse<GenOptions>(arguments, value_options(), flag, options, error)) return false;
   error = options.help ? "" : check(options);
   return error.empty();
 }

@@ -4,14 +4,13 @@
 #include <map>
 #include <string_view>
 
+#include "options/options.h"
 #include "sweep/sweep.h"
 
 namespace {
 
-bool parse_count(std::string_view text, std::uint64_t& value) {
-  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-  return !text.empty() && error == std::errc{} && end == text.data() + text.size();
-}
+using tool_options::parse_count;
+using ValueOption = tool_options::ValueOption<SweepOptions>;
 
 // A count of at least 1 and at most signal_max_length.
 bool parse_positive(std::string_view text, std::size_t& value) {
@@ -50,11 +49,6 @@ bool parse_taps(std::string_view text, std::vector<std::size_t>& taps) {
   taps.erase(std::unique(taps.begin(), taps.end()), taps.end());
   return !taps.empty();
 }
-
-struct ValueOption {
-  const char* expects;
-  std::function<bool(std::string_view, SweepOptions&)> store;
-};
 
 const std::map<std::string_view, ValueOption>& value_options() {
   static const std::map<std::string_view, ValueOption> options = {
@@ -98,39 +92,14 @@ std::vector<std::size_t> default_sweep_taps() {
 }
 
 bool parse_sweep_arguments(const std::vector<std::string>& arguments, SweepOptions& options, std::string& error) {
-  bool taps_given = false;
-  for (std::size_t i = 0; i < arguments.size(); ++i) {
-    std::string_view argument = arguments[i];
-    std::string_view value;
-    bool has_value = false;
-    if (const std::size_t equals = argument.find('='); argument.starts_with("--") && equals != std::string_view::npos) {
-      value = argument.substr(equals + 1);
-      argument = argument.substr(0, equals);
-      has_value = true;
-    }
-    if (argument == "--help" || argument == "-h") {
-      options.help = true;
-      continue;
-    }
-    const auto option = value_options().find(argument);
-    if (option == value_options().end()) {
-      error = "unknown option '" + std::string(argument) + "' (see --help)";
-      return false;
-    }
-    if (!has_value) {
-      if (i + 1 == arguments.size()) {
-        error = std::string(argument) + ": needs a value: " + option->second.expects;
-        return false;
-      }
-      value = arguments[++i];
-    }
-    if (!option->second.store(value, options)) {
-      error = std::string(argument) + ": expected " + option->second.expects + ", got '" + std::string(value) + "'";
-      return false;
-    }
-    taps_given = taps_given || argument == "--taps";
-  }
-  if (!taps_given) options.taps = default_sweep_taps();
+  const auto flag = [](std::string_view name, SweepOptions& o) {
+    if (name != "--help" && name != "-h") return false;
+    o.help = true;
+    return true;
+  };
+  options.taps.clear();
+  if (!tool_options::parse<SweepOptions>(arguments, value_options(), flag, options, error)) return false;
+  if (options.taps.empty()) options.taps = default_sweep_taps();
   return true;
 }
 
