@@ -76,8 +76,7 @@ struct Operands {
 
 // row s, position q := x[base + q - s], or 0.0 outside x, for q < count.
 template <int W>
-FIR_INLINE void copy_rows(const Operands& c, std::ptrdiff_t base, std::ptrdiff_t count,
-                                             double* rows) {
+FIR_INLINE void copy_rows(const Operands& c, std::ptrdiff_t base, std::ptrdiff_t count, double* rows) {
   for (std::ptrdiff_t s = 0; s < W; ++s) {
     double* row = rows + s * row_stride<W>;
     const double* source = c.x + (base - s);  // indexed only where it lies inside x
@@ -95,9 +94,8 @@ FIR_INLINE void copy_rows(const Operands& c, std::ptrdiff_t base, std::ptrdiff_t
 // jhi down to jlo. `fresh`: the outputs still hold their initial 0.0, so the
 // sums start from 0.0 without reading them.
 template <int W>
-FIR_INLINE void accumulate_block(const Operands& c, const double* rows, std::ptrdiff_t base,
-                                                    std::ptrdiff_t k0, std::ptrdiff_t jhi, std::ptrdiff_t jlo,
-                                                    bool fresh) {
+FIR_INLINE void accumulate_block(const Operands& c, const double* rows, std::ptrdiff_t base, std::ptrdiff_t k0,
+                                 std::ptrdiff_t jhi, std::ptrdiff_t jlo, bool fresh) {
   constexpr int U = block_vectors<W>;
   constexpr std::ptrdiff_t stride = row_stride<W>;
   const bool whole = k0 + U * W <= c.length;

@@ -20,10 +20,10 @@ constexpr std::uint64_t signal_block_cap = 1024;
 
 // Buffers and plans of one call, released explicitly in a fixed order.
 struct Workspace {
-  double* filter_time = nullptr;             // 2n: the taps, zero-filled
-  double* block_time = nullptr;              // 2n: one block in, its convolution out
-  fftw_complex* filter_spectrum = nullptr;   // 2n + 1 bins, 0..n used
-  fftw_complex* block_spectrum = nullptr;    // 2n + 1 bins, 0..n used
+  double* filter_time = nullptr;            // 2n: the taps, zero-filled
+  double* block_time = nullptr;             // 2n: one block in, its convolution out
+  fftw_complex* filter_spectrum = nullptr;  // 2n + 1 bins, 0..n used
+  fftw_complex* block_spectrum = nullptr;   // 2n + 1 bins, 0..n used
   fftw_plan filter_forward_plan = nullptr;
   fftw_plan block_forward_plan = nullptr;
   fftw_plan block_inverse_plan = nullptr;
@@ -126,8 +126,7 @@ FIR_INLINE Vec<W> interleave_high(Vec<W> re, Vec<W> im, std::index_sequence<Lane
 // loop, so only the block's values need shuffling); bins are independent,
 // so W of them share a vector without changing a bit.
 template <int W>
-FIR_INLINE void multiply_spectra(double* x, const double* h_re, const double* h_im,
-                                                    std::size_t bins, double scale) {
+FIR_INLINE void multiply_spectra(double* x, const double* h_re, const double* h_im, std::size_t bins, double scale) {
   constexpr auto lanes = std::make_index_sequence<W>{};
   const Vec<W> s = Vec<W>{} + scale;
   std::size_t k = 0;
@@ -152,8 +151,7 @@ FIR_INLINE void multiply_spectra(double* x, const double* h_re, const double* h_
 // Plain vector moves: for blocks of a few kilobytes the library's memcpy and
 // memset cost about twice as much here.
 template <int W>
-FIR_INLINE void load_block(double* block, const double* x, std::size_t count,
-                                              std::size_t length) {
+FIR_INLINE void load_block(double* block, const double* x, std::size_t count, std::size_t length) {
   std::size_t i = 0;
   for (; i + W <= count; i += W) store<W>(block + i, load<W>(x + i));
   for (; i < count; ++i) block[i] = x[i];
@@ -177,7 +175,8 @@ FIR_INLINE void overlap_add(const double* b, double* y, std::size_t n) {
 FIR_TARGET_AVX512 void load_block_avx512(double* block, const double* x, std::size_t count, std::size_t length) {
   load_block<8>(block, x, count, length);
 }
-FIR_TARGET_AVX512 void multiply_avx512(double* x, const double* h_re, const double* h_im, std::size_t bins, double scale) {
+FIR_TARGET_AVX512 void multiply_avx512(double* x, const double* h_re, const double* h_im, std::size_t bins,
+                                       double scale) {
   multiply_spectra<8>(x, h_re, h_im, bins, scale);
 }
 FIR_TARGET_AVX512 void overlap_add_avx512(const double* b, double* y, std::size_t n) { overlap_add<8>(b, y, n); }
