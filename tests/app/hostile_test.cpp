@@ -228,12 +228,12 @@ TEST_P(ExhaustionSweep, EveryLimitEndsWithMessageOrCompleteRun) {
       "ошибка: недостаточно памяти для сигнала разницы",
   };
   std::size_t seen[std::size(messages)] = {};
-  bool started = false;
+  std::uint64_t start = 0;  // the first limit at which the program started
   std::uint64_t limit = 4 << 20;
   for (; limit < (std::uint64_t{512} << 20); limit += 128 << 10) {
     const auto run = run_program(FIR_BENCH_EXE, dir.path().string(), "", limit);
-    if (!started && run.exit_code == 127) continue;  // the loader could not map the program
-    started = true;
+    if (start == 0 && run.exit_code == 127) continue;  // the loader could not map the program
+    if (start == 0) start = limit;
     const std::string at = std::to_string(limit >> 10) + " KiB:\n" + run.console + run.errors;
     if (run.exit_code == 0) break;
     ASSERT_EQ(run.exit_code, 1) << at;
@@ -246,8 +246,8 @@ TEST_P(ExhaustionSweep, EveryLimitEndsWithMessageOrCompleteRun) {
   run_complete(dir, c.n, c.m);  // the files the successful run left, checked by a run without a limit
   std::string tally;
   for (std::size_t k = 0; k < std::size(messages); ++k) tally += " " + std::to_string(seen[k]);
-  std::cout << c.name << ": first success at " << (limit >> 10) << " KiB; runs ending with each message:" << tally
-            << "\n";
+  std::cout << c.name << ": started at " << (start >> 10) << " KiB, first success at " << (limit >> 10)
+            << " KiB; runs ending with each message:" << tally << "\n";
   if (c.every_step_named) {
     for (std::size_t k = 0; k < std::size(messages); ++k) {
       if (k == 2) continue;  // fir.txt's two taps never run short on their own
