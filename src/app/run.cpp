@@ -104,8 +104,8 @@ int load_reported(Log& log, std::string_view label, std::string_view file_name, 
   return 0;
 }
 
-// Runs one timed stage after its label and prints its time, or says why it
-// could not run (`no_memory` when memory ran out).
+// Runs one timed stage after its label and prints its time. Returns the
+// stage's status; when it is not ok, nothing follows the label yet.
 template <typename Stage>
 DspStatus run_timed(Log& log, std::string_view label, Stage stage) {
   say(log, label);
