@@ -135,15 +135,6 @@ FIR_INLINE void accumulate_block(const Operands& c, const double* rows, std::ptr
   if (!whole) std::memcpy(c.y + k0, partial, static_cast<std::size_t>(c.length - k0) * sizeof(double));
 }
 
-// Asks for the cache lines of values[first .. first + count - 1] (those
-// below `size`), which a later tile will need, while this one computes.
-void prefetch_ahead(const double* values, std::ptrdiff_t size, std::ptrdiff_t first, std::ptrdiff_t count,
-                    bool for_writing) {
-  const std::ptrdiff_t begin = std::max<std::ptrdiff_t>(first, 0);
-  const std::ptrdiff_t end = std::min(size, first + count);
-  if (begin < end) dsp_internal::prefetch(values + begin, end - begin, for_writing);
-}
-
 template <int W>
 FIR_INLINE void accumulate_tiled(const Operands& c, double* rows) {
   constexpr std::ptrdiff_t block = block_vectors<W> * W;
@@ -158,10 +149,6 @@ FIR_INLINE void accumulate_tiled(const Operands& c, double* rows) {
       copy_rows<W>(c, base, blocks_end - 1 - t0 - base + 2 * W, rows);
       const bool fresh = t1 == c.m;
       for (std::ptrdiff_t k0 = c0; k0 < c1; k0 += block) {
-        if (fresh) {  // the next tile's input and outputs, one tile ahead
-          prefetch_ahead(c.x, c.n, k0 + tile_outputs - c.m, block, false);
-          prefetch_ahead(c.y, c.length, k0 + tile_outputs, block, true);
-        }
         const std::ptrdiff_t jhi = std::min(t1 - 1, k0 + block - 1);
         const std::ptrdiff_t jlo = std::max(t0, k0 - c.n + 1);
         accumulate_block<W>(c, rows, base, k0, jhi, jlo, fresh);

@@ -127,19 +127,13 @@ FIR_INLINE void store(double* p, const Vec<W>& v) {
   std::memcpy(p, &v, sizeof v);
 }
 
-// Asks for the cache lines of p[0 .. count-1] ahead of use (for writing when
-// `write`); nothing where the compiler has no prefetch.
-FIR_INLINE void prefetch(const double* p, std::ptrdiff_t count, bool write) {
+// Asks for the cache lines of p[0 .. count-1] ahead of reading them;
+// nothing where the compiler has no prefetch.
+FIR_INLINE void prefetch(const double* p, std::ptrdiff_t count) {
 #if defined(FIR_PORTABLE_KERNELS)
-  static_cast<void>(p), static_cast<void>(count), static_cast<void>(write);
+  static_cast<void>(p), static_cast<void>(count);
 #else
-  for (std::ptrdiff_t i = 0; i < count; i += 8) {
-    if (write) {
-      __builtin_prefetch(p + i, 1, 3);
-    } else {
-      __builtin_prefetch(p + i, 0, 3);
-    }
-  }
+  for (std::ptrdiff_t i = 0; i < count; i += 8) __builtin_prefetch(p + i, 0, 3);
 #endif
 }
 

@@ -245,7 +245,7 @@ void filter_blocks(const Workspace& w, const SplitSpectrum& h, const Signal& x, 
     // rather than when the copy-in stalls on it. (Fetching the next half of
     // y for writing as well was tried and gained nothing.)
     if (r + n < x.size()) {
-      dsp_internal::prefetch(x.data() + r + n, static_cast<std::ptrdiff_t>(std::min(n, x.size() - r - n)), false);
+      dsp_internal::prefetch(x.data() + r + n, static_cast<std::ptrdiff_t>(std::min(n, x.size() - r - n)));
     }
     fftw_execute(w.block_forward_plan);
     arithmetic.multiply(block_spectrum, h.re.data(), h.im.data(), n + 1, spectrum_scale);
