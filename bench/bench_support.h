@@ -1,8 +1,7 @@
-// What the benchmarks share: their data, the two ceilings the stages are
-// measured against, and a best-of timer.
+// What the benchmarks share: their data and the two ceilings the stages are
+// measured against.
 #pragma once
 
-#include <chrono>
 #include <cstdint>
 
 #include "signal/signal.h"
@@ -28,16 +27,3 @@ double peak_multiply_add_rate();
 // made before timing, warm. Best of `repeats` passes over all blocks, in
 // seconds.
 double fftw_floor_seconds(const Signal& x, const Signal& h, int repeats);
-
-// Best wall-clock seconds of `repeats` calls of `work`.
-template <typename Work>
-double best_seconds(Work&& work, int repeats) {
-  double best = 1e300;
-  for (int r = 0; r < repeats; ++r) {
-    const auto start = std::chrono::steady_clock::now();
-    work();
-    const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
-    if (took.count() < best) best = took.count();
-  }
-  return best;
-}

@@ -18,19 +18,21 @@
 
 #include "bench_support.h"
 #include "dsp/dsp.h"
+#include "dsp/dsp_internal.h"
+#include "measure/measure.h"
 #include "plain_scalar.h"
 #include "timing/timing.h"
 
 namespace {
 
-double plain_scalar_rate(std::size_t n, std::size_t m) {
+double plain_scalar_rate(std::size_t samples, std::size_t taps) {
   static std::map<std::pair<std::size_t, std::size_t>, double> rates;
-  auto [it, fresh] = rates.try_emplace({n, m}, 0.0);
+  auto [it, fresh] = rates.try_emplace({samples, taps}, 0.0);
   if (fresh) {
-    const Signal x = bench_noise(n, 1), h = bench_lowpass(m);
+    const Signal x = bench_noise(samples, 1), h = bench_lowpass(taps);
     Signal y;
-    const double seconds = best_seconds([&] { plain_scalar_convolution(x, h, y); }, 3);
-    it->second = static_cast<double>(n) * static_cast<double>(m) / seconds;
+    const double seconds = measure::best_of(3, [&] { return measure::seconds_of([&] { plain_scalar_convolution(x, h, y); }); });
+    it->second = static_cast<double>(samples) * static_cast<double>(taps) / seconds;
   }
   return it->second;
 }
@@ -53,24 +55,24 @@ double best_stage_seconds(benchmark::State& state, Stage stage) {
 }
 
 void BM_DirectStage(benchmark::State& state) {
-  const auto n = static_cast<std::size_t>(state.range(0));
-  const auto m = static_cast<std::size_t>(state.range(1));
+  const auto samples = static_cast<std::size_t>(state.range(0));
+  const auto taps = static_cast<std::size_t>(state.range(1));
   const double best = best_stage_seconds(state, convolve_direct);
-  const double macs = static_cast<double>(n) * static_cast<double>(m);
+  const double macs = static_cast<double>(samples) * static_cast<double>(taps);
   state.counters["MAC/s"] = benchmark::Counter(macs, benchmark::Counter::kIsIterationInvariantRate);
-  state.SetLabel(dsp_isa());
+  state.SetLabel(dsp_internal::active_kernels().name);
   const double rate = macs / std::max(1e-12, best);  // from the best timed loop
-  state.counters["x_scalar"] = rate / plain_scalar_rate(n, m);
+  state.counters["x_scalar"] = rate / plain_scalar_rate(samples, taps);
   state.counters["of_peak"] = rate / peak_multiply_add_rate();
 }
 
 void BM_PlainScalar(benchmark::State& state) {
-  const auto n = static_cast<std::size_t>(state.range(0));
-  const auto m = static_cast<std::size_t>(state.range(1));
-  const Signal x = bench_noise(n, 1), h = bench_lowpass(m);
+  const auto samples = static_cast<std::size_t>(state.range(0));
+  const auto taps = static_cast<std::size_t>(state.range(1));
+  const Signal x = bench_noise(samples, 1), h = bench_lowpass(taps);
   Signal y;
   for (auto _ : state) plain_scalar_convolution(x, h, y);
-  state.counters["MAC/s"] = benchmark::Counter(static_cast<double>(n) * static_cast<double>(m),
+  state.counters["MAC/s"] = benchmark::Counter(static_cast<double>(samples) * static_cast<double>(taps),
                                                benchmark::Counter::kIsIterationInvariantRate);
 }
 
@@ -78,29 +80,29 @@ void BM_PeakMulAdd(benchmark::State& state) {
   double rate = 0.0;
   for (auto _ : state) rate = peak_multiply_add_rate();
   state.counters["MAC/s"] = rate;
-  state.SetLabel(dsp_isa());
+  state.SetLabel(dsp_internal::active_kernels().name);
 }
 
 // ---- Overlap-add: the block loop beside its floor ----------------------------------
 
-double floor_seconds(std::size_t n, std::size_t m) {
+double floor_seconds(std::size_t samples, std::size_t taps) {
   static std::map<std::pair<std::size_t, std::size_t>, double> seconds;
-  auto [it, fresh] = seconds.try_emplace({n, m}, 0.0);
-  if (fresh) it->second = fftw_floor_seconds(bench_noise(n, 1), bench_lowpass(m), 20);
+  auto [it, fresh] = seconds.try_emplace({samples, taps}, 0.0);
+  if (fresh) it->second = fftw_floor_seconds(bench_noise(samples, 1), bench_lowpass(taps), 20);
   return it->second;
 }
 
 void BM_OverlapAddStage(benchmark::State& state) {
-  const auto n = static_cast<std::size_t>(state.range(0));
-  const auto m = static_cast<std::size_t>(state.range(1));
+  const auto samples = static_cast<std::size_t>(state.range(0));
+  const auto taps = static_cast<std::size_t>(state.range(1));
   const double best = best_stage_seconds(state, convolve_overlap_add);  // the block loop only
-  state.counters["x_floor"] = best / floor_seconds(n, m);
+  state.counters["x_floor"] = best / floor_seconds(samples, taps);
 }
 
 void BM_OverlapAddFloor(benchmark::State& state) {
-  const auto n = static_cast<std::size_t>(state.range(0));
-  const auto m = static_cast<std::size_t>(state.range(1));
-  for (auto _ : state) state.SetIterationTime(floor_seconds(n, m));
+  const auto samples = static_cast<std::size_t>(state.range(0));
+  const auto taps = static_cast<std::size_t>(state.range(1));
+  for (auto _ : state) state.SetIterationTime(floor_seconds(samples, taps));
 }
 
 void overlap_add_sizes(benchmark::internal::Benchmark* b) {

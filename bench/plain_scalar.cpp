@@ -1,4 +1,4 @@
-// The documented direct-convolution loop, compiled without vectorisation
+// The plain direct-convolution loop, compiled without vectorisation
 // (see bench/CMakeLists.txt): the baseline that the stage is compared with.
 // Only this file instantiates the shared loop in the benchmark, so its
 // flags decide how it is compiled.

@@ -11,7 +11,8 @@
 //   warm        the stage itself called again and again in this process, its
 //               own stopwatch read (the same loop, everything warm);
 //   of peak     the direct stage's multiply-adds per second (N * M over the
-//               printed time) as a share of the unfused multiply-add peak;
+//               printed time) as a share of the unfused multiply-add peak,
+//               measured once per run of this program;
 //   scipy       scipy.signal.oaconvolve on the same values, best of three
 //               (bench/compare_numpy.py; left out when numpy is missing).
 // A virtual machine's speed drifts by tens of percent within seconds, so
@@ -33,6 +34,8 @@
 
 #include "bench_support.h"
 #include "dsp/dsp.h"
+#include "dsp/dsp_internal.h"
+#include "measure/measure.h"
 #include "signal_io/signal_io.h"
 #include "support/process.h"
 #include "timing/timing.h"
@@ -40,7 +43,7 @@
 namespace {
 
 struct Case {
-  std::size_t n, m;
+  std::size_t samples, taps;
 };
 constexpr Case cases[] = {{100'000, 64},   {1'000'000, 64}, {100'000, 1024},
                           {1'000'000, 1024}, {20'000, 5000}, {100'000, 100'000}};
@@ -49,7 +52,6 @@ constexpr Case cases[] = {{100'000, 64},   {1'000'000, 64}, {100'000, 1024},
 struct Run {
   double printed_direct, printed_fft;  // ms
   double floor_fft, warm_fft, warm_direct;  // ms, best of a few
-  double peak;  // multiply-adds per second
 };
 
 struct Times {
@@ -57,13 +59,11 @@ struct Times {
   std::optional<double> scipy;  // ms
 };
 
-double best(const std::vector<double>& v) { return *std::min_element(v.begin(), v.end()); }
-double median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  return v.size() % 2 ? v[v.size() / 2] : 0.5 * (v[v.size() / 2 - 1] + v[v.size() / 2]);
-}
+using measure::median;
 
-std::string case_name(const Case& c) { return std::to_string(c.n) + "x" + std::to_string(c.m); }
+double best(const std::vector<double>& v) { return *std::min_element(v.begin(), v.end()); }
+
+std::string case_name(const Case& c) { return std::to_string(c.samples) + "x" + std::to_string(c.taps); }
 
 // The two times fir_bench printed, in its console order: direct, then FFT.
 std::vector<double> printed_stage_times(const std::string& console) {
@@ -92,12 +92,10 @@ std::vector<double> run_fir_bench(const std::filesystem::path& dir) {
 template <typename Stage>
 double warm_stage_ms(Stage stage, const Signal& x, const Signal& h, int repeats) {
   Signal y;
-  double fastest = 1e300;
-  for (int r = 0; r < repeats; ++r) {
+  return measure::best_of(repeats, [&] {
     stage(x, h, y);
-    fastest = std::min(fastest, stopwatch.average_ms);
-  }
-  return fastest;
+    return stopwatch.average_ms;
+  });
 }
 
 std::optional<double> scipy_ms(const std::filesystem::path& dir) {
@@ -111,25 +109,24 @@ std::optional<double> scipy_ms(const std::filesystem::path& dir) {
   return seconds * 1e3;
 }
 
-Times measure(const Case& c, const std::filesystem::path& dir, int runs, bool with_scipy) {
+Times measure_case(const Case& c, const std::filesystem::path& dir, int runs, bool with_scipy) {
   std::filesystem::create_directories(dir);
-  save_signal((dir / "input.txt").string(), bench_noise(c.n, 20261207));
-  save_signal((dir / "fir.txt").string(), bench_lowpass(c.m));
+  save_signal((dir / "input.txt").string(), bench_noise(c.samples, 20261207));
+  save_signal((dir / "fir.txt").string(), bench_lowpass(c.taps));
   Signal x, h;  // the values as fir_bench reads them
   load_signal((dir / "input.txt").string(), x);
   load_signal((dir / "fir.txt").string(), h);
   // Enough warm repetitions for a stable best, without minutes on 10^10
   // multiply-adds.
-  const double macs = static_cast<double>(c.n) * static_cast<double>(c.m);
+  const double macs = static_cast<double>(c.samples) * static_cast<double>(c.taps);
   const int direct_repeats = macs > 1e9 ? 1 : macs > 1e8 ? 3 : 10;
   Times t;
   for (int r = 0; r < runs; ++r) {
     const std::vector<double> printed = run_fir_bench(dir);
-    Run run{printed[0], printed[1], 0, 0, 0, 0};
+    Run run{printed[0], printed[1], 0, 0, 0};
     run.floor_fft = 1e3 * fftw_floor_seconds(x, h, 5);
     run.warm_fft = warm_stage_ms(convolve_overlap_add, x, h, 5);
     run.warm_direct = warm_stage_ms(convolve_direct, x, h, direct_repeats);
-    run.peak = peak_multiply_add_rate();
     t.runs.push_back(run);
   }
   if (with_scipy) t.scipy = scipy_ms(dir);
@@ -153,14 +150,15 @@ double median_of(const Times& t, Value value) {
   return median(values);
 }
 
-void print_table(const std::vector<std::pair<Case, Times>>& results, int runs) {
-  std::printf("\n%s, %s kernels; fir_bench runs per case: %d\n\n", cpu_name().c_str(), dsp_isa(), runs);
+void print_table(const std::vector<std::pair<Case, Times>>& results, int runs, double peak) {
+  std::printf("\n%s, %s kernels; fir_bench runs per case: %d; multiply-add peak %.1f G/s\n\n", cpu_name().c_str(),
+              dsp_internal::active_kernels().name, runs, peak * 1e-9);
   std::printf("| N x M | FFT printed / floor | FFT printed / warm | scipy / FFT printed | direct of peak | "
               "direct printed / warm | FFT printed ms, best (median) | FFT floor ms | FFT warm ms | "
               "direct printed ms, best (median) | direct warm ms | scipy oaconvolve ms |\n");
   std::printf("|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|\n");
   for (const auto& [c, t] : results) {
-    const double macs = static_cast<double>(c.n) * static_cast<double>(c.m);
+    const double macs = static_cast<double>(c.samples) * static_cast<double>(c.taps);
     std::vector<double> fft, direct;
     for (const Run& run : t.runs) fft.push_back(run.printed_fft), direct.push_back(run.printed_direct);
     const double floor_fft = median_of(t, [](const Run& r) { return r.floor_fft; });
@@ -170,9 +168,9 @@ void print_table(const std::vector<std::pair<Case, Times>>& results, int runs) {
       std::snprintf(scipy_time, sizeof scipy_time, "%.3f", *t.scipy);
     }
     std::printf("| %zu x %zu | %.2f | %.2f | %s | %.0f%% | %.2f | %.3f (%.3f) | %.3f | %.3f | %.3f (%.3f) | %.3f | %s |\n",
-                c.n, c.m, median_of(t, [](const Run& r) { return r.printed_fft / r.floor_fft; }),
+                c.samples, c.taps, median_of(t, [](const Run& r) { return r.printed_fft / r.floor_fft; }),
                 median_of(t, [](const Run& r) { return r.printed_fft / r.warm_fft; }), scipy_ratio,
-                100.0 * median_of(t, [&](const Run& r) { return macs / (r.printed_direct * 1e-3) / r.peak; }),
+                100.0 * median_of(t, [&](const Run& r) { return macs / (r.printed_direct * 1e-3) / peak; }),
                 median_of(t, [](const Run& r) { return r.printed_direct / r.warm_direct; }), best(fft), median(fft),
                 floor_fft, median_of(t, [](const Run& r) { return r.warm_fft; }), best(direct), median(direct),
                 median_of(t, [](const Run& r) { return r.warm_direct; }), scipy_time);
@@ -201,9 +199,9 @@ int main(int argc, char** argv) {
   std::vector<std::pair<Case, Times>> results;
   for (const Case& c : cases) {
     std::fprintf(stderr, "printed_times: %s\n", case_name(c).c_str());
-    results.emplace_back(c, measure(c, scratch / case_name(c), runs, with_scipy));
+    results.emplace_back(c, measure_case(c, scratch / case_name(c), runs, with_scipy));
   }
   std::filesystem::remove_all(scratch);
-  print_table(results, runs);
+  print_table(results, runs, peak_multiply_add_rate());
   return 0;
 }

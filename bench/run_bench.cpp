@@ -21,12 +21,12 @@ void write_full_precision(const std::filesystem::path& path, const Signal& value
 }
 
 void BM_WholeRun(benchmark::State& state) {
-  const auto n = static_cast<std::size_t>(state.range(0));
-  const auto m = static_cast<std::size_t>(state.range(1));
+  const auto samples = static_cast<std::size_t>(state.range(0));
+  const auto taps = static_cast<std::size_t>(state.range(1));
   const std::filesystem::path dir = std::filesystem::temp_directory_path() / "fir_bench_whole_run";
   std::filesystem::create_directories(dir);
-  write_full_precision(dir / "input.txt", bench_noise(n, 1));
-  write_full_precision(dir / "fir.txt", bench_lowpass(m));
+  write_full_precision(dir / "input.txt", bench_noise(samples, 1));
+  write_full_precision(dir / "fir.txt", bench_lowpass(taps));
   RunTimes best{1e300, 1e300, 1e300, 1e300, 1e300, 1e300, 1e300, 1e300};
   for (auto _ : state) {
     const RunTimes t = time_whole_run(dir);

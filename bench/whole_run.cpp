@@ -1,37 +1,28 @@
 #include "whole_run.h"
 
 #include <algorithm>
-#include <chrono>
 #include <string>
 
 #include "dsp/dsp.h"
+#include "measure/measure.h"
 #include "signal/signal.h"
 #include "signal_io/signal_io.h"
 
-namespace {
-
-template <typename Step>
-double seconds(Step step) {
-  const auto start = std::chrono::steady_clock::now();
-  step();
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
-
-}  // namespace
+using measure::seconds_of;
 
 RunTimes time_whole_run(const std::filesystem::path& dir) {
   const auto file = [&](const char* name) { return (dir / name).string(); };
   Signal input, taps, direct, fft, difference;
   RunTimes t{};
-  t.read_input = seconds([&] { load_signal(file("input.txt"), input); });
-  t.read_fir = seconds([&] { load_signal(file("fir.txt"), taps); });
-  t.direct = seconds([&] { convolve_direct(input, taps, direct); });
-  t.overlap_add = seconds([&] { convolve_overlap_add(input, taps, fft); });
+  t.read_input = seconds_of([&] { load_signal(file("input.txt"), input); });
+  t.read_fir = seconds_of([&] { load_signal(file("fir.txt"), taps); });
+  t.direct = seconds_of([&] { convolve_direct(input, taps, direct); });
+  t.overlap_add = seconds_of([&] { convolve_overlap_add(input, taps, fft); });
   DeviationStats deviations{};
-  t.compare = seconds([&] { compare_signals(direct, fft, difference, deviations); });
-  t.write_linear = seconds([&] { save_signal(file("output_linear.txt"), direct); });
-  t.write_fft = seconds([&] { save_signal(file("output_fft.txt"), fft); });
-  t.write_diff = seconds([&] { save_signal(file("output_diff.txt"), difference); });
+  t.compare = seconds_of([&] { compare_signals(direct, fft, difference, deviations); });
+  t.write_linear = seconds_of([&] { save_signal(file("output_linear.txt"), direct); });
+  t.write_fft = seconds_of([&] { save_signal(file("output_fft.txt"), fft); });
+  t.write_diff = seconds_of([&] { save_signal(file("output_diff.txt"), difference); });
   return t;
 }
 

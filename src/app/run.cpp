@@ -16,11 +16,8 @@
 
 namespace {
 
-// What the run needs free at its start: the C++ runtime's reserve for
-// exceptions was taken from the same memory before main, so with this much
-// left it exists, and running out later ends a step with a status instead
-// of terminating the process.
-constexpr std::size_t start_headroom = 1 << 20;
+using messages::failure_message;
+using messages::Step;
 
 // ---- Output to the console and the log ---------------------------------------
 
@@ -92,43 +89,30 @@ int stop_run(std::string_view message, std::string_view file_name = {}) {
 
 // Loads one file after its stage label and prints the count with `suffix`.
 // Returns load_signal's result.
-int load_reported(Log& log, std::string_view label, std::string_view file_name, Signal& signal,
-                  std::string_view suffix) {
+Status load_reported(Log& log, std::string_view label, std::string_view file_name, Signal& signal,
+                     std::string_view suffix) {
   say(log, label);
   say(log, messages::stage_label_end);
-  const int loaded = load_signal(file_name, signal);
-  if (loaded != 0) return loaded;
+  const Status loaded = load_signal(file_name, signal);
+  if (loaded != Status::ok) return loaded;
   say_count(log, signal.size());
   say(log, suffix);
   say_line_end(log);
-  return 0;
+  return Status::ok;
 }
 
 // Runs one timed stage after its label and prints its time. Returns the
 // stage's status; when it is not ok, nothing follows the label yet.
 template <typename Stage>
-DspStatus run_timed(Log& log, std::string_view label, Stage stage) {
+Status run_timed(Log& log, std::string_view label, Stage stage) {
   say(log, label);
   say(log, messages::stage_label_end);
-  const DspStatus status = stage();
-  if (status != DspStatus::ok) return status;
+  const Status status = stage();
+  if (status != Status::ok) return status;
   say_number(log, stopwatch.average_ms);
   say(log, messages::milliseconds_suffix);
   say_line_end(log);
-  return DspStatus::ok;
-}
-
-int stop_stage(DspStatus status, std::string_view no_memory) {
-  switch (status) {
-    case DspStatus::too_long:
-      return stop_run(messages::too_long);
-    case DspStatus::out_of_memory:
-      return stop_run(no_memory);
-    case DspStatus::fftw_failed:
-    case DspStatus::ok:
-      break;
-  }
-  return stop_run(messages::fftw_failed);
+  return Status::ok;
 }
 
 // The four lines of the deviations block through one output's `write` and
@@ -165,14 +149,14 @@ struct RunState {
 // Returns the exit code. A result file that cannot be written has printed
 // its own message; the others are still written.
 int filter_and_report(Log& log, RunState& run) {
-  DspStatus status =
+  Status status =
       run_timed(log, messages::direct_stage, [&] { return convolve_direct(run.input, run.taps, run.direct); });
-  if (status != DspStatus::ok) return stop_stage(status, messages::no_memory_direct);
+  if (status != Status::ok) return stop_run(failure_message(status, Step::direct));
   status = run_timed(log, messages::fft_stage, [&] { return convolve_overlap_add(run.input, run.taps, run.fft); });
-  if (status != DspStatus::ok) return stop_stage(status, messages::no_memory_fft);
+  if (status != Status::ok) return stop_run(failure_message(status, Step::fft));
   DeviationStats deviations{};
   status = compare_signals(run.direct, run.fft, run.difference, deviations);
-  if (status != DspStatus::ok) return stop_stage(status, messages::no_memory_difference);
+  if (status != Status::ok) return stop_run(failure_message(status, Step::compare));
   report_deviations(log, deviations);
   save_signal("output_linear.txt", run.direct);
   save_signal("output_fft.txt", run.fft);
@@ -191,9 +175,9 @@ int load_and_filter(Log& log, RunState& run) {
   } inputs[] = {{messages::loading_data, "input.txt", run.input, messages::samples_suffix},
                 {messages::loading_filter, "fir.txt", run.taps, messages::taps_suffix}};
   for (const auto& input : inputs) {
-    const int loaded = load_reported(log, input.label, input.file_name, input.signal, input.suffix);
-    if (loaded == load_out_of_memory) return stop_run(messages::no_memory_loading, input.file_name);
-    if (loaded != 0) return 0;
+    const Status loaded = load_reported(log, input.label, input.file_name, input.signal, input.suffix);
+    if (loaded == Status::file_error) return 0;  // the reader has said why
+    if (loaded != Status::ok) return stop_run(failure_message(loaded, Step::load), input.file_name);
   }
   console_end_line();
   return filter_and_report(log, run);
@@ -209,17 +193,17 @@ void wait_for_exit() {
 }  // namespace
 
 int run_test_bench() {
-  process_prepare();  // before anything is opened
-  std::setlocale(LC_ALL, "Russian");  // as designed; numbers never go through it
+  const bool ready = process_prepare();  // before anything is opened
+  std::setlocale(LC_ALL, "Russian");  // the run's numbers never go through it
   console_prepare();
   int exit_code = 0;
-  if (memory_available(start_headroom)) {
+  if (ready) {
     Log log;  // declared first, so it closes after the signals
     RunState run;
     exit_code = load_and_filter(log, run);
     wait_for_exit();
   } else {
-    exit_code = stop_run(messages::no_memory);
+    exit_code = stop_run(failure_message(Status::out_of_memory, Step::start));
     wait_for_exit();
   }
   return exit_code;

@@ -3,8 +3,8 @@
 
 // Reads "input.txt" and "fir.txt" from the working directory, reports on the
 // console and in "log.txt", writes the result files, waits for one character
-// on standard input. Returns the process exit code: 0 on every designed
-// path, also when the console has gone away; 1 when the run cannot go on
-// (memory runs out, a length is too large for its count, FFTW makes no
-// plan), after saying so on the console.
+// on standard input. Returns the process exit code: 0 for a complete run and
+// after a file that cannot be loaded, also when the console has gone away;
+// 1 when the run cannot go on (memory runs out, a length is too large for
+// its count, FFTW makes no plan), after saying so on the console.
 int run_test_bench();

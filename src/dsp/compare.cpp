@@ -1,20 +1,15 @@
 #include <cassert>
 #include <cmath>
-#include <new>
 
 #include "dsp/dsp.h"
 
-DspStatus compare_signals(const Signal& y, const Signal& f, Signal& d, DeviationStats& deviations) {
+Status compare_signals(const Signal& y, const Signal& f, Signal& d, DeviationStats& deviations) {
   const std::size_t length = y.size();
   assert(f.size() >= length);
   // d is replaced by the L differences; each is written once, so no
   // zero-filling pass comes first.
   d.clear();
-  try {
-    d.reserve(length);
-  } catch (const std::bad_alloc&) {
-    return DspStatus::out_of_memory;
-  }
+  if (const Status reserved = allocating([&] { d.reserve(length); }); reserved != Status::ok) return reserved;
   double sum_of_squares = 0.0;
   double max_abs = 0.0;
   // One pass in index order: the sum must not be reassociated, and the
@@ -27,5 +22,5 @@ DspStatus compare_signals(const Signal& y, const Signal& f, Signal& d, Deviation
     if (!(magnitude < max_abs)) max_abs = magnitude;
   }
   deviations = DeviationStats{std::sqrt(sum_of_squares / static_cast<double>(length)), max_abs};
-  return DspStatus::ok;
+  return Status::ok;
 }

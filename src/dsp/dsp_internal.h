@@ -1,140 +1,109 @@
-// Shared by the dsp kernels: fixed-width double vectors, the run-time choice
-// of instruction set, and the arithmetic around the FFT stage's transforms.
-//
-// A kernel is written once as a template over the vector width W. With GCC
-// or Clang it runs on the compilers' vector extension, instantiated in one
-// function per instruction set with the matching target attribute and
-// chosen at run time. Elsewhere (MSVC), or when FIR_BENCH_PORTABLE is
-// defined, a vector is a plain array of W doubles with element-wise
-// operators: plain C++, nothing of the GNU dialect. Every lane does the same
-// IEEE operation either way, and -ffp-contract=off (or /fp:precise) holds in
-// every one, so all choices give the same bits.
+// Inside the dsp module: the kernel table the stages run on, and the length
+// arithmetic of both stages. Tests, benchmarks and fir_sweep include it too:
+// they choose kernels, check lengths at a 32-bit system's limits and read
+// the overlap-add layout.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
-#include <cstring>
+#include <cstdint>
+#include <limits>
+#include <span>
+#include <string_view>
 
-#if defined(FIR_BENCH_PORTABLE) || !defined(__GNUC__)
-#define FIR_PORTABLE_KERNELS 1
-#endif
-
-#if defined(FIR_PORTABLE_KERNELS)
-#define FIR_INLINE inline
-#define FIR_UNROLL
-#else
-#define FIR_INLINE [[gnu::always_inline]] inline
-#define FIR_UNROLL _Pragma("GCC unroll 16")
-#endif
-
-#if !defined(FIR_PORTABLE_KERNELS) && defined(__x86_64__)
-#define FIR_DISPATCH_X86 1
-#define FIR_TARGET_AVX512 [[gnu::target("avx512f")]]
-#define FIR_TARGET_AVX2 [[gnu::target("avx2")]]
-#endif
+#include "signal/signal.h"
+#include "signal/status.h"
 
 namespace dsp_internal {
 
-// The instruction sets, best first. `baseline` is SSE2 on x86-64, the
-// compiler's generic vectors elsewhere, and the plain arrays when portable.
-enum class Isa { avx512, avx2, baseline };
+// ---- The kernel table --------------------------------------------------------------
 
-// The set the kernels use: the fastest this processor has, unless a test or
-// benchmark chose another through dsp_use_isa.
-Isa active_isa();
+// The direct stage's operands: x with `samples` values, h with `taps`, and
+// y with length = samples + taps - 1 values, zero-filled.
+struct DirectOperands {
+  const double* x;
+  std::ptrdiff_t samples;
+  const double* h;
+  std::ptrdiff_t taps;
+  double* y;
+  std::ptrdiff_t length;
+};
 
-// The arithmetic around the transforms in the overlap-add block loop, for
-// the active instruction set (every choice gives the same bits). Shared
-// with the benchmarks, whose floor uses the stage's own bin product.
-struct BlockArithmetic {
-  // block[0 .. count-1] := x[0 .. count-1], block[count .. length-1] := 0.0.
+// One instruction set and every loop the stages run on it. All rows give
+// the same bits; they differ only in speed.
+struct Kernels {
+  const char* name;
+  bool (*supported)();  // this processor has the instruction set
+  bool (*preferred)();  // and it is the fastest choice here
+  int lanes;            // doubles per vector
+
+  // Direct stage: y += the terms of every tap, in the plain loop's order,
+  // for taps that are all finite; `scratch` holds scratch_doubles values,
+  // 64-byte aligned.
+  void (*accumulate)(const DirectOperands& operands, double* scratch);
+  std::size_t scratch_doubles;
+
+  // Overlap-add block loop: block[0 .. count-1] := x[0 .. count-1] and the
+  // rest of its `length` values 0.0; X[k] := (X[k] * H[k]) * scale for
+  // `bins` interleaved complex bins of x, H given as separate real and
+  // imaginary parts; y[0 .. n-1] += b[0 .. n-1] and y[n .. 2n-1] :=
+  // b[n .. 2n-1] for n = block_length.
   void (*load_block)(double* block, const double* x, std::size_t count, std::size_t length);
-  // X[k] := (X[k] * H[k]) * scale for `bins` interleaved complex bins of x,
-  // H given as separate real and imaginary parts.
   void (*multiply)(double* x, const double* h_re, const double* h_im, std::size_t bins, double scale);
-  // y[0 .. n-1] += b[0 .. n-1]; y[n .. 2n-1] := b[n .. 2n-1].
-  void (*overlap_add)(const double* b, double* y, std::size_t n);
-};
-BlockArithmetic block_arithmetic();
+  void (*overlap_add)(const double* b, double* y, std::size_t block_length);
 
-// ---- W doubles in one vector ---------------------------------------------------
-
-#if defined(FIR_PORTABLE_KERNELS)
-
-template <int W>
-struct Vec {
-  double lane[W];
-  double operator[](int i) const { return lane[i]; }
+  // For the benchmarks: `iterations` rounds of separate vector multiplies
+  // and adds, 12 of each per round, at the rate the processor allows (the
+  // ceiling of an exact multiply-add kernel). Returns a value to keep.
+  double (*multiply_add_peak)(std::int64_t iterations);
 };
 
-template <int W>
-inline Vec<W> operator+(Vec<W> a, Vec<W> b) {
-  for (int i = 0; i < W; ++i) a.lane[i] = a.lane[i] + b.lane[i];
-  return a;
-}
-template <int W>
-inline Vec<W> operator-(Vec<W> a, Vec<W> b) {
-  for (int i = 0; i < W; ++i) a.lane[i] = a.lane[i] - b.lane[i];
-  return a;
-}
-template <int W>
-inline Vec<W> operator*(Vec<W> a, Vec<W> b) {
-  for (int i = 0; i < W; ++i) a.lane[i] = a.lane[i] * b.lane[i];
-  return a;
-}
-// A scalar with a vector, lane by lane, as the vector extension has it.
-template <int W>
-inline Vec<W> operator-(double s, Vec<W> v) {
-  for (int i = 0; i < W; ++i) v.lane[i] = s - v.lane[i];
-  return v;
-}
-template <int W>
-inline Vec<W> operator+(Vec<W> v, double s) {
-  for (int i = 0; i < W; ++i) v.lane[i] = v.lane[i] + s;
-  return v;
+// Every row built into this program, best first; the last, the baseline,
+// runs on every processor of the target.
+std::span<const Kernels> kernel_table();
+
+// The row the stages use: the first this processor prefers, unless
+// use_kernels chose another.
+const Kernels& active_kernels();
+
+// Makes the stages use the named row; false, changing nothing, when the
+// name is unknown or this processor lacks the instruction set.
+bool use_kernels(std::string_view name);
+
+// ---- Lengths ----------------------------------------------------------------------------
+
+// The most bytes one block of memory can span here: a container's size in
+// bytes must fit a ptrdiff_t, 2^63 - 1 on 64-bit systems, 2^31 - 1 on
+// 32-bit ones.
+inline constexpr std::uint64_t addressable_bytes = std::numeric_limits<std::ptrdiff_t>::max();
+
+// The most values a Signal can hold where one block spans at most
+// `addressable` bytes: the 32-bit count, or fewer (2^28 - 1 on a 32-bit
+// system).
+constexpr std::uint64_t signal_capacity(std::uint64_t addressable) {
+  return std::min(signal_max_length, addressable / sizeof(double));
 }
 
-#else
+// The direct result's length for `samples` and `taps`: N + M - 1, or 0 when
+// N = M = 0. Returns too_long, with `length` 0, when it exceeds
+// signal_capacity(addressable). Tests pass a 32-bit system's `addressable`.
+Status direct_length(std::uint64_t samples, std::uint64_t taps, std::uint64_t& length,
+                     std::uint64_t addressable = addressable_bytes);
 
-// (GCC drops vector_size on an alias template, so each width is spelled out.)
-template <int W>
-struct VectorOf;
-template <>
-struct VectorOf<2> {
-  typedef double type __attribute__((vector_size(16)));
+// Block length n (a power of two), block count and output length of the
+// overlap-add stage for N `samples` and M `taps`:
+//   n = smallest power of two >= max(M, min(N, 1024)),
+//   blocks = ceil(N / n), output length = n * (blocks + 2).
+// N = M = 0 gives all zeros. Returns too_long, with `layout` zeroed, when the
+// transform length 2n exceeds FFTW's int, the largest FFTW buffer
+// (32n + 16 bytes) exceeds `addressable` bytes, or the output length exceeds
+// signal_capacity(addressable).
+struct OverlapAddLayout {
+  std::uint64_t block_length;
+  std::uint64_t blocks;
+  std::uint64_t output_length;
 };
-template <>
-struct VectorOf<4> {
-  typedef double type __attribute__((vector_size(32)));
-};
-template <>
-struct VectorOf<8> {
-  typedef double type __attribute__((vector_size(64)));
-};
-template <int W>
-using Vec = typename VectorOf<W>::type;
-
-#endif
-
-template <int W>
-FIR_INLINE Vec<W> load(const double* p) {
-  Vec<W> v;
-  std::memcpy(&v, p, sizeof v);
-  return v;
-}
-
-template <int W>
-FIR_INLINE void store(double* p, const Vec<W>& v) {
-  std::memcpy(p, &v, sizeof v);
-}
-
-// Asks for the cache lines of p[0 .. count-1] ahead of reading them;
-// nothing where the compiler has no prefetch.
-FIR_INLINE void prefetch(const double* p, std::ptrdiff_t count) {
-#if defined(FIR_PORTABLE_KERNELS)
-  static_cast<void>(p), static_cast<void>(count);
-#else
-  for (std::ptrdiff_t i = 0; i < count; i += 8) __builtin_prefetch(p + i, 0, 3);
-#endif
-}
+Status overlap_add_layout(std::uint64_t samples, std::uint64_t taps, OverlapAddLayout& layout,
+                          std::uint64_t addressable = addressable_bytes);
 
 }  // namespace dsp_internal

@@ -10,6 +10,8 @@
 #include <cstddef>
 #include <string_view>
 
+#include "signal/status.h"
+
 namespace messages {
 
 template <std::size_t Capacity>
@@ -95,18 +97,31 @@ inline constexpr std::string_view rms_label = detail::rms_label.view();
 inline constexpr std::string_view max_abs_label = detail::max_abs_label.view();
 inline constexpr std::string_view exit_prompt = detail::exit_prompt.view();
 
-// A stage could not run: a length past the 32-bit sample counts or FFTW's
-// int transform length; no plan from FFTW.
-inline constexpr std::string_view too_long = detail::too_long.view();
-inline constexpr std::string_view fftw_failed = detail::fftw_failed.view();
+// ---- Why the run stopped ---------------------------------------------------------
 
-// The run ran out of memory: at its start, loading a file (followed by the
-// file name), in a stage or in the comparison; the run ends.
-inline constexpr std::string_view no_memory = detail::no_memory.view();
-inline constexpr std::string_view no_memory_loading = detail::no_memory_loading.view();
-inline constexpr std::string_view no_memory_direct = detail::no_memory_direct.view();
-inline constexpr std::string_view no_memory_fft = detail::no_memory_fft.view();
-inline constexpr std::string_view no_memory_difference = detail::no_memory_difference.view();
+// The steps a failure can stop.
+enum class Step { start, load, direct, fft, compare };
+
+// The line that says why `step` could not go on with `status` (not ok); a
+// step that loads a file is followed by the file name. The one mapping of
+// failures to messages, for the program and its companion tools.
+constexpr std::string_view failure_message(Status status, Step step) {
+  if (status == Status::too_long) return detail::too_long.view();  // a length past the counts or FFTW's int
+  if (status == Status::fftw_failed) return detail::fftw_failed.view();
+  switch (step) {  // out of memory
+    case Step::start:
+      return detail::no_memory.view();
+    case Step::load:
+      return detail::no_memory_loading.view();
+    case Step::direct:
+      return detail::no_memory_direct.view();
+    case Step::fft:
+      return detail::no_memory_fft.view();
+    case Step::compare:
+      break;
+  }
+  return detail::no_memory_difference.view();
+}
 
 // Signal files. Each message is followed by the file name.
 inline constexpr std::string_view load_failed = detail::load_failed.view();

@@ -1,5 +1,7 @@
 #include "platform/platform.h"
 
+#include "platform/platform_internal.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -56,8 +58,14 @@ char* append_utf8(char* out, char32_t code) {
 // Standard output's buffer: stdio would allocate one at the first write.
 char console_buffer[4096];
 
-}  // namespace
+// File names are copied here, with their terminating NUL, not allocated.
+constexpr std::size_t path_capacity = 4096;
 
+// What the run needs free at its start (see process_prepare).
+constexpr std::size_t start_headroom = 1 << 20;
+
+// Windows-1251 to UTF-8 into `utf8`, which must hold 3 * cp1251_text.size()
+// bytes; returns the number of bytes written.
 std::size_t cp1251_to_utf8(std::string_view cp1251_text, char* utf8) {
   char* out = utf8;
   for (const char c : cp1251_text) {
@@ -72,6 +80,8 @@ std::size_t cp1251_to_utf8(std::string_view cp1251_text, char* utf8) {
   }
   return static_cast<std::size_t>(out - utf8);
 }
+
+}  // namespace
 
 std::string cp1251_to_utf8(std::string_view cp1251_text) {
   std::string out(3 * cp1251_text.size(), '\0');
@@ -121,7 +131,7 @@ void console_wait_for_char() { static_cast<void>(std::getchar()); }
 // The C runtime keeps descriptors 0, 1 and 2 for the standard streams even
 // when they have no handle (a program started without a console), so no
 // file can take them; a console that goes away raises no signal.
-void process_prepare() {}
+bool process_prepare() { return memory_available(start_headroom); }
 
 void console_prepare() {
   std::setvbuf(stdout, console_buffer, _IOFBF, sizeof console_buffer);
@@ -188,16 +198,17 @@ char grow_stack() {
 
 }  // namespace
 
-void process_prepare() {
+bool process_prepare() {
   for (int descriptor = 0; descriptor <= 2; ++descriptor) reopen_on_null_device_if_closed(descriptor);
   std::signal(SIGPIPE, SIG_IGN);  // a write to a closed pipe fails with EPIPE instead
   // Growing needs address space like any allocation: without room for it
   // (a stack limit below twice the reserve, or no memory) leave the stack
-  // alone; the run then stops at its own memory check.
+  // alone.
   rlimit stack{};
   const bool small_stack = getrlimit(RLIMIT_STACK, &stack) == 0 && stack.rlim_cur != RLIM_INFINITY &&
                            stack.rlim_cur < 2 * stack_reserve;
   if (!small_stack && memory_available(2 * stack_reserve)) static_cast<void>(grow_stack());
+  return memory_available(start_headroom);
 }
 
 void console_prepare() { std::setvbuf(stdout, console_buffer, _IOFBF, sizeof console_buffer); }

@@ -7,7 +7,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
-#include <string>
 #include <string_view>
 
 // ---- Process ------------------------------------------------------------------
@@ -18,12 +17,25 @@
 // or 2. A console that goes away (a pipe closed by its reader) makes console
 // writes fail instead of ending the process. On POSIX systems the stack is
 // grown in advance, so that an address space filled by the run's signals
-// cannot stop it from growing later.
-void process_prepare();
+// cannot stop it from growing later. Returns false when the run lacks the
+// memory to start (see memory_available): a MiB must be free once the C++
+// runtime has taken its reserve for exceptions, so that running out later
+// ends a step with a status instead of terminating the process.
+bool process_prepare();
 
-// Whether `bytes` more could be allocated now: allocates them and gives
-// them back. Lets a step refuse with a message where a library would
-// abort on a failed allocation.
+// ---- Memory -------------------------------------------------------------------
+
+// Whether `bytes` more could be allocated now: allocates them and gives them
+// back. The run asks before steps that a library would abort when memory
+// runs out (the start, FFTW's planner), so that it can refuse them with a
+// message instead.
+// What the answer guarantees: under an address-space limit (ulimit -v,
+// RLIMIT_AS) and on Windows, which commits memory when it is allocated, a
+// later allocation of up to `bytes` succeeds unless something else took the
+// memory meanwhile. What it cannot: under Linux's default overcommit almost
+// any allocation succeeds and memory runs short only when its pages are
+// first touched; the kernel's OOM killer then ends a process, perhaps this
+// one, with a signal that no program can catch or foresee.
 bool memory_available(std::size_t bytes);
 
 // ---- Console ----------------------------------------------------------------
@@ -45,21 +57,12 @@ void console_end_line();
 // character is available; returns at once when the input has ended.
 void console_wait_for_char();
 
-// Windows-1251 to UTF-8. The one byte without a character (0x98) becomes
-// U+FFFD. Pure; used by console_write outside Windows.
-std::string cp1251_to_utf8(std::string_view cp1251_text);
-
-// The same into `utf8`, which must hold 3 * cp1251_text.size() bytes;
-// returns the number of bytes written.
-std::size_t cp1251_to_utf8(std::string_view cp1251_text, char* utf8);
-
 // ---- Files ----------------------------------------------------------------------
 
 // Opens `name` for reading bytes unchanged; null when it cannot be opened
 // (errno tells why: ENOMEM when the stream itself could not be allocated).
-// Names are copied into a fixed buffer, not allocated: a name of more than
-// path_capacity - 1 bytes cannot be opened.
-inline constexpr std::size_t path_capacity = 4096;
+// Names are copied into a fixed buffer, not allocated: a name of 4096 bytes
+// or more cannot be opened.
 std::FILE* input_file_open(std::string_view name);
 
 // Opens `name` for writing bytes unchanged (no newline translation), created

@@ -7,7 +7,6 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
-#include <new>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -208,9 +207,9 @@ void print_rejected(std::string_view file_name, std::uint64_t line, std::string_
 }
 
 // Reads the file and prints what reading it found; the values are
-// appended to `signal`. 0, or -1 after the failure message.
-int read_and_report(std::FILE* file, std::string_view file_name, Signal& signal, std::size_t max_values,
-                    std::size_t chunk_bytes) {
+// appended to `signal`. ok, or file_error after the failure message.
+Status read_and_report(std::FILE* file, std::string_view file_name, Signal& signal, std::size_t max_values,
+                       std::size_t chunk_bytes) {
   const std::size_t chunk = std::max<std::size_t>(chunk_bytes, 1);
   Input in{file, chunk, std::vector<char>(chunk)};
   const std::size_t kept = signal.size();
@@ -226,15 +225,15 @@ int read_and_report(std::FILE* file, std::string_view file_name, Signal& signal,
       // is as unusable as a missing one; keep no half-read values.
       signal.resize(kept);
       print_file_failure(messages::load_failed, file_name);
-      return -1;
+      return Status::file_error;
     case Outcome::too_many_values:
       // More values than a signal can count: none of them is usable, as
       // any count printed or computed from them would wrap.
       signal.resize(kept);
       print_file_failure(messages::too_many_values, file_name);
-      return -1;
+      return Status::file_error;
   }
-  return 0;
+  return Status::ok;
 }
 
 struct FileCloser {
@@ -243,23 +242,24 @@ struct FileCloser {
 
 }  // namespace
 
-int load_signal_stream(std::FILE* file, std::string_view file_name, Signal& signal, std::size_t max_values,
-                       std::size_t chunk_bytes) {
+Status load_signal_stream(std::FILE* file, std::string_view file_name, Signal& signal, std::size_t max_values,
+                          std::size_t chunk_bytes) {
   const std::size_t kept = signal.size();
-  try {
-    return read_and_report(file, file_name, signal, max_values, chunk_bytes);
-  } catch (const std::bad_alloc&) {
-    signal.resize(kept);  // shrinking allocates nothing
-    return load_out_of_memory;
-  }
+  Status read = Status::ok;
+  const Status allocated =
+      allocating([&] { read = read_and_report(file, file_name, signal, max_values, chunk_bytes); });
+  if (allocated != Status::ok) signal.resize(kept);  // shrinking allocates nothing
+  return allocated != Status::ok ? allocated : read;
 }
 
-int load_signal(std::string_view file_name, Signal& signal) {
+Status load_signal(std::string_view file_name, Signal& signal) {
   const std::unique_ptr<std::FILE, FileCloser> file(input_file_open(file_name));
   if (!file) {
-    if (errno == ENOMEM) return load_out_of_memory;  // the stream's own buffers
+    if (errno == ENOMEM) return Status::out_of_memory;  // the stream's own buffers
     print_file_failure(messages::load_failed, file_name);
-    return -1;
+    return Status::file_error;
   }
-  return load_signal_stream(file.get(), file_name, signal, static_cast<std::size_t>(signal_capacity()));
+  // More than the 32-bit count, or than one block of memory holds here.
+  const auto most = static_cast<std::size_t>(std::min<std::uint64_t>(signal_max_length, signal.max_size()));
+  return load_signal_stream(file.get(), file_name, signal, most);
 }

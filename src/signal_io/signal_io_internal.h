@@ -1,4 +1,5 @@
-// Shared by the reader and the writer of signal files.
+// Shared by the reader and the writer of signal files, and the reader's
+// seams for tests and the fuzzer.
 #pragma once
 
 #include <cstddef>
@@ -8,6 +9,9 @@
 #include "platform/platform.h"
 #include "signal/signal.h"
 #include "signal_io/signal_io.h"
+
+// The reader's chunk size.
+inline constexpr std::size_t load_chunk_bytes = 64 * 1024;
 
 // The signal files' failure line: a line end first (it completes whatever
 // the console line holds), the message, the file name, a line end.
@@ -19,10 +23,10 @@ inline void print_file_failure(std::string_view message, std::string_view file_n
 }
 
 // The reader on a stream that is already open (`file_name` only names it in
-// messages), with load_signal's results. A file holding more than
-// `max_values` values, counting those `signal` held before, returns -1 with
-// `signal` unchanged; load_signal passes signal_capacity(). The file is read in chunks of `chunk_bytes`.
-// Exposed for tests and the fuzzer, which cannot make files of four billion
-// values and reach the chunk-crossing path far more often with tiny chunks.
-int load_signal_stream(std::FILE* file, std::string_view file_name, Signal& signal, std::size_t max_values,
-                       std::size_t chunk_bytes = load_chunk_bytes);
+// messages), with load_signal's results, reading chunks of `chunk_bytes`. A
+// file holding more than `max_values` values, counting those `signal` held
+// before, is refused like one that cannot be read. Tests lower the limit (no
+// test can make a file of four billion values), and the fuzzer the chunk
+// size (to cross chunks far more often).
+Status load_signal_stream(std::FILE* file, std::string_view file_name, Signal& signal, std::size_t max_values,
+                          std::size_t chunk_bytes = load_chunk_bytes);

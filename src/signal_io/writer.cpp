@@ -131,7 +131,7 @@ ValueText format_value(double value) {
   return out;
 }
 
-int save_signal(std::string_view file_name, const Signal& signal) {
+Status save_signal(std::string_view file_name, const Signal& signal) {
   const int file = output_file_open(file_name);
   bool written = file != -1;
   if (written) {
@@ -151,7 +151,7 @@ int save_signal(std::string_view file_name, const Signal& signal) {
   }
   if (!written) {
     print_file_failure(messages::save_failed, file_name);
-    return -1;
+    return Status::file_error;
   }
-  return 0;
+  return Status::ok;
 }

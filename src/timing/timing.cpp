@@ -1,6 +1,7 @@
 #include "timing/timing.h"
 
 #include "platform/platform.h"
+#include "timing/timing_internal.h"
 
 Stopwatch stopwatch{};
 

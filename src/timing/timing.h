@@ -25,12 +25,3 @@ void stopwatch_start();
 // Reads the counter first, then adds one interval and recomputes average_ms.
 // Requires a preceding stopwatch_start.
 void stopwatch_stop();
-
-// ---- The same arithmetic on a given record and counter values ----------------
-
-void stopwatch_start_at(Stopwatch& record, std::int64_t frequency, std::int64_t now);
-void stopwatch_stop_at(Stopwatch& record, std::int64_t now);
-
-// (ef * 1000.0) / ff with both tick counts first rounded to single precision:
-// counts above 2^24 keep 24 significant bits.
-double interval_ms(std::int64_t elapsed_ticks, std::int64_t frequency);

@@ -39,12 +39,12 @@ inline const std::string time_pattern = R"(\d+(?:\.\d+)?(?:e[+-]\d{3})?)";
 // A deviation, captured: the same format, or nan / inf.
 inline const std::string deviation_pattern = R"((nan|inf|\d+(?:\.\d+)?(?:e[+-]\d{3})?))";
 
-// The console of a complete run with N samples and M taps, line by line;
+// The console of a complete run with N `samples` and M `taps`, line by line;
 // `after_deviations` is what the result files print (nothing when all are
 // written). Captures the two deviations.
-inline std::regex complete_console(std::size_t n, std::size_t m, const std::string& after_deviations = "") {
-  return std::regex(literal("загрузка данных...\t" + std::to_string(n) + " samples\n") +
-                    literal("загрузка FIR фильтра...\t" + std::to_string(m) + " taps\n") + "\n" +
+inline std::regex complete_console(std::size_t samples, std::size_t taps, const std::string& after_deviations = "") {
+  return std::regex(literal("загрузка данных...\t" + std::to_string(samples) + " samples\n") +
+                    literal("загрузка FIR фильтра...\t" + std::to_string(taps) + " taps\n") + "\n" +
                     literal("линейная свёртка...\t") + time_pattern + " мс\n" +
                     literal("свёртка через fft...\t") + time_pattern + " мс\n" + "\n" +
                     literal("разница между линейной свёрткой и fft:\n") +
@@ -54,9 +54,9 @@ inline std::regex complete_console(std::size_t n, std::size_t m, const std::stri
 }
 
 // "log.txt" of a complete run: eight lines, Windows-1251, CR LF.
-inline std::regex complete_log(std::size_t n, std::size_t m) {
-  return std::regex(literal(CP1251(u8"загрузка данных...\t") + std::to_string(n) + " samples\r\n") +
-                    literal(CP1251(u8"загрузка FIR фильтра...\t") + std::to_string(m) + " taps\r\n") +
+inline std::regex complete_log(std::size_t samples, std::size_t taps) {
+  return std::regex(literal(CP1251(u8"загрузка данных...\t") + std::to_string(samples) + " samples\r\n") +
+                    literal(CP1251(u8"загрузка FIR фильтра...\t") + std::to_string(taps) + " taps\r\n") +
                     literal(CP1251(u8"линейная свёртка...\t")) + time_pattern + literal(CP1251(u8" мс\r\n")) +
                     literal(CP1251(u8"свёртка через fft...\t")) + time_pattern + literal(CP1251(u8" мс\r\n")) +
                     "\r\n" + literal(CP1251(u8"разница между линейной свёрткой и fft:\r\n")) +
@@ -71,17 +71,17 @@ struct Deviations {
 // Runs the program in `dir`, checks the console and the log against the
 // complete-run layout for N and M, and returns the deviations they show
 // (the same in both).
-inline Deviations run_complete(const TempDir& dir, std::size_t n, std::size_t m, const std::string& after_deviations = "") {
+inline Deviations run_complete(const TempDir& dir, std::size_t samples, std::size_t taps, const std::string& after_deviations = "") {
   const auto run = run_program(FIR_BENCH_EXE, dir.path().string());
   EXPECT_EQ(run.exit_code, 0);
   std::smatch console;
-  if (!std::regex_match(run.console, console, complete_console(n, m, after_deviations))) {
+  if (!std::regex_match(run.console, console, complete_console(samples, taps, after_deviations))) {
     ADD_FAILURE() << "console:\n" << run.console;
     return {};
   }
   const std::string log_text = read_file(dir.file("log.txt"));
   std::smatch log;
-  EXPECT_TRUE(std::regex_match(log_text, log, complete_log(n, m))) << "log:\n" << log_text;
+  EXPECT_TRUE(std::regex_match(log_text, log, complete_log(samples, taps))) << "log:\n" << log_text;
   if (log.size() == 3) {
     EXPECT_EQ(log[1], console[1]);
     EXPECT_EQ(log[2], console[2]);
@@ -98,7 +98,7 @@ inline std::size_t line_count(const std::filesystem::path& file) {
 inline void write_samples(const std::filesystem::path& file, std::size_t count, double scale) {
   Signal values(count);
   for (std::size_t k = 0; k < count; ++k) values[k] = scale * static_cast<double>(k % 7) - 2.5;
-  ASSERT_EQ(save_signal(file.string(), values), 0);
+  ASSERT_EQ(save_signal(file.string(), values), Status::ok);
 }
 
 // The shipped example files, copied into `dir`.

@@ -64,10 +64,10 @@ TEST(RunCounts, EmptyFilesCountZero) {
 }
 
 struct LengthCase {
-  std::size_t n, m;
+  std::size_t samples, taps;
   std::size_t fft_length;  // the overlap-add stage's output length
 };
-void PrintTo(const LengthCase& c, std::ostream* os) { *os << "N=" << c.n << " M=" << c.m; }
+void PrintTo(const LengthCase& c, std::ostream* os) { *os << "N=" << c.samples << " M=" << c.taps; }
 
 class RunCompleteLengths : public testing::TestWithParam<LengthCase> {};
 
@@ -76,10 +76,10 @@ class RunCompleteLengths : public testing::TestWithParam<LengthCase> {};
 TEST_P(RunCompleteLengths, LayoutAndResultFileLengths) {
   const LengthCase& c = GetParam();
   TempDir dir;
-  write_samples(dir.file("input.txt"), c.n, 1.0);
-  write_samples(dir.file("fir.txt"), c.m, 0.125);
-  run_complete(dir, c.n, c.m);
-  const std::size_t full = c.n + c.m == 0 ? 0 : c.n + c.m - 1;
+  write_samples(dir.file("input.txt"), c.samples, 1.0);
+  write_samples(dir.file("fir.txt"), c.taps, 0.125);
+  run_complete(dir, c.samples, c.taps);
+  const std::size_t full = c.samples + c.taps == 0 ? 0 : c.samples + c.taps - 1;
   EXPECT_EQ(line_count(dir.file("output_linear.txt")), full);
   EXPECT_EQ(line_count(dir.file("output_fft.txt")), c.fft_length);
   EXPECT_EQ(line_count(dir.file("output_diff.txt")), full);

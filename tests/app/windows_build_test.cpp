@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "app/run_expect.h"
-#include "platform/platform.h"
+#include "platform/platform_internal.h"
 #include "support/random_values.h"
 
 namespace {

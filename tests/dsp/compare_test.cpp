@@ -23,7 +23,7 @@ testing::AssertionResult same_double(double expected, double actual) {
 
 DeviationStats compared(const Signal& y, const Signal& f, Signal& d) {
   DeviationStats stats{-1.0, -1.0};
-  EXPECT_EQ(compare_signals(y, f, d, stats), DspStatus::ok);
+  EXPECT_EQ(compare_signals(y, f, d, stats), Status::ok);
   return stats;
 }
 

@@ -8,6 +8,8 @@
 #include <utility>
 
 #include "dsp/dsp.h"
+#include "dsp/dsp_internal.h"
+#include "support/kernel_rows.h"
 #include "support/plain_convolution.h"
 #include "support/samples.h"
 #include "timing/timing.h"
@@ -20,7 +22,7 @@ using test_support::random_samples;
 
 Signal convolved(const Signal& x, const Signal& h) {
   Signal y(5, std::numeric_limits<double>::quiet_NaN());  // must be replaced
-  EXPECT_EQ(convolve_direct(x, h, y), DspStatus::ok);
+  EXPECT_EQ(convolve_direct(x, h, y), Status::ok);
   return y;
 }
 
@@ -40,7 +42,7 @@ TEST_P(DirectSmallCases, ExactResult) {
 
 INSTANTIATE_TEST_SUITE_P(
     Edges, DirectSmallCases,
-    testing::Values(SmallCase{"Documented", {1, 2, 3}, {1, 1}, {1, 3, 5, 3}},
+    testing::Values(SmallCase{"ThreeSamplesTwoTaps", {1, 2, 3}, {1, 1}, {1, 3, 5, 3}},
                     SmallCase{"NoInputGivesMMinusOneZeros", {}, {4, 5, 6}, {0, 0}},
                     SmallCase{"NoTapsGivesNMinusOneZeros", {1, 2, 3, 4}, {}, {0, 0, 0}},
                     SmallCase{"NothingAtAllGivesNothing", {}, {}, {}},
@@ -54,24 +56,15 @@ INSTANTIATE_TEST_SUITE_P(
 
 // ---- Bit-for-bit against the plain loop, with every instruction set ---------------
 
-class DirectExactness : public testing::TestWithParam<const char*> {
- protected:
-  void SetUp() override {
-    if (!dsp_use_isa(GetParam())) GTEST_SKIP() << GetParam() << " is not available here";
-  }
-  void TearDown() override { dsp_use_isa(best_isa_); }
-
- private:
-  std::string best_isa_ = dsp_isa();
-};
+class DirectExactness : public test_support::WithKernelRow {};
 
 TEST_P(DirectExactness, SweepOfSizesMatchesPlainLoopBitForBit) {
   std::mt19937_64 generator(1234);
-  for (std::size_t n = 0; n <= 300; n += (n < 40 ? 1 : 13)) {
-    for (std::size_t m = 0; m <= 70; m += (m < 20 ? 1 : 7)) {
-      const Signal x = random_samples(generator, n);
-      const Signal h = random_samples(generator, m);
-      ASSERT_TRUE(bitwise_equal(plain_convolution(x, h), convolved(x, h))) << "N = " << n << ", M = " << m;
+  for (std::size_t samples = 0; samples <= 300; samples += (samples < 40 ? 1 : 13)) {
+    for (std::size_t taps = 0; taps <= 70; taps += (taps < 20 ? 1 : 7)) {
+      const Signal x = random_samples(generator, samples);
+      const Signal h = random_samples(generator, taps);
+      ASSERT_TRUE(bitwise_equal(plain_convolution(x, h), convolved(x, h))) << "N = " << samples << ", M = " << taps;
     }
   }
 }
@@ -82,10 +75,10 @@ TEST_P(DirectExactness, LongAndTileCrossingShapesMatchPlainLoopBitForBit) {
   std::mt19937_64 generator(99);
   const std::pair<std::size_t, std::size_t> shapes[] = {
       {100'000, 64}, {100'000, 1023}, {20'000, 1024}, {3000, 2049}, {100, 1500}, {1, 600}, {4097, 513}, {2, 1}};
-  for (const auto& [n, m] : shapes) {
-    const Signal x = random_samples(generator, n);
-    const Signal h = random_samples(generator, m);
-    ASSERT_TRUE(bitwise_equal(plain_convolution(x, h), convolved(x, h))) << "N = " << n << ", M = " << m;
+  for (const auto& [samples, taps] : shapes) {
+    const Signal x = random_samples(generator, samples);
+    const Signal h = random_samples(generator, taps);
+    ASSERT_TRUE(bitwise_equal(plain_convolution(x, h), convolved(x, h))) << "N = " << samples << ", M = " << taps;
   }
 }
 
@@ -120,13 +113,12 @@ TEST_P(DirectExactness, ProductsOverflowingToInfinityMatchPlainLoop) {
   EXPECT_TRUE(bitwise_equal(plain_convolution(x, h), convolved(x, h)));
 }
 
-INSTANTIATE_TEST_SUITE_P(Isa, DirectExactness, testing::Values("avx512", "avx2", "baseline"),
-                         [](const testing::TestParamInfo<const char*>& row) { return std::string(row.param); });
+INSTANTIATE_TEST_SUITE_P(Kernels, DirectExactness, test_support::kernel_rows(), test_support::kernel_row_name);
 
-TEST(DirectIsa, UnknownNameChangesNothing) {
-  const std::string before = dsp_isa();
-  EXPECT_FALSE(dsp_use_isa("mmx"));
-  EXPECT_EQ(dsp_isa(), before);
+TEST(DirectKernels, UnknownNameChangesNothing) {
+  const std::string before = dsp_internal::active_kernels().name;
+  EXPECT_FALSE(dsp_internal::use_kernels("mmx"));
+  EXPECT_EQ(dsp_internal::active_kernels().name, before);
 }
 
 // ---- The stage and the stopwatch ----------------------------------------------------
@@ -140,11 +132,6 @@ TEST(DirectStage, TakesExactlyOneMeasurement) {
   EXPECT_EQ(stopwatch.runs, 1.0);
 }
 
-TEST(DirectStage, KernelIsReported) {
-  const std::string isa = dsp_isa();
-  EXPECT_TRUE(isa == "avx512" || isa == "avx2" || isa == "baseline") << isa;
-}
-
 }  // namespace
 
 // The result length is N + M - 1 and must fit the 32-bit sample count and,
@@ -152,33 +139,34 @@ TEST(DirectStage, KernelIsReported) {
 // 2^28 - 1 doubles. Checked on the arithmetic, as no machine here holds such
 // signals and none of its programs is 32-bit.
 TEST(DirectLength, FitsTheSampleCountOrIsRefused) {
+  using dsp_internal::addressable_bytes;
   constexpr std::uint64_t max = std::numeric_limits<std::uint32_t>::max();
   constexpr std::uint64_t bytes32 = std::numeric_limits<std::int32_t>::max();
   constexpr std::uint64_t max32 = (std::uint64_t{1} << 28) - 1;
   struct Case {
-    std::uint64_t n, m, addressable;
-    DspStatus status;
+    std::uint64_t samples, taps, addressable;
+    Status status;
     std::uint64_t length;
   };
   const Case cases[] = {
-      {0, 0, addressable_bytes, DspStatus::ok, 0},
-      {1, 0, addressable_bytes, DspStatus::ok, 0},
-      {0, 7, addressable_bytes, DspStatus::ok, 6},
-      {100000, 64, addressable_bytes, DspStatus::ok, 100063},
-      {max, 1, addressable_bytes, DspStatus::ok, max},
-      {max - 9, 10, addressable_bytes, DspStatus::ok, max},
-      {max, 2, addressable_bytes, DspStatus::too_long, 0},
-      {max / 2 + 1, max / 2 + 2, addressable_bytes, DspStatus::too_long, 0},
-      {std::numeric_limits<std::uint64_t>::max(), 2, addressable_bytes, DspStatus::too_long, 0},  // would wrap
-      {max32, 1, bytes32, DspStatus::ok, max32},
-      {max32 - 99, 100, bytes32, DspStatus::ok, max32},
-      {max32, 2, bytes32, DspStatus::too_long, 0},
-      {max32 + 1, 0, bytes32, DspStatus::too_long, 0},
-      {100000, 64, bytes32, DspStatus::ok, 100063},
+      {0, 0, addressable_bytes, Status::ok, 0},
+      {1, 0, addressable_bytes, Status::ok, 0},
+      {0, 7, addressable_bytes, Status::ok, 6},
+      {100000, 64, addressable_bytes, Status::ok, 100063},
+      {max, 1, addressable_bytes, Status::ok, max},
+      {max - 9, 10, addressable_bytes, Status::ok, max},
+      {max, 2, addressable_bytes, Status::too_long, 0},
+      {max / 2 + 1, max / 2 + 2, addressable_bytes, Status::too_long, 0},
+      {std::numeric_limits<std::uint64_t>::max(), 2, addressable_bytes, Status::too_long, 0},  // would wrap
+      {max32, 1, bytes32, Status::ok, max32},
+      {max32 - 99, 100, bytes32, Status::ok, max32},
+      {max32, 2, bytes32, Status::too_long, 0},
+      {max32 + 1, 0, bytes32, Status::too_long, 0},
+      {100000, 64, bytes32, Status::ok, 100063},
   };
   for (const Case& c : cases) {
     std::uint64_t length = 12345;
-    EXPECT_EQ(direct_length(c.n, c.m, length, c.addressable), c.status) << c.n << " + " << c.m;
-    EXPECT_EQ(length, c.length) << c.n << " + " << c.m;
+    EXPECT_EQ(dsp_internal::direct_length(c.samples, c.taps, length, c.addressable), c.status) << c.samples << " + " << c.taps;
+    EXPECT_EQ(length, c.length) << c.samples << " + " << c.taps;
   }
 }

@@ -10,35 +10,37 @@
 #include <utility>
 
 #include "dsp/dsp.h"
-#include "support/block_transforms.h"
+#include "dsp/dsp_internal.h"
+#include "support/kernel_rows.h"
 #include "support/samples.h"
 #include "timing/timing.h"
 
 namespace {
 
+using dsp_internal::OverlapAddLayout;
 using test_support::bitwise_equal;
 using test_support::random_samples;
 
 // ---- Block length, block count and output length ------------------------------
 
 struct LayoutCase {
-  std::uint64_t n, m;
+  std::uint64_t samples, taps;
   OverlapAddLayout expected;
 };
-void PrintTo(const LayoutCase& c, std::ostream* os) { *os << "N=" << c.n << " M=" << c.m; }
+void PrintTo(const LayoutCase& c, std::ostream* os) { *os << "N=" << c.samples << " M=" << c.taps; }
 
 class OverlapAddLayoutTable : public testing::TestWithParam<LayoutCase> {};
 
 TEST_P(OverlapAddLayoutTable, BlockLengthBlocksOutputLength) {
   OverlapAddLayout layout{};
-  ASSERT_EQ(overlap_add_layout(GetParam().n, GetParam().m, layout), DspStatus::ok);
+  ASSERT_EQ(dsp_internal::overlap_add_layout(GetParam().samples, GetParam().taps, layout), Status::ok);
   EXPECT_EQ(layout.block_length, GetParam().expected.block_length);
   EXPECT_EQ(layout.blocks, GetParam().expected.blocks);
   EXPECT_EQ(layout.output_length, GetParam().expected.output_length);
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Documented, OverlapAddLayoutTable,
+    Examples, OverlapAddLayoutTable,
     testing::Values(LayoutCase{100000, 64, {1024, 98, 102400}}, LayoutCase{300, 31, {512, 1, 1536}},
                     LayoutCase{5000, 1024, {1024, 5, 7168}}, LayoutCase{5000, 1025, {2048, 3, 10240}},
                     LayoutCase{0, 5, {8, 0, 16}}, LayoutCase{10, 0, {16, 1, 48}},
@@ -50,15 +52,15 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(OverlapAddLayoutLimits, SizesThatDoNotFitAreRefused) {
   OverlapAddLayout layout{1, 1, 1};
   // 2n must fit FFTW's int: M = 2^30 asks for 2n = 2^31.
-  EXPECT_EQ(overlap_add_layout(10, std::uint64_t{1} << 30, layout), DspStatus::too_long);
+  EXPECT_EQ(dsp_internal::overlap_add_layout(10, std::uint64_t{1} << 30, layout), Status::too_long);
   EXPECT_EQ(layout.block_length, 0u);
-  EXPECT_EQ(overlap_add_layout(0, (std::uint64_t{1} << 29) + 1, layout), DspStatus::too_long);
-  EXPECT_EQ(overlap_add_layout(10, std::numeric_limits<std::uint64_t>::max(), layout), DspStatus::too_long);
+  EXPECT_EQ(dsp_internal::overlap_add_layout(0, (std::uint64_t{1} << 29) + 1, layout), Status::too_long);
+  EXPECT_EQ(dsp_internal::overlap_add_layout(10, std::numeric_limits<std::uint64_t>::max(), layout), Status::too_long);
   // The output length must fit the 32-bit sample count: N = 2^32 - 3072
   // gives 4194301 blocks of 1024 and 2^32 - 1024 samples, one more does not.
-  EXPECT_EQ(overlap_add_layout(std::numeric_limits<std::uint32_t>::max(), 1, layout), DspStatus::too_long);
-  EXPECT_EQ(overlap_add_layout(std::numeric_limits<std::uint32_t>::max() - 3070, 1, layout), DspStatus::too_long);
-  ASSERT_EQ(overlap_add_layout(std::numeric_limits<std::uint32_t>::max() - 3072, 1, layout), DspStatus::ok);
+  EXPECT_EQ(dsp_internal::overlap_add_layout(std::numeric_limits<std::uint32_t>::max(), 1, layout), Status::too_long);
+  EXPECT_EQ(dsp_internal::overlap_add_layout(std::numeric_limits<std::uint32_t>::max() - 3070, 1, layout), Status::too_long);
+  ASSERT_EQ(dsp_internal::overlap_add_layout(std::numeric_limits<std::uint32_t>::max() - 3072, 1, layout), Status::ok);
   EXPECT_EQ(layout.output_length, std::numeric_limits<std::uint32_t>::max() - 1023);
 }
 
@@ -68,22 +70,22 @@ TEST(OverlapAddLayoutLimits, SizesThatDoNotFitAreRefused) {
 TEST(OverlapAddLayoutLimits, ThirtyTwoBitAddressSpace) {
   constexpr std::uint64_t bytes32 = std::numeric_limits<std::int32_t>::max();
   struct Case {
-    std::uint64_t n, m;
-    DspStatus status;
+    std::uint64_t samples, taps;
+    Status status;
     std::uint64_t output_length;
   };
   const Case cases[] = {
-      {100000, 64, DspStatus::ok, 102400},
-      {0, std::uint64_t{1} << 25, DspStatus::ok, std::uint64_t{1} << 26},
-      {0, (std::uint64_t{1} << 25) + 1, DspStatus::too_long, 0},  // n = 2^26: a 2 GiB spectrum
-      {(std::uint64_t{1} << 28) - 3072, 1, DspStatus::ok, (std::uint64_t{1} << 28) - 1024},
-      {(std::uint64_t{1} << 28) - 3071, 1, DspStatus::too_long, 0},
-      {std::numeric_limits<std::uint32_t>::max(), 1, DspStatus::too_long, 0},
+      {100000, 64, Status::ok, 102400},
+      {0, std::uint64_t{1} << 25, Status::ok, std::uint64_t{1} << 26},
+      {0, (std::uint64_t{1} << 25) + 1, Status::too_long, 0},  // n = 2^26: a 2 GiB spectrum
+      {(std::uint64_t{1} << 28) - 3072, 1, Status::ok, (std::uint64_t{1} << 28) - 1024},
+      {(std::uint64_t{1} << 28) - 3071, 1, Status::too_long, 0},
+      {std::numeric_limits<std::uint32_t>::max(), 1, Status::too_long, 0},
   };
   for (const Case& c : cases) {
     OverlapAddLayout layout{1, 1, 1};
-    EXPECT_EQ(overlap_add_layout(c.n, c.m, layout, bytes32), c.status) << "N=" << c.n << " M=" << c.m;
-    EXPECT_EQ(layout.output_length, c.output_length) << "N=" << c.n << " M=" << c.m;
+    EXPECT_EQ(dsp_internal::overlap_add_layout(c.samples, c.taps, layout, bytes32), c.status) << "N=" << c.samples << " M=" << c.taps;
+    EXPECT_EQ(layout.output_length, c.output_length) << "N=" << c.samples << " M=" << c.taps;
   }
 }
 
@@ -91,13 +93,13 @@ TEST(OverlapAddLayoutLimits, ThirtyTwoBitAddressSpace) {
 
 Signal direct_of(const Signal& x, const Signal& h) {
   Signal y;
-  EXPECT_EQ(convolve_direct(x, h, y), DspStatus::ok);
+  EXPECT_EQ(convolve_direct(x, h, y), Status::ok);
   return y;
 }
 
 Signal overlap_add_of(const Signal& x, const Signal& h) {
   Signal y(3, std::numeric_limits<double>::quiet_NaN());  // must be replaced
-  EXPECT_EQ(convolve_overlap_add(x, h, y), DspStatus::ok);
+  EXPECT_EQ(convolve_overlap_add(x, h, y), Status::ok);
   return y;
 }
 
@@ -118,7 +120,7 @@ double max_abs(const Signal& s) {
 // holds only residue below that bound, and everything after it is 0.0.
 testing::AssertionResult matches_direct(const Signal& x, const Signal& h, const Signal& fft) {
   OverlapAddLayout layout{};
-  overlap_add_layout(x.size(), h.size(), layout);
+  dsp_internal::overlap_add_layout(x.size(), h.size(), layout);
   if (fft.size() != layout.output_length) return testing::AssertionFailure() << "length " << fft.size();
   const Signal direct = direct_of(x, h);
   const double bound = 1e-12 * sum_abs(h) * max_abs(x);
@@ -139,52 +141,60 @@ testing::AssertionResult matches_direct(const Signal& x, const Signal& h, const 
   return testing::AssertionSuccess();
 }
 
-// The block loop written out plainly, one bin and one sample at a time, on
-// FFTW plans of the same length and flags: the stage must give these bits.
-Signal plain_overlap_add(const Signal& x, const Signal& h) {
-  OverlapAddLayout layout{};
-  EXPECT_EQ(overlap_add_layout(x.size(), h.size(), layout), DspStatus::ok);
-  const auto n = static_cast<std::size_t>(layout.block_length);
-  Signal y(static_cast<std::size_t>(layout.output_length), 0.0);
-  test_support::BlockTransforms filter(n), block(n);
-  filter.load(h.data(), h.size());
-  fftw_execute(filter.forward);
-  for (std::size_t r = 0; r < x.size(); r += n) {
-    block.load(x.data() + r, std::min(n, x.size() - r));
-    fftw_execute(block.forward);
-    test_support::multiply_bins(block.spectrum, filter.spectrum, n);
-    fftw_execute(block.inverse);
-    for (std::size_t k = 0; k < n; ++k) y[r + k] = block.time[k] + y[r + k];
-    for (std::size_t k = n; k < 2 * n; ++k) y[r + k] = block.time[k];
+// ---- Every row of the kernel table -------------------------------------------------
+
+class OverlapAddKernels : public test_support::WithKernelRow {};
+
+// The stage on this row gives the baseline row's bits, over shapes that
+// cross the vector widths in the block load, the bin product and the
+// overlap-add.
+TEST_P(OverlapAddKernels, GiveTheBaselineBits) {
+  const std::string baseline = dsp_internal::kernel_table().back().name;
+  std::mt19937_64 generator(405);
+  for (const auto& [samples, taps] : {std::pair<std::size_t, std::size_t>{4099, 77}, {1000, 10}, {3000, 1025}, {5, 3}}) {
+    const Signal x = random_samples(generator, samples);
+    const Signal h = random_samples(generator, taps);
+    const Signal on_row = overlap_add_of(x, h);
+    dsp_internal::use_kernels(baseline);
+    const Signal reference = overlap_add_of(x, h);
+    dsp_internal::use_kernels(GetParam());
+    EXPECT_TRUE(bitwise_equal(reference, on_row)) << "N=" << samples << " M=" << taps;
   }
-  return y;
 }
 
-TEST(OverlapAddIsa, EveryInstructionSetGivesThePlainLoopsBits) {
-  std::mt19937_64 generator(405);
-  const std::string best = dsp_isa();
-  for (const auto& [n, m] : {std::pair<std::size_t, std::size_t>{4099, 77}, {1000, 10}, {3000, 1025}, {5, 3}}) {
-    const Signal x = random_samples(generator, n);
-    const Signal h = random_samples(generator, m);
-    const Signal reference = plain_overlap_add(x, h);
-    for (const char* isa : {"avx512", "avx2", "baseline"}) {
-      if (!dsp_use_isa(isa)) continue;
-      EXPECT_TRUE(bitwise_equal(reference, overlap_add_of(x, h))) << isa << " N=" << n << " M=" << m;
-    }
+// X[k] * H[k] is formed part by part, one rounding per operation, and the
+// scale multiplies the finished product, not a factor: values chosen so
+// that the other orders differ in the last bits.
+TEST_P(OverlapAddKernels, BinProductScalesTheFinishedProduct) {
+  std::mt19937_64 generator(17);
+  const std::size_t bins = 13;  // whole vectors of every width, and a tail
+  const Signal h_re = random_samples(generator, bins), h_im = random_samples(generator, bins);
+  Signal x = random_samples(generator, 2 * bins);
+  Signal expected(2 * bins);
+  const double scale = 1.0 / 3.0;
+  for (std::size_t k = 0; k < bins; ++k) {
+    const double xr = x[2 * k], xi = x[2 * k + 1];
+    expected[2 * k] = (xr * h_re[k] - xi * h_im[k]) * scale;
+    expected[2 * k + 1] = (xr * h_im[k] + xi * h_re[k]) * scale;
   }
-  dsp_use_isa(best);
+  dsp_internal::active_kernels().multiply(x.data(), h_re.data(), h_im.data(), bins, scale);
+  EXPECT_TRUE(bitwise_equal(expected, x));
 }
+
+INSTANTIATE_TEST_SUITE_P(Rows, OverlapAddKernels, test_support::kernel_rows(), test_support::kernel_row_name);
+
+// ---- Accuracy ------------------------------------------------------------------------
 
 TEST(OverlapAddAccuracy, AgreesWithDirectOverManySizes) {
   std::mt19937_64 generator(2024);
-  const std::size_t lengths[] = {0, 1, 2, 3, 7, 31, 64, 100, 1000, 1023, 1024, 1025, 2047, 2048, 2049, 5000};
-  const std::size_t taps[] = {0, 1, 2, 4, 7, 13, 23, 64, 100, 1023, 1024, 1025, 3000};
-  for (const std::size_t n : lengths) {
-    for (const std::size_t m : taps) {
-      if (n + m == 0) continue;
-      const Signal x = random_samples(generator, n);
-      const Signal h = random_samples(generator, m);
-      ASSERT_TRUE(matches_direct(x, h, overlap_add_of(x, h))) << "N = " << n << ", M = " << m;
+  const std::size_t sample_counts[] = {0, 1, 2, 3, 7, 31, 64, 100, 1000, 1023, 1024, 1025, 2047, 2048, 2049, 5000};
+  const std::size_t tap_counts[] = {0, 1, 2, 4, 7, 13, 23, 64, 100, 1023, 1024, 1025, 3000};
+  for (const std::size_t samples : sample_counts) {
+    for (const std::size_t taps : tap_counts) {
+      if (samples + taps == 0) continue;
+      const Signal x = random_samples(generator, samples);
+      const Signal h = random_samples(generator, taps);
+      ASSERT_TRUE(matches_direct(x, h, overlap_add_of(x, h))) << "N = " << samples << ", M = " << taps;
     }
   }
 }

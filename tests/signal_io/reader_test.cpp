@@ -20,7 +20,7 @@ using test_support::TempDir;
 using test_support::write_file;
 
 struct Loaded {
-  int result;
+  Status result;
   Signal values;
   std::string console;
 };
@@ -29,7 +29,7 @@ Loaded load_bytes(const std::string& bytes, Signal initial = {}) {
   TempDir dir;
   const std::string path = dir.file("signal.txt");
   write_file(path, bytes);
-  Loaded out{0, std::move(initial), {}};
+  Loaded out{Status::ok, std::move(initial), {}};
   testing::internal::CaptureStdout();
   out.result = load_signal(path, out.values);
   out.console = test_support::captured_console();
@@ -53,7 +53,7 @@ class ReaderReadsWholeFile : public testing::TestWithParam<ReadCase> {};
 
 TEST_P(ReaderReadsWholeFile, AppendsEveryValue) {
   const Loaded loaded = load_bytes(GetParam().bytes);
-  EXPECT_EQ(loaded.result, 0);
+  EXPECT_EQ(loaded.result, Status::ok);
   EXPECT_TRUE(bitwise_equal(GetParam().expected, loaded.values));
   EXPECT_EQ(loaded.console, "");
 }
@@ -70,7 +70,7 @@ INSTANTIATE_TEST_SUITE_P(
         ReadCase{"CrLfLines", "1\r\n2\r\n3\r\n", {1, 2, 3}},
         ReadCase{"LfLines", "1\n2\n3\n", {1, 2, 3}},
         ReadCase{"EveryWhitespaceKind", "\v1\t2\f3\r4 \n", {1, 2, 3, 4}},
-        ReadCase{"DocumentedForms", "5 -0.25 .5 3. 1e-5 2.5E+3 -2.25e-007 +7 -.5e1",
+        ReadCase{"EveryNumberForm", "5 -0.25 .5 3. 1e-5 2.5E+3 -2.25e-007 +7 -.5e1",
                  {5, -0.25, 0.5, 3, 1e-5, 2500, -2.25e-7, 7, -5}},
         ReadCase{"WriterOutput", "1\r\n0.5\r\n-2.25e-007\r\n", {1, 0.5, -2.25e-7}},
         ReadCase{"NegativeZero", "-0 0 -0.0e5", {-0.0, 0.0, -0.0}},
@@ -102,7 +102,7 @@ class ReaderStopsAtToken : public testing::TestWithParam<StopCase> {};
 TEST_P(ReaderStopsAtToken, KeepsValuesBeforeItAndWarns) {
   const StopCase& c = GetParam();
   const Loaded loaded = load_bytes(c.bytes);
-  EXPECT_EQ(loaded.result, 0);
+  EXPECT_EQ(loaded.result, Status::ok);
   EXPECT_TRUE(bitwise_equal(c.expected, loaded.values));
   EXPECT_EQ(loaded.console, warning(c.line, c.token));
 }
@@ -143,9 +143,9 @@ TEST(ReaderFiles, MissingFileFailsWithMessageAndLeavesSignal) {
   TempDir dir;
   Signal signal{4.0};
   testing::internal::CaptureStdout();
-  const int result = load_signal(dir.file("fir.txt"), signal);
+  const Status result = load_signal(dir.file("fir.txt"), signal);
   const std::string console = test_support::captured_console();
-  EXPECT_EQ(result, -1);
+  EXPECT_EQ(result, Status::file_error);
   EXPECT_EQ(console, "\nошибка при загрузке файла: " + dir.file("fir.txt") + "\n");
   EXPECT_TRUE(bitwise_equal({4.0}, signal));
 }
@@ -154,9 +154,9 @@ TEST(ReaderFiles, DirectoryFailsLikeMissingFile) {
   TempDir dir;
   Signal signal{4.0};
   testing::internal::CaptureStdout();
-  const int result = load_signal(dir.path().string(), signal);
+  const Status result = load_signal(dir.path().string(), signal);
   const std::string console = test_support::captured_console();
-  EXPECT_EQ(result, -1);
+  EXPECT_EQ(result, Status::file_error);
   EXPECT_EQ(console, "\nошибка при загрузке файла: " + dir.path().string() + "\n");
   EXPECT_TRUE(bitwise_equal({4.0}, signal));
 }
@@ -168,21 +168,21 @@ TEST(ReaderFiles, MoreValuesThanTheCountHoldsFails) {
   write_file(dir.file("in.txt"), "1 2 3 4 5");
   struct Case {
     std::size_t limit;
-    int result;
+    Status result;
     Signal values;
     std::string console;
   };
   const Case cases[] = {
-      {7, 0, {9, 9, 1, 2, 3, 4, 5}, ""},
-      {6, -1, {9, 9}, "\nошибка: слишком много чисел в файле: in.txt\n"},
-      {2, -1, {9, 9}, "\nошибка: слишком много чисел в файле: in.txt\n"},
+      {7, Status::ok, {9, 9, 1, 2, 3, 4, 5}, ""},
+      {6, Status::file_error, {9, 9}, "\nошибка: слишком много чисел в файле: in.txt\n"},
+      {2, Status::file_error, {9, 9}, "\nошибка: слишком много чисел в файле: in.txt\n"},
   };
   for (const Case& c : cases) {
     Signal signal{9, 9};
     std::FILE* file = std::fopen(dir.file("in.txt").c_str(), "rb");
     ASSERT_NE(file, nullptr);
     testing::internal::CaptureStdout();
-    const int result = load_signal_stream(file, "in.txt", signal, c.limit);
+    const Status result = load_signal_stream(file, "in.txt", signal, c.limit);
     const std::string console = test_support::captured_console();
     std::fclose(file);
     EXPECT_EQ(result, c.result) << "limit " << c.limit;
@@ -193,7 +193,7 @@ TEST(ReaderFiles, MoreValuesThanTheCountHoldsFails) {
 
 TEST(ReaderFiles, AppendsAfterExistingValues) {
   const Loaded loaded = load_bytes("3 4", {1, 2});
-  EXPECT_EQ(loaded.result, 0);
+  EXPECT_EQ(loaded.result, Status::ok);
   EXPECT_TRUE(bitwise_equal({1, 2, 3, 4}, loaded.values));
 }
 
@@ -203,9 +203,9 @@ TEST(ReaderFiles, NameIsUsedUnchangedAsRelativePath) {
   std::filesystem::current_path(dir.path());
   write_file("input.txt", "2.5\r\n");
   Signal signal;
-  const int result = load_signal("input.txt", signal);
+  const Status result = load_signal("input.txt", signal);
   std::filesystem::current_path(previous);
-  EXPECT_EQ(result, 0);
+  EXPECT_EQ(result, Status::ok);
   EXPECT_TRUE(bitwise_equal({2.5}, signal));
 }
 
@@ -223,7 +223,7 @@ TEST_P(ReaderChunkBoundary, TokenReadsAlikeAtEveryOffset) {
     for (std::size_t before = 0; before <= token.size() + 1; ++before) {
       const std::string padding(boundary - before, ' ');
       const Loaded shifted = load_bytes(padding + token + " 7");
-      EXPECT_EQ(shifted.result, 0);
+      EXPECT_EQ(shifted.result, Status::ok);
       EXPECT_TRUE(bitwise_equal(reference.values, shifted.values)) << token << " starting " << before << " bytes before "
                                                                  << boundary;
       EXPECT_EQ(shifted.console, reference.console) << token << " starting " << before << " bytes before " << boundary;
@@ -239,7 +239,7 @@ INSTANTIATE_TEST_SUITE_P(Tokens, ReaderChunkBoundary,
 
 TEST(ReaderLongTokens, MegabyteOfDigitsIsOutOfRange) {
   const Loaded loaded = load_bytes("5\n" + std::string(1'000'000, '1') + "\n6");
-  EXPECT_EQ(loaded.result, 0);
+  EXPECT_EQ(loaded.result, Status::ok);
   EXPECT_TRUE(bitwise_equal({5}, loaded.values));
   EXPECT_EQ(loaded.console, warning(2, std::string(32, '1')));
 }
@@ -262,7 +262,7 @@ TEST(ReaderLongTokens, LongLeadingZerosAndHugeExponent) {
   const std::string zeros(200'000, '0');
   const Loaded loaded =
       load_bytes(zeros + "2.5 0." + zeros + "25e200001 1e" + zeros + "3 1e-" + std::string(100'000, '9'));
-  EXPECT_EQ(loaded.result, 0);
+  EXPECT_EQ(loaded.result, Status::ok);
   EXPECT_TRUE(bitwise_equal({2.5, 2.5, 1000, 0.0}, loaded.values));
   EXPECT_EQ(loaded.console, "");
 }

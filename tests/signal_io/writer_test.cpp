@@ -37,7 +37,7 @@ TEST_P(ValueTextFormat, GeneralSixDigitsThreeDigitExponent) {
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Documented, ValueTextFormat,
+    Examples, ValueTextFormat,
     testing::Values(TextCase{0.0001, "0.0001"}, TextCase{0.00001, "1e-005"}, TextCase{123456, "123456"},
                     TextCase{1234567, "1.23457e+006"}, TextCase{1000000, "1e+006"}, TextCase{999999.7, "1e+006"},
                     TextCase{3.14159265, "3.14159"}, TextCase{-0.25, "-0.25"}, TextCase{0.0, "0"},
@@ -108,22 +108,22 @@ TEST(ValueTextAgainstPrintf, HalvesAndPowersOfTen) {
 // ---- Whole files ------------------------------------------------------------------
 
 struct Saved {
-  int result;
+  Status result;
   std::string bytes;
   std::string console;
 };
 
 Saved save_and_read(const std::string& path, const Signal& signal) {
   testing::internal::CaptureStdout();
-  const int result = save_signal(path, signal);
+  const Status result = save_signal(path, signal);
   const std::string console = test_support::captured_console();
   return {result, read_file(path), console};
 }
 
-TEST(WriterFiles, DocumentedTwentyByteExample) {
+TEST(WriterFiles, ThreeValuesGiveTwentyBytes) {
   TempDir dir;
   const Saved saved = save_and_read(dir.file("out.txt"), {1.0, 0.5, -2.25e-7});
-  EXPECT_EQ(saved.result, 0);
+  EXPECT_EQ(saved.result, Status::ok);
   EXPECT_EQ(saved.bytes, "1\r\n0.5\r\n-2.25e-007\r\n");
   EXPECT_EQ(saved.bytes.size(), 20u);
   EXPECT_EQ(saved.console, "");
@@ -134,7 +134,7 @@ TEST(WriterFiles, EmptySignalTruncatesToZeroBytes) {
   const std::string path = dir.file("out.txt");
   write_file(path, "old contents\r\n");
   const Saved saved = save_and_read(path, {});
-  EXPECT_EQ(saved.result, 0);
+  EXPECT_EQ(saved.result, Status::ok);
   EXPECT_EQ(saved.bytes, "");
   EXPECT_TRUE(std::filesystem::exists(path));
 }
@@ -149,9 +149,9 @@ TEST(WriterFiles, ReadsBackAsTheSixDigitValues) {
   }
   TempDir dir;
   const std::string path = dir.file("out.txt");
-  ASSERT_EQ(save_signal(path, signal), 0);
+  ASSERT_EQ(save_signal(path, signal), Status::ok);
   Signal read;
-  ASSERT_EQ(load_signal(path, read), 0);
+  ASSERT_EQ(load_signal(path, read), Status::ok);
   ASSERT_EQ(read.size(), signal.size());
   for (std::size_t i = 0; i < signal.size(); ++i) {
     const ValueText text = format_value(signal[i]);
@@ -166,9 +166,9 @@ TEST(WriterFiles, UncreatableFileFailsWithMessageAndCreatesNothing) {
   TempDir dir;
   const std::string path = dir.file("missing/out.txt");
   testing::internal::CaptureStdout();
-  const int result = save_signal(path, {1.0});
+  const Status result = save_signal(path, {1.0});
   const std::string console = test_support::captured_console();
-  EXPECT_EQ(result, -1);
+  EXPECT_EQ(result, Status::file_error);
   EXPECT_EQ(console, "\nошибка при записи файла: " + path + "\n");
   EXPECT_FALSE(std::filesystem::exists(path));
 }
@@ -176,9 +176,9 @@ TEST(WriterFiles, UncreatableFileFailsWithMessageAndCreatesNothing) {
 TEST(WriterFiles, FullDeviceReportsTheFailedWrite) {
   if (!std::filesystem::exists("/dev/full")) GTEST_SKIP() << "this system has no /dev/full";
   testing::internal::CaptureStdout();
-  const int result = save_signal("/dev/full", {1.0, 2.0});
+  const Status result = save_signal("/dev/full", {1.0, 2.0});
   const std::string console = test_support::captured_console();
-  EXPECT_EQ(result, -1);
+  EXPECT_EQ(result, Status::file_error);
   EXPECT_EQ(console, "\nошибка при записи файла: /dev/full\n");
 }
 

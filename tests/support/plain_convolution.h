@@ -1,4 +1,4 @@
-// The direct convolution in its documented form: for i, for j,
+// The direct convolution as the plain loop: for i, for j,
 // y[i+j] = h[j]*x[i] + y[i+j], from zeros. The oracle of exactness for tests,
 // and the scalar baseline of the benchmarks.
 #pragma once

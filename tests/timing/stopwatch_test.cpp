@@ -1,4 +1,4 @@
-#include "timing/timing.h"
+#include "timing/timing_internal.h"
 
 #include <gtest/gtest.h>
 

@@ -291,7 +291,7 @@ TEST(PlotScript, DrawsASmallRunIntoAPng) {
   const Signal difference(y.size(), 1e-16);
   for (const auto& [name, values] : {std::pair{"input.txt", x}, {"fir.txt", h}, {"output_linear.txt", y},
                                      {"output_fft.txt", y}, {"output_diff.txt", difference}}) {
-    ASSERT_EQ(save_signal(dir.file(name), values), 0);
+    ASSERT_EQ(save_signal(dir.file(name), values), Status::ok);
   }
   const ProcessResult run =
       run_command({"gnuplot", "-e", "dir='" + dir.path().string() + "'; window=200", FIR_PLOT_SCRIPT},

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "dsp/dsp.h"
+#include "dsp/dsp_internal.h"
 #include "support/plain_convolution.h"
 #include "support/process.h"
 #include "support/random_values.h"
@@ -89,8 +90,8 @@ TEST(SweepTable, RowsAtRoundingLevel) {
     SweepRow row{};
     std::string error;
     ASSERT_TRUE(measure_filter_length(x, h, 2, 11, row, error)) << error;
-    OverlapAddLayout layout{};
-    overlap_add_layout(x.size(), taps, layout);
+    dsp_internal::OverlapAddLayout layout{};
+    dsp_internal::overlap_add_layout(x.size(), taps, layout);
     EXPECT_EQ(row.taps, taps);
     EXPECT_EQ(row.block, layout.block_length) << "M = " << taps;
     const double bound = 64.0 * rounding_scale(x, h);

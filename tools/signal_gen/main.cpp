@@ -19,12 +19,12 @@ int main(int argc, char** argv) {
   }
   if (options.write_signal) {
     const Signal x = make_signal(options.signal);
-    if (save_signal("input.txt", x) != 0) return 1;
+    if (save_signal("input.txt", x) != Status::ok) return 1;
     std::printf("wrote input.txt (%zu samples)\n", x.size());
   }
   if (options.write_filter) {
     const Signal h = make_filter(options.filter, options.signal.sample_rate);
-    if (save_signal("fir.txt", h) != 0) return 1;
+    if (save_signal("fir.txt", h) != Status::ok) return 1;
     std::printf("wrote fir.txt (%zu taps)\n", h.size());
   }
   return 0;

@@ -35,7 +35,7 @@ bool load_input(const SweepOptions& options, Signal& x, std::string& problem) {
     problem = "--input: cannot read '" + *options.input + "'";
     return false;
   }
-  if (load_signal(*options.input, x) != 0 || x.empty()) {
+  if (load_signal(*options.input, x) != Status::ok || x.empty()) {
     problem = "--input: no values in '" + *options.input + "'";
     return false;
   }

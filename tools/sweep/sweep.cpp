@@ -6,6 +6,10 @@
 #include <random>
 
 #include "dsp/dsp.h"
+#include "dsp/dsp_internal.h"
+#include "measure/measure.h"
+#include "messages/messages.h"
+#include "platform/platform_internal.h"
 #include "signal_gen/signal_gen.h"
 #include "timing/timing.h"
 
@@ -72,11 +76,6 @@ inline void add_product(double a, double a_high, double a_low, double b, double 
 // Outputs k0 .. k0 + count - 1 (count <= run_length) as pairs (high,
 // low). The inner loop runs over consecutive outputs held in local arrays,
 // so the compiler can do several at once.
-// With GCC or Clang on x86-64 Linux, one copy per vector width, the widest
-// the processor has chosen at load time (four outputs at once instead of two).
-#if defined(__GNUC__) && defined(__x86_64__) && defined(__ELF__) && !defined(FIR_BENCH_PORTABLE)
-[[gnu::target_clones("avx512f", "avx2", "default")]]
-#endif
 void exact_run(const Exact& e, std::size_t k0, std::size_t count, double* high, double* low) {
   double s[run_length] = {}, c[run_length] = {};
   const std::size_t first_tap = k0 + 1 > e.samples ? k0 + 1 - e.samples : 0;
@@ -134,24 +133,9 @@ double largest_error(const Signal& y, const std::vector<std::size_t>& indices, c
 
 namespace {
 
-double median(std::vector<double> values) {
-  std::sort(values.begin(), values.end());
-  const std::size_t middle = values.size() / 2;
-  return values.size() % 2 != 0 ? values[middle] : 0.5 * (values[middle - 1] + values[middle]);
-}
-
-std::string stage_failure(const char* stage, DspStatus status) {
-  switch (status) {
-    case DspStatus::too_long:
-      return std::string(stage) + ": the signal or the transform is too long";
-    case DspStatus::out_of_memory:
-      return std::string(stage) + ": out of memory";
-    case DspStatus::fftw_failed:
-      return std::string(stage) + ": FFTW made no plan";
-    case DspStatus::ok:
-      break;
-  }
-  return "";
+// The run's own message for a stage that could not run, as UTF-8.
+std::string stage_failure(Status status, messages::Step step) {
+  return cp1251_to_utf8(messages::failure_message(status, step));
 }
 
 }  // namespace
@@ -164,29 +148,29 @@ Signal sweep_filter(std::size_t taps) {
 
 bool measure_filter_length(const Signal& x, const Signal& h, int repeat, std::uint64_t seed, SweepRow& row,
                            std::string& error) {
-  OverlapAddLayout layout{};
-  if (const DspStatus fits = overlap_add_layout(x.size(), h.size(), layout); fits != DspStatus::ok) {
-    error = stage_failure("overlap-add", fits);
+  dsp_internal::OverlapAddLayout layout{};
+  if (const Status fits = dsp_internal::overlap_add_layout(x.size(), h.size(), layout); fits != Status::ok) {
+    error = stage_failure(fits, messages::Step::fft);
     return false;
   }
   Signal direct, fft, again;  // the first results are kept, later ones go to `again`
   std::vector<double> direct_ms, fft_ms;
   for (int r = 0; r < repeat; ++r) {
-    if (const DspStatus status = convolve_direct(x, h, r == 0 ? direct : again); status != DspStatus::ok) {
-      error = stage_failure("direct", status);
+    if (const Status status = convolve_direct(x, h, r == 0 ? direct : again); status != Status::ok) {
+      error = stage_failure(status, messages::Step::direct);
       return false;
     }
     direct_ms.push_back(stopwatch.average_ms);
-    if (const DspStatus status = convolve_overlap_add(x, h, r == 0 ? fft : again); status != DspStatus::ok) {
-      error = stage_failure("overlap-add", status);
+    if (const Status status = convolve_overlap_add(x, h, r == 0 ? fft : again); status != Status::ok) {
+      error = stage_failure(status, messages::Step::fft);
       return false;
     }
     fft_ms.push_back(stopwatch.average_ms);
   }
   Signal difference;
   DeviationStats deviations{};
-  if (const DspStatus status = compare_signals(direct, fft, difference, deviations); status != DspStatus::ok) {
-    error = stage_failure("comparison", status);
+  if (const Status status = compare_signals(direct, fft, difference, deviations); status != Status::ok) {
+    error = stage_failure(status, messages::Step::compare);
     return false;
   }
   const std::vector<std::size_t> indices = error_indices(x.size(), h.size(), seed);
@@ -194,9 +178,9 @@ bool measure_filter_length(const Signal& x, const Signal& h, int repeat, std::ui
   row = SweepRow{h.size(),
                  static_cast<std::size_t>(layout.block_length),
                  *std::min_element(direct_ms.begin(), direct_ms.end()),
-                 median(direct_ms),
+                 measure::median(direct_ms),
                  *std::min_element(fft_ms.begin(), fft_ms.end()),
-                 median(fft_ms),
+                 measure::median(fft_ms),
                  deviations.rms,
                  deviations.max_abs,
                  largest_error(direct, indices, exact),

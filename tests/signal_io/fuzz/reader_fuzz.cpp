@@ -83,10 +83,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (!text.empty() && std::fwrite(text.data(), 1, text.size(), file) != text.size()) std::abort();
   std::rewind(file);
   Signal actual;
-  const int result = load_signal_stream(file, "fuzz.txt", actual, static_cast<std::size_t>(signal_capacity()), chunk_bytes);
+  const Status result = load_signal_stream(file, "fuzz.txt", actual, actual.max_size(), chunk_bytes);
   std::fclose(file);
 
-  if (result != 0) std::abort();
+  if (result != Status::ok) std::abort();
   if (actual.size() != expected.size()) std::abort();
   if (!actual.empty() && std::memcmp(actual.data(), expected.data(), actual.size() * sizeof(double)) != 0) std::abort();
   return 0;
