@@ -23,13 +23,14 @@ using messages::Step;
 
 // "log.txt" holds the progress lines as Windows-1251 bytes with CR LF line
 // ends on every system, kept in a buffer of its own and handed to the system
-// at each line end. When it cannot be opened, writes to it are dropped.
+// at each line end, a whole line in one write. When it cannot be opened,
+// writes to it are dropped.
 struct Log {
   int file = -1;
   std::array<char, 512> pending{};
   std::size_t size = 0;
 
-  Log() : file(output_file_open("log.txt")) {}
+  explicit Log(int handle) : file(handle) {}
   ~Log() {  // closed last: whatever the last line left unfinished goes out too
     flush();
     if (file != -1) output_file_close(file);
@@ -145,9 +146,29 @@ struct RunState {
   Signal difference;
 };
 
+// Writes the three result files. A file that cannot be written completely
+// (it keeps only whole lines) is named on the console and in the log, and
+// the others are still written. Returns the exit code: 0, or 2 when a file
+// failed.
+int save_results(Log& log, const RunState& run) {
+  const struct {
+    std::string_view name;
+    const Signal& signal;
+  } results[] = {{"output_linear.txt", run.direct}, {"output_fft.txt", run.fft}, {"output_diff.txt", run.difference}};
+  int exit_code = 0;
+  for (const auto& result : results) {
+    if (save_signal(result.name, result.signal) == Status::ok) continue;
+    say_line_end(log);
+    say(log, messages::save_failed);
+    say(log, result.name);
+    say_line_end(log);
+    exit_code = 2;
+  }
+  return exit_code;
+}
+
 // Everything after loading: the stages, the comparison and the result files.
-// Returns the exit code. A result file that cannot be written has printed
-// its own message; the others are still written.
+// Returns the exit code.
 int filter_and_report(Log& log, RunState& run) {
   Status status =
       run_timed(log, messages::direct_stage, [&] { return convolve_direct(run.input, run.taps, run.direct); });
@@ -158,10 +179,7 @@ int filter_and_report(Log& log, RunState& run) {
   status = compare_signals(run.direct, run.fft, run.difference, deviations);
   if (status != Status::ok) return stop_run(failure_message(status, Step::compare));
   report_deviations(log, deviations);
-  save_signal("output_linear.txt", run.direct);
-  save_signal("output_fft.txt", run.fft);
-  save_signal("output_diff.txt", run.difference);
-  return 0;
+  return save_results(log, run);
 }
 
 // Loads both files and filters. Returns the exit code: 0 also when a file
@@ -198,9 +216,12 @@ int run_test_bench() {
   console_prepare();
   int exit_code = 0;
   if (ready) {
-    Log log;  // declared first, so it closes after the signals
+    // The lock keeps a second run in this folder from mixing its log and
+    // results with this one's.
+    bool in_use = false;
+    Log log(output_file_open_locked("log.txt", in_use));  // declared first, so it closes after the signals
     RunState run;
-    exit_code = load_and_filter(log, run);
+    exit_code = in_use ? stop_run(messages::log_in_use) : load_and_filter(log, run);
     wait_for_exit();
   } else {
     exit_code = stop_run(failure_message(Status::out_of_memory, Step::start));

@@ -6,5 +6,7 @@
 // on standard input. Returns the process exit code: 0 for a complete run and
 // after a file that cannot be loaded, also when the console has gone away;
 // 1 when the run cannot go on (memory runs out, a length is too large for
-// its count, FFTW makes no plan), after saying so on the console.
+// its count, FFTW makes no plan, another run holds "log.txt"), after saying
+// so on the console; 2 when a result file could not be written completely,
+// after naming it on the console and in the log.
 int run_test_bench();

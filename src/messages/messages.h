@@ -75,6 +75,7 @@ inline constexpr auto warning_rest_skipped = to_cp1251(u8"\", остаток ф�
 inline constexpr auto too_long = to_cp1251(u8"ошибка: длина сигнала или преобразования слишком велика");
 inline constexpr auto fftw_failed = to_cp1251(u8"ошибка: FFTW не смог построить план преобразования");
 inline constexpr auto too_many_values = to_cp1251(u8"ошибка: слишком много чисел в файле: ");
+inline constexpr auto log_in_use = to_cp1251(u8"ошибка: файл log.txt занят другим запуском");
 inline constexpr auto no_memory = to_cp1251(u8"ошибка: недостаточно памяти");
 inline constexpr auto no_memory_loading = to_cp1251(u8"ошибка: недостаточно памяти при загрузке файла: ");
 inline constexpr auto no_memory_direct = to_cp1251(u8"ошибка: недостаточно памяти для линейной свёртки");
@@ -122,6 +123,9 @@ constexpr std::string_view failure_message(Status status, Step step) {
   }
   return detail::no_memory_difference.view();
 }
+
+// Another run in the same folder holds "log.txt"; this one touches nothing.
+inline constexpr std::string_view log_in_use = detail::log_in_use.view();
 
 // Signal files. Each message is followed by the file name.
 inline constexpr std::string_view load_failed = detail::load_failed.view();

@@ -20,6 +20,7 @@
 #elif defined(__unix__) || defined(__APPLE__)
 #include <csignal>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <time.h>
 #include <unistd.h>
@@ -153,6 +154,31 @@ bool output_file_write(int handle, std::string_view bytes) {
   return true;
 }
 
+int output_file_open_locked(std::string_view name, bool& in_use) {
+  in_use = false;
+  char path[path_capacity];
+  if (!terminated_path(name, path)) return -1;
+  const int handle = _open(path, _O_WRONLY | _O_CREAT | _O_BINARY, _S_IREAD | _S_IWRITE);
+  if (handle == -1) return -1;
+  // One byte far past any content is locked, so that reading and writing
+  // the file itself stay open to everyone.
+  OVERLAPPED past_the_end{};
+  past_the_end.OffsetHigh = 0x7FFFFFFF;
+  const auto file = reinterpret_cast<HANDLE>(_get_osfhandle(handle));
+  if (!LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &past_the_end) &&
+      GetLastError() == ERROR_LOCK_VIOLATION) {
+    _close(handle);
+    in_use = true;
+    return -1;
+  }
+  _chsize_s(handle, 0);
+  return handle;
+}
+
+bool output_file_truncate(int handle, std::uint64_t size) {
+  return _chsize_s(handle, static_cast<long long>(size)) == 0;
+}
+
 bool output_file_close(int handle) { return _close(handle) == 0; }
 
 void console_write(std::string_view cp1251_text) {
@@ -201,6 +227,7 @@ char grow_stack() {
 bool process_prepare() {
   for (int descriptor = 0; descriptor <= 2; ++descriptor) reopen_on_null_device_if_closed(descriptor);
   std::signal(SIGPIPE, SIG_IGN);  // a write to a closed pipe fails with EPIPE instead
+  std::signal(SIGXFSZ, SIG_IGN);  // a write past a file-size limit fails with EFBIG instead
   // Growing needs address space like any allocation: without room for it
   // (a stack limit below twice the reserve, or no memory) leave the stack
   // alone.
@@ -227,6 +254,25 @@ bool output_file_write(int handle, std::string_view bytes) {
     bytes.remove_prefix(static_cast<std::size_t>(written));
   }
   return true;
+}
+
+int output_file_open_locked(std::string_view name, bool& in_use) {
+  in_use = false;
+  char path[path_capacity];
+  if (!terminated_path(name, path)) return -1;
+  const int handle = ::open(path, O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
+  if (handle == -1) return -1;
+  if (flock(handle, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
+    ::close(handle);
+    in_use = true;
+    return -1;
+  }
+  static_cast<void>(ftruncate(handle, 0));  // a device has no length to cut
+  return handle;
+}
+
+bool output_file_truncate(int handle, std::uint64_t size) {
+  return ftruncate(handle, static_cast<off_t>(size)) == 0;
 }
 
 bool output_file_close(int handle) { return ::close(handle) == 0; }

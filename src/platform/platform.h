@@ -15,7 +15,8 @@
 // anything is opened. A closed standard input, output or error is reopened
 // on the null device, so that no file of the run can take descriptor 0, 1
 // or 2. A console that goes away (a pipe closed by its reader) makes console
-// writes fail instead of ending the process. On POSIX systems the stack is
+// writes fail instead of ending the process, and a write past a file-size
+// limit fails (EFBIG) instead of ending it too. On POSIX systems the stack is
 // grown in advance, so that an address space filled by the run's signals
 // cannot stop it from growing later. Returns false when the run lacks the
 // memory to start (see memory_available): a MiB must be free once the C++
@@ -69,10 +70,21 @@ std::FILE* input_file_open(std::string_view name);
 // or truncated. Returns a handle, or -1 when the file cannot be opened.
 int output_file_open(std::string_view name);
 
+// The same, holding a lock on the file until the handle is closed, so that a
+// second process asking for the same lock finds the file in use: then -1 with
+// `in_use` set, and the file is left as it was. The lock keeps no other
+// program from reading or writing the file; where the file system has no
+// locks the file opens unlocked.
+int output_file_open_locked(std::string_view name, bool& in_use);
+
 // Hands `bytes` to the operating system: one system call, more only when the
 // system takes part of them. Nothing is buffered in the process. False when
 // a call fails (a full disk, an I/O error).
 bool output_file_write(int handle, std::string_view bytes);
+
+// Cuts the file back to its first `size` bytes; false when the system
+// refuses (a device, say).
+bool output_file_truncate(int handle, std::uint64_t size);
 
 // Closes the handle; false when closing reports an error.
 bool output_file_close(int handle);

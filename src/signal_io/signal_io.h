@@ -27,9 +27,11 @@ Status load_signal(std::string_view file_name, Signal& signal);
 // Writes `signal` to `file_name`, one value per line, each line ended by CR LF
 // and flushed to the operating system on its own (one write call per line),
 // so an interrupted run leaves only complete lines. An empty signal gives an
-// empty file. Returns file_error, after printing the failure line, when the
-// file cannot be created, or when a write or the close fails (writing stops
-// at the first failed line).
+// empty file. Returns file_error, printing nothing (the caller reports it),
+// when the file cannot be created, or when a write or the close fails. A
+// write that fails (a full disk, a file-size limit) ends the file: it is cut
+// back to the end of its last complete line, so it holds whole lines, the
+// start of the signal, and nothing more is written to it.
 Status save_signal(std::string_view file_name, const Signal& signal);
 
 // The text of one value as the writer formats it: %g with six significant

@@ -8,9 +8,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "messages/messages.h"
 #include "platform/platform.h"
-#include "signal_io/signal_io_internal.h"
 
 namespace {
 
@@ -133,25 +131,27 @@ ValueText format_value(double value) {
 
 Status save_signal(std::string_view file_name, const Signal& signal) {
   const int file = output_file_open(file_name);
-  bool written = file != -1;
-  if (written) {
-    char line[sizeof(ValueText::bytes) + line_end.size()];
-    for (const double value : signal) {
-      const ValueText text = format_value(value);
-      std::memcpy(line, text.bytes.data(), text.size);
-      std::memcpy(line + text.size, line_end.data(), line_end.size());
-      // Each complete line goes to the system in one write call, so an
-      // interrupted run leaves only whole lines.
-      if (!output_file_write(file, {line, text.size + line_end.size()})) {
-        written = false;
-        break;  // later lines would leave a gap in the file
-      }
+  if (file == -1) return Status::file_error;
+  bool written = true;
+  std::uint64_t whole_lines = 0;  // bytes of the complete lines in the file
+  char line[sizeof(ValueText::bytes) + line_end.size()];
+  for (const double value : signal) {
+    const ValueText text = format_value(value);
+    std::memcpy(line, text.bytes.data(), text.size);
+    std::memcpy(line + text.size, line_end.data(), line_end.size());
+    // Each complete line goes to the system in one write call, so an
+    // interrupted run leaves only whole lines.
+    const std::size_t size = text.size + line_end.size();
+    if (!output_file_write(file, {line, size})) {
+      // A full disk or a size limit may have let part of the line in; a
+      // reader would take a cut number for a whole one. Later lines would
+      // leave a gap.
+      output_file_truncate(file, whole_lines);
+      written = false;
+      break;
     }
-    written = output_file_close(file) && written;
+    whole_lines += size;
   }
-  if (!written) {
-    print_file_failure(messages::save_failed, file_name);
-    return Status::file_error;
-  }
-  return Status::ok;
+  const bool closed = output_file_close(file);
+  return written && closed ? Status::ok : Status::file_error;
 }

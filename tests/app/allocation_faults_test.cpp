@@ -1,8 +1,9 @@
-// Allocation faults injected into complete runs in process: the k-th
-// allocation of a run fails, for every k up to the number of allocations a
-// run makes. Every run either completes with the normal files, or ends with
-// the message of the step that could not hold its memory and exit code 1,
-// leaving no result file; never a crash, an abort or a leak.
+// Faults injected into complete runs in process. The k-th allocation of a
+// run fails, for every k up to the number of allocations a run makes: every
+// run either completes with the normal files, or ends with the message of
+// the step that could not hold its memory and exit code 1, leaving no result
+// file; never a crash, an abort or a leak. And the disk fills while one
+// result file is written.
 //
 // Allocations are counted where the program makes them: C++ new, and, with
 // the linker's --wrap (see tests/CMakeLists.txt), the C library's malloc and
@@ -13,8 +14,12 @@
 #include <gtest/gtest.h>
 #include <fftw3.h>
 
+#include <fcntl.h>
+#include <sys/types.h>
+
 #include <array>
 #include <cerrno>
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -27,6 +32,9 @@
 #include "support/console.h"
 
 extern "C" {
+int __real_open(const char* path, int flags, ...);
+int __real_open64(const char* path, int flags, ...);
+ssize_t __real_write(int handle, const void* bytes, std::size_t size);
 void* __real_malloc(std::size_t size);
 void __real_free(void* p);
 std::FILE* __real_fopen(const char* path, const char* mode);
@@ -87,6 +95,32 @@ struct Injector {
 
 Injector injector;
 
+// A full disk under one file: once `room` bytes are written to the file
+// named `name`, its writes fail with ENOSPC (the one that crosses the line
+// writes what fits).
+struct FullDisk {
+  std::string name;
+  std::size_t room = 0;
+  int handle = -1;
+  std::size_t written = 0;
+};
+
+FullDisk full_disk;
+
+// Notes which handle the full disk's file has; the same number may come
+// back for another file once it is closed.
+int opened(const char* path, int handle) {
+  if (full_disk.name.empty() || handle == -1) return handle;
+  const bool on_full_disk = std::string_view(path).ends_with(full_disk.name);
+  if (on_full_disk) {
+    full_disk.handle = handle;
+    full_disk.written = 0;
+  } else if (handle == full_disk.handle) {
+    full_disk.handle = -1;
+  }
+  return handle;
+}
+
 }  // namespace
 
 void* operator new(std::size_t size) {
@@ -102,6 +136,31 @@ void operator delete(void* p) noexcept {
 void operator delete(void* p, std::size_t) noexcept { operator delete(p); }
 
 extern "C" {
+int __wrap_open(const char* path, int flags, ...) {
+  va_list rest;
+  va_start(rest, flags);
+  const auto mode = static_cast<mode_t>(va_arg(rest, int));
+  va_end(rest);
+  return opened(path, __real_open(path, flags, mode));
+}
+int __wrap_open64(const char* path, int flags, ...) {
+  va_list rest;
+  va_start(rest, flags);
+  const auto mode = static_cast<mode_t>(va_arg(rest, int));
+  va_end(rest);
+  return opened(path, __real_open64(path, flags, mode));
+}
+ssize_t __wrap_write(int handle, const void* bytes, std::size_t size) {
+  if (handle != full_disk.handle) return __real_write(handle, bytes, size);
+  const std::size_t fits = std::min(size, full_disk.room - full_disk.written);
+  if (fits == 0) {
+    errno = ENOSPC;
+    return -1;
+  }
+  const ssize_t written = __real_write(handle, bytes, fits);
+  if (written > 0) full_disk.written += static_cast<std::size_t>(written);
+  return written;
+}
 void* __wrap_malloc(std::size_t size) {
   if (injector.fails(Kind::memory)) {
     errno = ENOMEM;
@@ -251,6 +310,53 @@ TEST_P(AllocationFaults, EveryAllocationOfARunFailsCleanly) {
   }
   EXPECT_GT(failed_runs, reference.allocations / 2);
 }
+
+// ---- A full disk under one result file -------------------------------------------
+
+struct DiskCase {
+  const char* file;
+  std::size_t room;  // bytes that still fit on the disk
+};
+void PrintTo(const DiskCase& c, std::ostream* os) { *os << c.file << " after " << c.room << " bytes"; }
+
+class FullDiskUnder : public testing::TestWithParam<DiskCase> {
+ protected:
+  static void SetUpTestSuite() { ASSERT_NE(std::freopen("/dev/null", "r", stdin), nullptr); }
+  void TearDown() override { full_disk = FullDisk{}; }
+};
+
+// The file keeps the whole lines that fit, a prefix of the result; the run
+// names it on the console and in the log, writes the other files whole and
+// ends with exit code 2.
+TEST_P(FullDiskUnder, OneResultFileKeepsWholeLines) {
+  TempDir dir;
+  write_samples(dir.file("input.txt"), 3000, 1.0);
+  write_samples(dir.file("fir.txt"), 16, 0.25);
+  const Outcome reference = run_failing(dir, 0);
+  std::string reference_files[3];
+  for (int f = 0; f < 3; ++f) reference_files[f] = read_file(dir.file(result_files[f]));
+
+  full_disk.name = GetParam().file;
+  full_disk.room = GetParam().room;
+  const Outcome run = run_failing(dir, 0);
+  for (int f = 0; f < 3; ++f) {
+    std::string expected = reference_files[f];
+    if (GetParam().file == std::string(result_files[f])) {
+      std::size_t kept = std::min(expected.size(), GetParam().room);
+      while (kept > 0 && expected.compare(kept - 2, 2, "\r\n") != 0) --kept;
+      expected.resize(kept);
+    }
+    const std::string written = read_file(dir.file(result_files[f]));
+    EXPECT_TRUE(written == expected) << result_files[f] << ": " << written.size() << " bytes, expected "
+                                     << expected.size();
+  }
+  expect_complete({run.exit_code, run.console, ""}, run.log, 3000, 16, {GetParam().file});
+  EXPECT_EQ(reference.exit_code, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, FullDiskUnder,
+                         testing::Values(DiskCase{"output_linear.txt", 0}, DiskCase{"output_linear.txt", 1000},
+                                         DiskCase{"output_fft.txt", 1000}, DiskCase{"output_diff.txt", 1000}));
 
 INSTANTIATE_TEST_SUITE_P(Inputs, AllocationFaults,
                          testing::Values(FaultCase{"Examples", 0}, FaultCase{"LongFilter", 1025}),

@@ -133,9 +133,7 @@ TEST(HostileResults, AllResultFilesDirectories) {
   for (const char* name : {"output_linear.txt", "output_fft.txt", "output_diff.txt"}) {
     std::filesystem::create_directory(dir.file(name));
   }
-  run_complete(dir, 10, 1,
-               "\nошибка при записи файла: output_linear.txt\n\nошибка при записи файла: output_fft.txt\n"
-               "\nошибка при записи файла: output_diff.txt\n");
+  run_complete(dir, 10, 1, {"output_linear.txt", "output_fft.txt", "output_diff.txt"});
 }
 
 // A full disk: writing to /dev/full fails at the first line.
@@ -145,10 +143,39 @@ TEST(HostileResults, FullDiskForOneFileOthersWritten) {
   write_samples(dir.file("input.txt"), 10, 1.0);
   write_file(dir.file("fir.txt"), "1");
   std::filesystem::create_symlink("/dev/full", dir.file("output_linear.txt"));
-  run_complete(dir, 10, 1, "\nошибка при записи файла: output_linear.txt\n");
+  run_complete(dir, 10, 1, {"output_linear.txt"});
   EXPECT_EQ(line_count(dir.file("output_fft.txt")), 48u);
   EXPECT_EQ(line_count(dir.file("output_diff.txt")), 10u);
 }
+
+// A file-size limit (ulimit -f) makes writes past it fail: each result file
+// keeps the longest run of whole lines that fits, every file cut short is
+// named on the console and in the log, and the exit code is 2.
+class FileSizeLimit : public testing::TestWithParam<std::uint64_t> {};
+
+TEST_P(FileSizeLimit, ResultFilesKeepWholeLines) {
+  TempDir reference, dir;
+  copy_examples(reference);
+  copy_examples(dir);
+  run_complete(reference, 100000, 64);
+  ProcessOptions options;
+  options.file_size_limit = GetParam();
+  const auto run = run_command({FIR_BENCH_EXE}, dir.path().string(), options);
+  FailedFiles failed;
+  for (const char* name : {"output_linear.txt", "output_fft.txt", "output_diff.txt"}) {
+    const std::string full = read_file(reference.file(name));
+    std::size_t kept = std::min<std::size_t>(full.size(), GetParam());
+    while (kept > 0 && full.compare(kept - 2, 2, "\r\n") != 0) --kept;  // the last whole line that fits
+    const std::string written = read_file(dir.file(name));
+    EXPECT_TRUE(written == full.substr(0, kept)) << name << ": " << written.size() << " bytes, expected " << kept;
+    if (kept < full.size()) failed.push_back(name);
+  }
+  expect_complete(run, read_file(dir.file("log.txt")), 100000, 64, failed);
+}
+
+// 4 KiB: every file is cut; 1010 KiB: the direct result (998 KiB) fits,
+// the other two are cut in the middle of a line; 4 MiB: none.
+INSTANTIATE_TEST_SUITE_P(Bytes, FileSizeLimit, testing::Values(4096, 1010 * 1024, 4 << 20));
 
 // ---- A console that goes away ----------------------------------------------------
 
@@ -168,7 +195,10 @@ TEST_P(ConsoleGone, ResultsAndLogStayComplete) {
   copy_examples(reference);
   copy_examples(dir);
   run_complete(reference, 100000, 64);
-  ProcessOptions options{"\n", 0, {}, GetParam().stdout_to, 10};
+  ProcessOptions options;
+  options.stdin_bytes = "\n";
+  options.stdout_to = GetParam().stdout_to;
+  options.pipe_bytes = 10;
   const auto run = run_command({FIR_BENCH_EXE}, dir.path().string(), options);
   EXPECT_EQ(run.exit_code, 0);
   const std::string log = read_file(dir.file("log.txt"));

@@ -9,6 +9,7 @@
 #include <regex>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "messages/messages.h"
 #include "signal/signal.h"
@@ -39,10 +40,15 @@ inline const std::string time_pattern = R"(\d+(?:\.\d+)?(?:e[+-]\d{3})?)";
 // A deviation, captured: the same format, or nan / inf.
 inline const std::string deviation_pattern = R"((nan|inf|\d+(?:\.\d+)?(?:e[+-]\d{3})?))";
 
-// The console of a complete run with N `samples` and M `taps`, line by line;
-// `after_deviations` is what the result files print (nothing when all are
-// written). Captures the two deviations.
-inline std::regex complete_console(std::size_t samples, std::size_t taps, const std::string& after_deviations = "") {
+// The result files a run could not write completely, in the order it writes
+// them; each is named after the deviations, on the console and in the log.
+using FailedFiles = std::vector<std::string>;
+
+// The console of a complete run with N `samples` and M `taps`, line by line.
+// Captures the two deviations.
+inline std::regex complete_console(std::size_t samples, std::size_t taps, const FailedFiles& failed = {}) {
+  std::string after_deviations;
+  for (const std::string& name : failed) after_deviations += "\nошибка при записи файла: " + name + "\n";
   return std::regex(literal("загрузка данных...\t" + std::to_string(samples) + " samples\n") +
                     literal("загрузка FIR фильтра...\t" + std::to_string(taps) + " taps\n") + "\n" +
                     literal("линейная свёртка...\t") + time_pattern + " мс\n" +
@@ -53,40 +59,50 @@ inline std::regex complete_console(std::size_t samples, std::size_t taps, const 
                     literal(after_deviations) + literal(closing));
 }
 
-// "log.txt" of a complete run: eight lines, Windows-1251, CR LF.
-inline std::regex complete_log(std::size_t samples, std::size_t taps) {
+// "log.txt" of a complete run: eight lines, then the lines naming the
+// result files that failed; Windows-1251, CR LF.
+inline std::regex complete_log(std::size_t samples, std::size_t taps, const FailedFiles& failed = {}) {
+  std::string after_deviations;
+  for (const std::string& name : failed) after_deviations += "\r\n" + CP1251(u8"ошибка при записи файла: ") + name + "\r\n";
   return std::regex(literal(CP1251(u8"загрузка данных...\t") + std::to_string(samples) + " samples\r\n") +
                     literal(CP1251(u8"загрузка FIR фильтра...\t") + std::to_string(taps) + " taps\r\n") +
                     literal(CP1251(u8"линейная свёртка...\t")) + time_pattern + literal(CP1251(u8" мс\r\n")) +
                     literal(CP1251(u8"свёртка через fft...\t")) + time_pattern + literal(CP1251(u8" мс\r\n")) +
                     "\r\n" + literal(CP1251(u8"разница между линейной свёрткой и fft:\r\n")) +
                     literal(CP1251(u8"   среднеквадратическое отклонение = ")) + deviation_pattern + "\r\n" +
-                    literal(CP1251(u8"максимальное абсолютное отклонение = ")) + deviation_pattern + "\r\n");
+                    literal(CP1251(u8"максимальное абсолютное отклонение = ")) + deviation_pattern + "\r\n" +
+                    literal(after_deviations));
 }
 
 struct Deviations {
   std::string rms, max_abs;  // as printed
 };
 
-// Runs the program in `dir`, checks the console and the log against the
-// complete-run layout for N and M, and returns the deviations they show
-// (the same in both).
-inline Deviations run_complete(const TempDir& dir, std::size_t samples, std::size_t taps, const std::string& after_deviations = "") {
-  const auto run = run_program(FIR_BENCH_EXE, dir.path().string());
-  EXPECT_EQ(run.exit_code, 0);
+// Checks a run's console, log and exit code against the complete-run
+// layout for N and M, and returns the deviations they show (the same in
+// both). The exit code is 2 when a result file failed, 0 otherwise.
+inline Deviations expect_complete(const ProcessResult& run, const std::string& log_text, std::size_t samples,
+                                  std::size_t taps, const FailedFiles& failed = {}) {
+  EXPECT_EQ(run.exit_code, failed.empty() ? 0 : 2);
   std::smatch console;
-  if (!std::regex_match(run.console, console, complete_console(samples, taps, after_deviations))) {
+  if (!std::regex_match(run.console, console, complete_console(samples, taps, failed))) {
     ADD_FAILURE() << "console:\n" << run.console;
     return {};
   }
-  const std::string log_text = read_file(dir.file("log.txt"));
   std::smatch log;
-  EXPECT_TRUE(std::regex_match(log_text, log, complete_log(samples, taps))) << "log:\n" << log_text;
+  EXPECT_TRUE(std::regex_match(log_text, log, complete_log(samples, taps, failed))) << "log:\n" << log_text;
   if (log.size() == 3) {
     EXPECT_EQ(log[1], console[1]);
     EXPECT_EQ(log[2], console[2]);
   }
   return {console[1], console[2]};
+}
+
+// Runs the program in `dir` and checks it as expect_complete does.
+inline Deviations run_complete(const TempDir& dir, std::size_t samples, std::size_t taps,
+                               const FailedFiles& failed = {}) {
+  const auto run = run_program(FIR_BENCH_EXE, dir.path().string());
+  return expect_complete(run, read_file(dir.file("log.txt")), samples, taps, failed);
 }
 
 inline std::size_t line_count(const std::filesystem::path& file) {

@@ -126,14 +126,15 @@ TEST(RunCompleteValues, NothingToFilterGivesEmptyFilesAndNanRms) {
   }
 }
 
-// A result file that cannot be written prints the writer's message after the
-// deviations; the other two are still written and the run ends normally.
+// A result file that cannot be written is named after the deviations, on
+// the console and in the log; the other two are still written, and the exit
+// code says that a result is missing.
 TEST(RunCompleteValues, UnwritableFftResultSkipsOnlyThatFile) {
   TempDir dir;
   write_samples(dir.file("input.txt"), 100, 1.0);
   write_samples(dir.file("fir.txt"), 4, 0.5);
   std::filesystem::create_directory(dir.file("output_fft.txt"));
-  run_complete(dir, 100, 4, "\nошибка при записи файла: output_fft.txt\n");
+  run_complete(dir, 100, 4, {"output_fft.txt"});
   EXPECT_EQ(line_count(dir.file("output_linear.txt")), 103u);
   EXPECT_EQ(line_count(dir.file("output_diff.txt")), 103u);
 }
@@ -154,6 +155,30 @@ TEST(RunLog, SecondRunReplacesLog) {
   std::filesystem::remove(dir.file("input.txt"));
   ASSERT_EQ(run_program(FIR_BENCH_EXE, dir.path().string()).exit_code, 0);
   EXPECT_EQ(read_file(dir.file("log.txt")), CP1251(u8"загрузка данных...\t"));
+}
+
+// A second run in the same folder while the first waits at its prompt finds
+// the log in use, says so and touches nothing; the first run's log and
+// results stay whole.
+TEST(RunLog, SecondRunAtOnceFindsTheLogInUse) {
+  TempDir reference, dir;
+  copy_examples(reference);
+  copy_examples(dir);
+  run_complete(reference, 100000, 64);
+  HeldProcess first = start_held({FIR_BENCH_EXE}, dir.path().string());
+  for (int wait = 0; wait < 3000 && read_file(dir.file("log.txt")).find(CP1251(u8"максимальное")) == std::string::npos;
+       ++wait) {
+    usleep(10'000);
+  }
+  const std::string first_log = read_file(dir.file("log.txt"));
+  const auto second = run_program(FIR_BENCH_EXE, dir.path().string());
+  EXPECT_EQ(second.exit_code, 1);
+  EXPECT_EQ(second.console, "\nошибка: файл log.txt занят другим запуском\n" + closing);
+  EXPECT_EQ(read_file(dir.file("log.txt")), first_log);
+  expect_complete(finish_held(first), read_file(dir.file("log.txt")), 100000, 64);
+  for (const char* name : {"output_linear.txt", "output_fft.txt", "output_diff.txt"}) {
+    EXPECT_TRUE(read_file(dir.file(name)) == read_file(reference.file(name))) << name;
+  }
 }
 
 TEST(RunLog, UnwritableLogChangesNothingOnConsole) {

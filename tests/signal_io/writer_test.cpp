@@ -10,6 +10,12 @@
 #include <limits>
 #include <random>
 #include <string>
+#include <string_view>
+
+#if !defined(_WIN32)
+#include <csignal>
+#include <sys/resource.h>
+#endif
 
 #include "signal_io/signal_io.h"
 #include "support/console.h"
@@ -162,24 +168,53 @@ TEST(WriterFiles, ReadsBackAsTheSixDigitValues) {
   }
 }
 
-TEST(WriterFiles, UncreatableFileFailsWithMessageAndCreatesNothing) {
+TEST(WriterFiles, UncreatableFileFailsAndCreatesNothing) {
   TempDir dir;
   const std::string path = dir.file("missing/out.txt");
-  testing::internal::CaptureStdout();
-  const Status result = save_signal(path, {1.0});
-  const std::string console = test_support::captured_console();
-  EXPECT_EQ(result, Status::file_error);
-  EXPECT_EQ(console, "\nошибка при записи файла: " + path + "\n");
+  const Saved saved = save_and_read(path, {1.0});
+  EXPECT_EQ(saved.result, Status::file_error);
+  EXPECT_EQ(saved.console, "");  // the caller names the file
   EXPECT_FALSE(std::filesystem::exists(path));
 }
 
 TEST(WriterFiles, FullDeviceReportsTheFailedWrite) {
   if (!std::filesystem::exists("/dev/full")) GTEST_SKIP() << "this system has no /dev/full";
-  testing::internal::CaptureStdout();
-  const Status result = save_signal("/dev/full", {1.0, 2.0});
-  const std::string console = test_support::captured_console();
-  EXPECT_EQ(result, Status::file_error);
-  EXPECT_EQ(console, "\nошибка при записи файла: /dev/full\n");
+  EXPECT_EQ(save_signal("/dev/full", {1.0, 2.0}), Status::file_error);
 }
+
+#if !defined(_WIN32)
+// A write that fails part of the way through a line (here at a file-size
+// limit of `limit` bytes) cuts the file back to its last complete line.
+struct LimitCase {
+  rlim_t limit;
+  const char* kept;
+};
+void PrintTo(const LimitCase& c, std::ostream* os) { *os << c.limit << " bytes"; }
+
+class WriterAtSizeLimit : public testing::TestWithParam<LimitCase> {};
+
+TEST_P(WriterAtSizeLimit, KeepsOnlyWholeLines) {
+  TempDir dir;
+  const std::string path = dir.file("out.txt");
+  rlimit before{};
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &before), 0);
+  if (before.rlim_max != RLIM_INFINITY && before.rlim_max < 20) GTEST_SKIP() << "a lower file-size limit is set";
+  const auto previous = std::signal(SIGXFSZ, SIG_IGN);  // as the program has it
+  const rlimit limited{GetParam().limit, before.rlim_max};
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
+  const Status result = save_signal(path, {1.0, 0.5, -2.25e-7});
+  setrlimit(RLIMIT_FSIZE, &before);
+  std::signal(SIGXFSZ, previous);
+  const bool whole = std::string_view(GetParam().kept).size() == 20;
+  EXPECT_EQ(result, whole ? Status::ok : Status::file_error);
+  EXPECT_EQ(read_file(path), GetParam().kept);
+}
+
+INSTANTIATE_TEST_SUITE_P(Limits, WriterAtSizeLimit,
+                         testing::Values(LimitCase{0, ""}, LimitCase{2, ""}, LimitCase{3, "1\r\n"},
+                                         LimitCase{7, "1\r\n"}, LimitCase{8, "1\r\n0.5\r\n"},
+                                         LimitCase{19, "1\r\n0.5\r\n"},
+                                         LimitCase{20, "1\r\n0.5\r\n-2.25e-007\r\n"}));
+#endif
 
 }  // namespace

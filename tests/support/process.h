@@ -35,6 +35,7 @@ enum class Stdout {
 struct ProcessOptions {
   std::string stdin_bytes;
   std::uint64_t address_space_limit = 0;  // bytes of virtual memory; 0: no limit
+  std::uint64_t file_size_limit = 0;      // bytes any one file may hold; 0: no limit
   std::vector<std::pair<std::string, std::string>> environment;  // set in the child
   Stdout stdout_to = Stdout::file;
   std::size_t pipe_bytes = 0;
@@ -60,6 +61,10 @@ inline ProcessResult run_command(const std::vector<std::string>& command, const 
     if (options.address_space_limit != 0) {
       const rlimit limit{options.address_space_limit, options.address_space_limit};
       if (setrlimit(RLIMIT_AS, &limit) != 0) _exit(126);
+    }
+    if (options.file_size_limit != 0) {
+      const rlimit limit{options.file_size_limit, options.file_size_limit};
+      if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(126);
     }
     for (const auto& [name, value] : options.environment) setenv(name.c_str(), value.c_str(), 1);
     const int in = open(in_path.c_str(), O_RDONLY);
@@ -95,9 +100,52 @@ inline ProcessResult run_command(const std::vector<std::string>& command, const 
   return result;
 }
 
+// A program started with its standard input a pipe that the test holds
+// open, so that it waits at its closing prompt until finish_held.
+struct HeldProcess {
+  pid_t pid;
+  int input;  // the pipe's write end
+  std::string directory;
+};
+
+inline HeldProcess start_held(const std::vector<std::string>& command, const std::string& directory) {
+  int pipe_ends[2] = {-1, -1};
+  if (pipe(pipe_ends) != 0) return {-1, -1, directory};
+  std::vector<char*> argv;
+  for (const std::string& word : command) argv.push_back(const_cast<char*>(word.c_str()));
+  argv.push_back(nullptr);
+  const pid_t child = fork();
+  if (child == 0) {
+    const int out = open((directory + "/.stdout_held").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (chdir(directory.c_str()) != 0 || out < 0 || dup2(pipe_ends[0], 0) < 0 || dup2(out, 1) < 0) _exit(126);
+    close(pipe_ends[1]);
+    execvp(argv[0], argv.data());
+    _exit(127);
+  }
+  close(pipe_ends[0]);
+  return {child, pipe_ends[1], directory};
+}
+
+// Ends the held program's input, so its wait returns, and waits for it.
+inline ProcessResult finish_held(HeldProcess& process) {
+  close(process.input);
+  ProcessResult result{-1, {}, {}};
+  int status = 0;
+  if (process.pid > 0 && waitpid(process.pid, &status, 0) == process.pid && WIFEXITED(status)) {
+    result.exit_code = WEXITSTATUS(status);
+  }
+  const std::string out_path = process.directory + "/.stdout_held";
+  result.console = read_file(out_path);
+  std::remove(out_path.c_str());
+  return result;
+}
+
 inline ProcessResult run_program(const std::string& program, const std::string& directory,
                                  const std::string& stdin_bytes = "", std::uint64_t address_space_limit = 0) {
-  return run_command({program}, directory, ProcessOptions{stdin_bytes, address_space_limit, {}});
+  ProcessOptions options;
+  options.stdin_bytes = stdin_bytes;
+  options.address_space_limit = address_space_limit;
+  return run_command({program}, directory, options);
 }
 
 }  // namespace test_support

@@ -6,6 +6,15 @@
 #include "signal_gen/signal_gen.h"
 #include "signal_io/signal_io.h"
 
+namespace {
+
+int cannot_write(const char* name) {
+  std::fprintf(stderr, "fir_gen: cannot write %s completely\n", name);
+  return 1;
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
   GenOptions options;
   std::string error;
@@ -19,12 +28,12 @@ int main(int argc, char** argv) {
   }
   if (options.write_signal) {
     const Signal x = make_signal(options.signal);
-    if (save_signal("input.txt", x) != Status::ok) return 1;
+    if (save_signal("input.txt", x) != Status::ok) return cannot_write("input.txt");
     std::printf("wrote input.txt (%zu samples)\n", x.size());
   }
   if (options.write_filter) {
     const Signal h = make_filter(options.filter, options.signal.sample_rate);
-    if (save_signal("fir.txt", h) != Status::ok) return 1;
+    if (save_signal("fir.txt", h) != Status::ok) return cannot_write("fir.txt");
     std::printf("wrote fir.txt (%zu taps)\n", h.size());
   }
   return 0;
