@@ -20,6 +20,9 @@
 // it, and the table shows the median of those paired ratios (ratios first);
 // the times are the best and the median of the runs.
 //
+// A second table sets the direct stage's warm time on each instruction set
+// the processor has side by side.
+//
 // --program runs another build's fir_bench (say, an earlier version) in
 // place of this build's; the in-process columns stay this build's.
 #include <algorithm>
@@ -45,8 +48,11 @@ namespace {
 struct Case {
   std::size_t samples, taps;
 };
-constexpr Case cases[] = {{100'000, 64},   {1'000'000, 64}, {100'000, 1024},
-                          {1'000'000, 1024}, {20'000, 5000}, {100'000, 100'000}};
+// The six shapes of the table, then long filters on short signals and
+// their mirror image (the same multiply-adds).
+constexpr Case cases[] = {{100'000, 64},   {1'000'000, 64},   {100'000, 1024}, {1'000'000, 1024},
+                          {20'000, 5000},  {100'000, 100'000}, {1, 1 << 16},   {64, 1 << 16},
+                          {1 << 16, 64},   {1, 1 << 20},       {1 << 20, 1}};
 
 // One run of fir_bench and the measurements taken right after it.
 struct Run {
@@ -57,6 +63,7 @@ struct Run {
 struct Times {
   std::vector<Run> runs;
   std::optional<double> scipy;  // ms
+  std::vector<double> warm_direct_by_row;  // ms, each kernel row this processor has
 };
 
 using measure::median;
@@ -130,6 +137,12 @@ Times measure_case(const Case& c, const std::filesystem::path& dir, int runs, bo
     t.runs.push_back(run);
   }
   if (with_scipy) t.scipy = scipy_ms(dir);
+  const std::string active = dsp_internal::active_kernels().name;
+  for (const dsp_internal::Kernels& row : dsp_internal::kernel_table()) {
+    if (!dsp_internal::use_kernels(row.name)) continue;
+    t.warm_direct_by_row.push_back(warm_stage_ms(convolve_direct, x, h, direct_repeats));
+  }
+  dsp_internal::use_kernels(active);
   return t;
 }
 
@@ -174,6 +187,22 @@ void print_table(const std::vector<std::pair<Case, Times>>& results, int runs, d
                 median_of(t, [](const Run& r) { return r.printed_direct / r.warm_direct; }), best(fft), median(fft),
                 floor_fft, median_of(t, [](const Run& r) { return r.warm_fft; }), best(direct), median(direct),
                 median_of(t, [](const Run& r) { return r.warm_direct; }), scipy_time);
+  }
+  // The direct stage on each instruction set, warm, against the same peak.
+  std::printf("\n| N x M |");
+  for (const dsp_internal::Kernels& row : dsp_internal::kernel_table()) {
+    if (row.supported()) std::printf(" direct warm, %s: ms (of peak) |", row.name);
+  }
+  std::printf("\n|---|");
+  for (const dsp_internal::Kernels& row : dsp_internal::kernel_table()) {
+    if (row.supported()) std::printf("---:|");
+  }
+  std::printf("\n");
+  for (const auto& [c, t] : results) {
+    const double macs = static_cast<double>(c.samples) * static_cast<double>(c.taps);
+    std::printf("| %zu x %zu |", c.samples, c.taps);
+    for (const double ms : t.warm_direct_by_row) std::printf(" %.3f (%.0f%%) |", ms, 100.0 * macs / (ms * 1e-3) / peak);
+    std::printf("\n");
   }
 }
 

@@ -74,7 +74,7 @@ bool has_avx2() {
 }
 
 #define FIR_AVX512 [[gnu::target("avx512f")]]
-FIR_AVX512 void accumulate_avx512(const DirectOperands& c, double* rows) { accumulate_tiled<8>(c, rows); }
+FIR_AVX512 void accumulate_avx512(const DirectOperands& c, double* scratch) { accumulate<8>(c, scratch); }
 FIR_AVX512 void load_block_avx512(double* b, const double* x, std::size_t n, std::size_t l) { load_block<8>(b, x, n, l); }
 FIR_AVX512 void multiply_avx512(double* x, const double* re, const double* im, std::size_t bins, double s) {
   multiply_spectra<8>(x, re, im, bins, s);
@@ -83,7 +83,7 @@ FIR_AVX512 void overlap_add_avx512(const double* b, double* y, std::size_t n) { 
 FIR_AVX512 double peak_avx512(std::int64_t iterations) { return peak_rounds<8>(iterations); }
 
 #define FIR_AVX2 [[gnu::target("avx2")]]
-FIR_AVX2 void accumulate_avx2(const DirectOperands& c, double* rows) { accumulate_tiled<4>(c, rows); }
+FIR_AVX2 void accumulate_avx2(const DirectOperands& c, double* scratch) { accumulate<4>(c, scratch); }
 FIR_AVX2 void load_block_avx2(double* b, const double* x, std::size_t n, std::size_t l) { load_block<4>(b, x, n, l); }
 FIR_AVX2 void multiply_avx2(double* x, const double* re, const double* im, std::size_t bins, double s) {
   multiply_spectra<4>(x, re, im, bins, s);
@@ -96,7 +96,7 @@ FIR_AVX2 double peak_avx2(std::int64_t iterations) { return peak_rounds<4>(itera
 // ---- The baseline: SSE2 on x86-64, the compiler's generic vectors elsewhere, plain
 // arrays when portable ------------------------------------------------------------------
 
-void accumulate_baseline(const DirectOperands& c, double* rows) { accumulate_tiled<2>(c, rows); }
+void accumulate_baseline(const DirectOperands& c, double* scratch) { accumulate<2>(c, scratch); }
 void load_block_baseline(double* b, const double* x, std::size_t n, std::size_t l) { load_block<2>(b, x, n, l); }
 void multiply_baseline(double* x, const double* re, const double* im, std::size_t bins, double s) {
   multiply_spectra<2>(x, re, im, bins, s);
@@ -106,12 +106,12 @@ double peak_baseline(std::int64_t iterations) { return peak_rounds<2>(iterations
 
 constexpr Kernels table[] = {
 #if defined(FIR_KERNELS_X86)
-    {"avx512", has_avx512, prefers_avx512, 8, accumulate_avx512, rows_doubles<8>, load_block_avx512, multiply_avx512,
+    {"avx512", has_avx512, prefers_avx512, 8, accumulate_avx512, scratch_doubles<8>, load_block_avx512, multiply_avx512,
      overlap_add_avx512, peak_avx512},
-    {"avx2", has_avx2, has_avx2, 4, accumulate_avx2, rows_doubles<4>, load_block_avx2, multiply_avx2,
+    {"avx2", has_avx2, has_avx2, 4, accumulate_avx2, scratch_doubles<4>, load_block_avx2, multiply_avx2,
      overlap_add_avx2, peak_avx2},
 #endif
-    {"baseline", always, always, 2, accumulate_baseline, rows_doubles<2>, load_block_baseline, multiply_baseline,
+    {"baseline", always, always, 2, accumulate_baseline, scratch_doubles<2>, load_block_baseline, multiply_baseline,
      overlap_add_baseline, peak_baseline},
 };
 

@@ -11,7 +11,9 @@
 // the same bits.
 #pragma once
 
+#include <cstddef>
 #include <cstring>
+#include <utility>
 
 #if defined(FIR_BENCH_PORTABLE) || !defined(__GNUC__)
 #define FIR_PORTABLE_KERNELS 1
@@ -94,6 +96,58 @@ FIR_INLINE Vec<W> load(const double* p) {
 template <int W>
 FIR_INLINE void store(double* p, const Vec<W>& v) {
   std::memcpy(p, &v, sizeof v);
+}
+
+#if !defined(FIR_PORTABLE_KERNELS)
+template <int W, std::size_t... L>
+FIR_INLINE Vec<W> reversed(Vec<W> v, std::index_sequence<L...>) {
+  return __builtin_shufflevector(v, v, static_cast<int>(W - 1 - L)...);
+}
+template <int W, int B, std::size_t... K>
+FIR_INLINE void swap_lane_blocks(Vec<W>& a, Vec<W>& b, std::index_sequence<K...>) {
+  const Vec<W> first = __builtin_shufflevector(a, b, static_cast<int>(K / B % 2 == 0 ? K : W + K - B)...);
+  const Vec<W> second = __builtin_shufflevector(a, b, static_cast<int>(K / B % 2 == 0 ? K + B : W + K)...);
+  a = first;
+  b = second;
+}
+#endif
+
+// The lanes of v in reverse order.
+template <int W>
+FIR_INLINE Vec<W> reversed(Vec<W> v) {
+#if defined(FIR_PORTABLE_KERNELS)
+  Vec<W> out;
+  for (int i = 0; i < W; ++i) out.lane[i] = v.lane[W - 1 - i];
+  return out;
+#else
+  return reversed<W>(v, std::make_index_sequence<W>{});
+#endif
+}
+
+// Seen as rows of a matrix, a and b exchange their off-diagonal blocks of
+// B lanes: lane k of a with (k / B) odd swaps with lane k - B of b.
+template <int W, int B>
+FIR_INLINE void swap_lane_blocks(Vec<W>& a, Vec<W>& b) {
+#if defined(FIR_PORTABLE_KERNELS)
+  for (int k = 0; k < W; ++k) {
+    if (k / B % 2 != 0) std::swap(a.lane[k], b.lane[k - B]);
+  }
+#else
+  swap_lane_blocks<W, B>(a, b, std::make_index_sequence<W>{});
+#endif
+}
+
+// rows[0 .. W-1] := their transpose, by exchanging blocks of W/2, W/4, ..
+// 1 lanes.
+template <int W, int B, std::size_t... I>
+FIR_INLINE void swap_stage(Vec<W> (&rows)[W], std::index_sequence<I...>) {
+  ((I / B % 2 == 0 ? swap_lane_blocks<W, B>(rows[I], rows[I + B]) : void()), ...);
+}
+template <int W>
+FIR_INLINE void transpose(Vec<W> (&rows)[W]) {
+  if constexpr (W >= 8) swap_stage<W, 4>(rows, std::make_index_sequence<W - 4>{});
+  if constexpr (W >= 4) swap_stage<W, 2>(rows, std::make_index_sequence<W - 2>{});
+  swap_stage<W, 1>(rows, std::make_index_sequence<W - 1>{});
 }
 
 }  // namespace dsp_internal

@@ -69,12 +69,16 @@ TEST_P(DirectExactness, SweepOfSizesMatchesPlainLoopBitForBit) {
   }
 }
 
-// Long signals, and shapes on either side of the kernel's tiles (2048
-// outputs by 512 taps): more taps than samples, a tap tile of one tap.
+// Long signals and long filters, and shapes on either side of the tiles
+// (2048 outputs by 512 taps for consecutive outputs, 512 rows of segments):
+// more taps than samples (the operands then swap roles), a tap tile of one
+// tap, a middle too short for segments, one sample with a million taps.
 TEST_P(DirectExactness, LongAndTileCrossingShapesMatchPlainLoopBitForBit) {
   std::mt19937_64 generator(99);
   const std::pair<std::size_t, std::size_t> shapes[] = {
-      {100'000, 64}, {100'000, 1023}, {20'000, 1024}, {3000, 2049}, {100, 1500}, {1, 600}, {4097, 513}, {2, 1}};
+      {100'000, 64}, {100'000, 1023}, {20'000, 1024}, {3000, 2049}, {100, 1500}, {1, 600},  {4097, 513},
+      {2, 1},        {700, 5000},     {1, 1 << 16},   {64, 1 << 16}, {1 << 16, 64}, {1, 1 << 20}, {1 << 20, 1},
+      {300, 700},    {5000, 4600},    {12000, 10000}, {9000, 11000}};
   for (const auto& [samples, taps] : shapes) {
     const Signal x = random_samples(generator, samples);
     const Signal h = random_samples(generator, taps);
