@@ -40,18 +40,26 @@ plot: deps
 
 # fir_sweep's default sweep (SWEEP_ARGS adds options, e.g. --length 1000000)
 # and its picture; the table, the rounding scale and the progress lines stay
-# beside it.
+# beside it. The picture's marks come from the table's '#' lines.
 SWEEP_DIR := build/release/sweep
 SWEEP_ARGS ?=
+SWEEP_TABLE := $(SWEEP_DIR)/sweep.tsv
 sweep: deps build/release/CMakeCache.txt
 	cmake --build --preset release --target fir_sweep
 	@mkdir -p $(SWEEP_DIR)
-	build/release/fir_sweep $(SWEEP_ARGS) --out $(SWEEP_DIR)/sweep.tsv --scale $(SWEEP_DIR)/scale.tsv \
+	build/release/fir_sweep $(SWEEP_ARGS) --out $(SWEEP_TABLE) --scale $(SWEEP_DIR)/scale.tsv \
 	  2>$(SWEEP_DIR)/progress.txt || { cat $(SWEEP_DIR)/progress.txt; exit 1; }
 	@cat $(SWEEP_DIR)/progress.txt
-	@samples=$$(sed -n 's/^N = \([0-9]*\):.*/\1/p' $(SWEEP_DIR)/progress.txt) && \
-	  crossover=$$(sed -n 's/.*faster from M = \([0-9]*\) on.*/\1/p' $(SWEEP_DIR)/progress.txt) && \
-	  gnuplot -e "dir='$(SWEEP_DIR)'; samples=$$samples; crossover=$${crossover:-0}" tools/sweep/sweep.gp
+	@samples=$$(sed -n 's/^# N = \([0-9]*\) samples.*/\1/p' $(SWEEP_TABLE)) && \
+	  cpu=$$(sed -n 's/^# seed .*, CPU \(.*\), FFTW .*/\1/p' $(SWEEP_TABLE)) && \
+	  summary=$$(sed -n 's/^# \(FFT loop .*\) (N = [0-9]*)$$/\1/p' $(SWEEP_TABLE)) && \
+	  loop_text=$${summary%%; FFT call*} && call_text=$${summary#*; } && \
+	  loop=$$(echo "$$loop_text" | sed -n 's/.*faster from M = \([0-9]*\).*/\1/p') && \
+	  call=$$(echo "$$call_text" | sed -n 's/.*faster from M = \([0-9]*\).*/\1/p') && \
+	  sampled=$$(awk -F'\t' -v n=$$samples '$$1 ~ /^[0-9]+$$/ && $$15 < n + $$1 - 1 { print $$1; exit }' $(SWEEP_TABLE)) ; \
+	  gnuplot -e "dir='$(SWEEP_DIR)'; samples=$$samples; cpu='$$cpu'; loop_crossover=$${loop:-0}; \
+	    call_crossover=$${call:-0}; loop_text='$$loop_text'; call_text='$$call_text'; sampled_from=$${sampled:-0}" \
+	    tools/sweep/sweep.gp
 	@echo "wrote $(SWEEP_DIR)/sweep.png"
 
 build/test/CMakeCache.txt: | deps

@@ -29,7 +29,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <optional>
 #include <regex>
 #include <string>
@@ -146,15 +145,6 @@ Times measure_case(const Case& c, const std::filesystem::path& dir, int runs, bo
   return t;
 }
 
-std::string cpu_name() {
-  std::ifstream cpuinfo("/proc/cpuinfo");
-  std::string line;
-  while (std::getline(cpuinfo, line)) {
-    if (line.rfind("model name", 0) == 0) return line.substr(line.find(':') + 2);
-  }
-  return "unknown CPU";
-}
-
 // The median over the runs of `value(run)`.
 template <typename Value>
 double median_of(const Times& t, Value value) {
@@ -164,7 +154,7 @@ double median_of(const Times& t, Value value) {
 }
 
 void print_table(const std::vector<std::pair<Case, Times>>& results, int runs, double peak) {
-  std::printf("\n%s, %s kernels; fir_bench runs per case: %d; multiply-add peak %.1f G/s\n\n", cpu_name().c_str(),
+  std::printf("\n%s, %s kernels; fir_bench runs per case: %d; multiply-add peak %.1f G/s\n\n", measure::cpu_model().c_str(),
               dsp_internal::active_kernels().name, runs, peak * 1e-9);
   std::printf("| N x M | FFT printed / floor | FFT printed / warm | scipy / FFT printed | direct of peak | "
               "direct printed / warm | FFT printed ms, best (median) | FFT floor ms | FFT warm ms | "

@@ -59,6 +59,10 @@ char* append_utf8(char* out, char32_t code) {
 // Standard output's buffer: stdio would allocate one at the first write.
 char console_buffer[4096];
 
+// Where the console's text goes: standard output, or standard error for the
+// companion tools.
+std::FILE* console = stdout;
+
 // File names are copied here, with their terminating NUL, not allocated.
 constexpr std::size_t path_capacity = 4096;
 
@@ -121,9 +125,11 @@ bool memory_available(std::size_t bytes) {
 }
 
 void console_end_line() {
-  std::fputc('\n', stdout);
-  std::fflush(stdout);
+  std::fputc('\n', console);
+  std::fflush(console);
 }
+
+void console_use_standard_error() { console = stderr; }
 
 void console_wait_for_char() { static_cast<void>(std::getchar()); }
 
@@ -182,7 +188,7 @@ bool output_file_truncate(int handle, std::uint64_t size) {
 bool output_file_close(int handle) { return _close(handle) == 0; }
 
 void console_write(std::string_view cp1251_text) {
-  std::fwrite(cp1251_text.data(), 1, cp1251_text.size(), stdout);
+  std::fwrite(cp1251_text.data(), 1, cp1251_text.size(), console);
 }
 
 std::int64_t counter_ticks() {
@@ -282,7 +288,7 @@ void console_write(std::string_view cp1251_text) {
   char utf8[3 * piece];
   while (!cp1251_text.empty()) {
     const std::string_view part = cp1251_text.substr(0, piece);
-    std::fwrite(utf8, 1, cp1251_to_utf8(part, utf8), stdout);
+    std::fwrite(utf8, 1, cp1251_to_utf8(part, utf8), console);
     cp1251_text.remove_prefix(part.size());
   }
 }

@@ -54,6 +54,10 @@ void console_write(std::string_view cp1251_text);
 // Ends the console line and flushes standard output.
 void console_end_line();
 
+// Sends what console_write and console_end_line write to standard error
+// from now on: the companion tools keep standard output for their results.
+void console_use_standard_error();
+
 // Reads one character from standard input and discards it. Blocks until a
 // character is available; returns at once when the input has ended.
 void console_wait_for_char();

@@ -209,7 +209,7 @@ void print_rejected(std::string_view file_name, std::uint64_t line, std::string_
 // Reads the file and prints what reading it found; the values are
 // appended to `signal`. ok, or file_error after the failure message.
 Status read_and_report(std::FILE* file, std::string_view file_name, Signal& signal, std::size_t max_values,
-                       std::size_t chunk_bytes) {
+                       std::size_t chunk_bytes, bool& stopped_early) {
   const std::size_t chunk = std::max<std::size_t>(chunk_bytes, 1);
   Input in{file, chunk, std::vector<char>(chunk)};
   const std::size_t kept = signal.size();
@@ -219,6 +219,7 @@ Status read_and_report(std::FILE* file, std::string_view file_name, Signal& sign
       break;
     case Outcome::rejected_token:
       print_rejected(file_name, in.line, rejected);
+      stopped_early = true;
       break;
     case Outcome::read_error:
       // A file that opens but cannot be read (a directory, an I/O error)
@@ -243,16 +244,19 @@ struct FileCloser {
 }  // namespace
 
 Status load_signal_stream(std::FILE* file, std::string_view file_name, Signal& signal, std::size_t max_values,
-                          std::size_t chunk_bytes) {
+                          std::size_t chunk_bytes, bool* stopped_early) {
   const std::size_t kept = signal.size();
   Status read = Status::ok;
+  bool stopped = false;
   const Status allocated =
-      allocating([&] { read = read_and_report(file, file_name, signal, max_values, chunk_bytes); });
+      allocating([&] { read = read_and_report(file, file_name, signal, max_values, chunk_bytes, stopped); });
+  if (stopped_early != nullptr) *stopped_early = stopped;
   if (allocated != Status::ok) signal.resize(kept);  // shrinking allocates nothing
   return allocated != Status::ok ? allocated : read;
 }
 
-Status load_signal(std::string_view file_name, Signal& signal) {
+Status load_signal(std::string_view file_name, Signal& signal, bool& stopped_early) {
+  stopped_early = false;
   const std::unique_ptr<std::FILE, FileCloser> file(input_file_open(file_name));
   if (!file) {
     if (errno == ENOMEM) return Status::out_of_memory;  // the stream's own buffers
@@ -261,5 +265,10 @@ Status load_signal(std::string_view file_name, Signal& signal) {
   }
   // More than the 32-bit count, or than one block of memory holds here.
   const auto most = static_cast<std::size_t>(std::min<std::uint64_t>(signal_max_length, signal.max_size()));
-  return load_signal_stream(file.get(), file_name, signal, most);
+  return load_signal_stream(file.get(), file_name, signal, most, load_chunk_bytes, &stopped_early);
+}
+
+Status load_signal(std::string_view file_name, Signal& signal) {
+  bool stopped_early = false;
+  return load_signal(file_name, signal, stopped_early);
 }

@@ -27,6 +27,11 @@ inline void print_file_failure(std::string_view message, std::string_view file_n
 // file holding more than `max_values` values, counting those `signal` held
 // before, is refused like one that cannot be read. Tests lower the limit (no
 // test can make a file of four billion values), and the fuzzer the chunk
-// size (to cross chunks far more often).
+// size (to cross chunks far more often). `stopped_early`, when given, says
+// whether a token ended reading before the end of the file.
 Status load_signal_stream(std::FILE* file, std::string_view file_name, Signal& signal, std::size_t max_values,
-                          std::size_t chunk_bytes = load_chunk_bytes);
+                          std::size_t chunk_bytes = load_chunk_bytes, bool* stopped_early = nullptr);
+
+// load_signal, also saying whether a token ended reading before the end of
+// the file (its warning printed): for fir_sweep, which refuses such a file.
+Status load_signal(std::string_view file_name, Signal& signal, bool& stopped_early);

@@ -276,6 +276,16 @@ TEST(GenProgram, HelpPrintsUsage) {
   EXPECT_EQ(run.console, gen_help_text());
 }
 
+// Both tools name the project's version.
+TEST(ToolVersion, BothToolsPrintTheProjectVersion) {
+  TempDir dir;
+  for (const auto& [program, name] : {std::pair{FIR_GEN_EXE, "fir_gen"}, std::pair{FIR_SWEEP_EXE, "fir_sweep"}}) {
+    const ProcessResult run = run_command({program, "--version"}, dir.path().string(), {});
+    EXPECT_EQ(run.exit_code, 0) << name;
+    EXPECT_EQ(run.console, std::string(name) + " " + FIR_BENCH_VERSION + "\n");
+  }
+}
+
 // ---- The plot script ------------------------------------------------------------------
 
 TEST(PlotScript, DrawsASmallRunIntoAPng) {

@@ -13,6 +13,7 @@
 
 #include "dsp/dsp.h"
 #include "dsp/dsp_internal.h"
+#include "support/console.h"
 #include "support/plain_convolution.h"
 #include "support/process.h"
 #include "support/random_values.h"
@@ -51,7 +52,10 @@ INSTANTIATE_TEST_SUITE_P(
                     OptionError{{"--taps", "3..3"}, "--taps: expected " + taps_expects + ", got '3..3'"},
                     OptionError{{"--taps", "4,"}, "--taps: expected " + taps_expects + ", got '4,'"},
                     OptionError{{"--repeat", "0"}, "--repeat: expected a count from 1 to 1000, got '0'"},
-                    OptionError{{"--length", "-5"}, "--length: expected a sample count of at least 1, got '-5'"}));
+                    OptionError{{"--length", "-5"}, "--length: expected a sample count of at least 1, got '-5'"},
+                    OptionError{{"--input", "x.txt", "--length", "5"},
+                                "--length: the signal is --input's, its length is the file's"},
+                    OptionError{{"--taps=8", "--fir", "h.txt"}, "--taps: the filter is --fir's, its length is the file's"}));
 
 TEST(SweepArguments, TapListsAndDefaults) {
   SweepOptions options;
@@ -75,6 +79,45 @@ TEST(SweepProgram, BadOptionWritesNothing) {
   EXPECT_FALSE(std::filesystem::exists(dir.file("table.tsv")));
 }
 
+// The user's own signal and filter: one row for that filter, and nothing
+// but the table on standard output.
+TEST(SweepProgram, OwnFilesGiveOneRow) {
+  TempDir dir;
+  std::mt19937_64 generator(9);
+  std::string input, fir;
+  for (int k = 0; k < 3000; ++k) input += std::to_string(2.0 * random_unit(generator) - 1.0) + "\n";
+  for (int k = 0; k < 37; ++k) fir += std::to_string(random_unit(generator) / 37) + "\n";
+  write_file(dir.file("input.txt"), input);
+  write_file(dir.file("fir.txt"), fir);
+  const ProcessResult run =
+      run_command({FIR_SWEEP_EXE, "--input", "input.txt", "--fir", "fir.txt", "--repeat", "2"}, dir.path().string(), {});
+  EXPECT_EQ(run.exit_code, 0) << run.errors;
+  std::vector<std::string> lines;
+  for (std::size_t at = 0, end; (end = run.console.find('\n', at)) != std::string::npos; at = end + 1) {
+    lines.push_back(run.console.substr(at, end - at));
+  }
+  ASSERT_EQ(lines.size(), 7u) << run.console;
+  for (int k = 0; k < 5; ++k) EXPECT_TRUE(lines[k].starts_with("#")) << lines[k];
+  EXPECT_NE(lines[1].find("N = 3000 samples from 'input.txt'; filters: 'fir.txt'"), std::string::npos) << lines[1];
+  EXPECT_TRUE(lines[5].starts_with("taps\tblock\t")) << lines[5];
+  EXPECT_TRUE(lines[6].starts_with("37\t1024\t")) << lines[6];
+  EXPECT_TRUE(lines[6].ends_with("\t3036")) << lines[6];  // errors over all N + M - 1 outputs
+}
+
+// A file that reading stops early in is refused: the reader's warning and
+// the problem on standard error, exit code 1, nothing written.
+TEST(SweepProgram, FileThatStopsEarlyIsRefused) {
+  TempDir dir;
+  write_file(dir.file("input.txt"), "1 2 abc 4\n");
+  const ProcessResult run =
+      run_command({FIR_SWEEP_EXE, "--input", "input.txt", "--out", "table.tsv"}, dir.path().string(), {});
+  EXPECT_EQ(run.exit_code, 1);
+  EXPECT_EQ(run.console, "");
+  EXPECT_EQ(run.errors, reader_warning("input.txt", 1, "abc") +
+                            "fir_sweep: --input: 'input.txt' holds something other than numbers (see above)\n");
+  EXPECT_FALSE(std::filesystem::exists(dir.file("table.tsv")));
+}
+
 // ---- The table of a small sweep -----------------------------------------------------
 
 TEST(SweepTable, RowsAtRoundingLevel) {
@@ -82,9 +125,6 @@ TEST(SweepTable, RowsAtRoundingLevel) {
   Signal x(3000);
   for (double& value : x) value = 2.0 * random_unit(generator) - 1.0;
   std::string text = sweep_header();
-  EXPECT_EQ(text,
-            "taps\tblock\tdirect_min_ms\tdirect_median_ms\tfft_min_ms\tfft_median_ms\trms\tmax_abs\tdirect_error\t"
-            "fft_error\n");
   for (const std::size_t taps : {1u, 7u, 64u, 1025u}) {
     const Signal h = sweep_filter(taps);
     SweepRow row{};
@@ -103,17 +143,94 @@ TEST(SweepTable, RowsAtRoundingLevel) {
   EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 5);
 }
 
-TEST(SweepTable, CrossoverIsWhereFftStaysFaster) {
-  const auto rows = [](std::vector<std::pair<double, double>> times) {
-    std::vector<SweepRow> out;
-    for (std::size_t k = 0; k < times.size(); ++k) {
-      out.push_back({std::size_t{1} << k, 0, times[k].first, 0, times[k].second, 0, 0, 0, 0, 0});
-    }
-    return out;
+// ---- The crossover to the tap, on synthetic timings -----------------------------------
+
+// Direct costs `per_tap` per tap, FFT a constant, each time spread by
+// `spread` over the repeats; the rows and the probes see the same times, so
+// the search must land on the first M where FFT wins, and on the band where
+// the two lie within the spread.
+struct CrossoverCase {
+  const char* name;
+  std::vector<std::size_t> listed;
+  double per_tap, fft, spread;
+  std::optional<Crossover> expected;
+};
+void PrintTo(const CrossoverCase& c, std::ostream* os) { *os << c.name; }
+
+class SweepCrossover : public testing::TestWithParam<CrossoverCase> {};
+
+TEST_P(SweepCrossover, BisectsToTheTap) {
+  const CrossoverCase& c = GetParam();
+  const auto times = [&](double at) { return std::vector<double>{at, at + c.spread, at + 2 * c.spread}; };
+  std::vector<SweepRow> rows;
+  for (const std::size_t taps : c.listed) {
+    const double direct = c.per_tap * static_cast<double>(taps);
+    SweepRow row{};
+    row.taps = taps;
+    row.direct_min_ms = row.direct_call_min_ms = direct;
+    row.direct_median_ms = row.direct_call_median_ms = direct + c.spread;
+    row.fft_min_ms = row.fft_call_min_ms = c.fft;
+    row.fft_median_ms = row.fft_call_median_ms = c.fft + c.spread;
+    rows.push_back(row);
+  }
+  std::size_t probes = 0;
+  const auto compare = [&](std::size_t taps) {
+    ++probes;
+    return compare_times(times(c.per_tap * static_cast<double>(taps)), times(c.fft));
   };
-  EXPECT_EQ(fft_crossover(rows({{1, 5}, {2, 5}, {8, 5}, {20, 6}})), std::size_t{4});
-  EXPECT_EQ(fft_crossover(rows({{1, 5}, {9, 5}, {4, 5}, {20, 6}})), std::size_t{8});  // dips back, then stays
-  EXPECT_EQ(fft_crossover(rows({{1, 5}, {9, 5}, {20, 30}})), std::nullopt);
+  for (const TimeKind kind : {TimeKind::loop, TimeKind::call}) {
+    const std::optional<Crossover> found = find_crossover(rows, kind, compare);
+    ASSERT_EQ(found.has_value(), c.expected.has_value());
+    if (!found) continue;
+    EXPECT_EQ(found->taps, c.expected->taps);
+    EXPECT_EQ(found->tie_from, c.expected->tie_from);
+    EXPECT_EQ(found->tie_to, c.expected->tie_to);
+  }
+  EXPECT_LE(probes, 2 * 30u);  // bisection, not a scan
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Timings, SweepCrossover,
+    testing::Values(
+        // Direct ties with FFT (183.5 ms) within 0.5 ms: from M = 183 to 184.
+        CrossoverCase{"BetweenPowersOfTwo", {1, 64, 128, 256, 512}, 1.0, 183.5, 0.5, Crossover{184, 183, 184}},
+        CrossoverCase{"NoSpreadNoTie", {1, 64, 128, 256}, 1.0, 127.5, 0.0, Crossover{128, 128, 127}},
+        CrossoverCase{"WideSpreadWideTie", {1, 64, 128, 256}, 1.0, 100.5, 10.0, Crossover{101, 91, 110}},
+        CrossoverCase{"FftFasterFromTheFirst", {4, 8, 16}, 1.0, 2.0, 0.0, Crossover{4, 4, 3}},
+        CrossoverCase{"DirectFasterThroughout", {4, 8, 16}, 1.0, 100.0, 0.0, std::nullopt},
+        CrossoverCase{"TieToTheLongestFilter", {1, 2, 4, 8}, 1.0, 6.5, 3.0, Crossover{7, 4, 8}}),
+    [](const testing::TestParamInfo<CrossoverCase>& row) { return std::string(row.param.name); });
+
+// The table says what produced it in '#' lines, before its header.
+TEST(SweepTable, ProvenanceAndHeader) {
+  const Provenance p{100000, 7, 5, "seeded noise", "'fir.txt'", "avx2", "Some CPU", "fftw-3.3.10", "1.0.0"};
+  EXPECT_EQ(provenance_lines(p) + sweep_header(),
+            "# fir_sweep 1.0.0: fir_bench's two stages over filter lengths\n"
+            "# N = 100000 samples from seeded noise; filters: 'fir.txt'\n"
+            "# seed 7, repeats 5, kernels avx2, CPU Some CPU, FFTW fftw-3.3.10\n"
+            "# *_ms: the loop as fir_bench prints it; *_call_*: the whole call (allocation, planning, filter "
+            "transform, loop, release)\n"
+            "# *_error: largest |y - exact| over error_outputs outputs: all of them where N * M <= 1e9, else the "
+            "first and last M and 1000 drawn from the seed\n"
+            "taps\tblock\tdirect_min_ms\tdirect_median_ms\tfft_min_ms\tfft_median_ms\tdirect_call_min_ms\t"
+            "direct_call_median_ms\tfft_call_min_ms\tfft_call_median_ms\trms\tmax_abs\tdirect_error\tfft_error\t"
+            "error_outputs\n");
+}
+
+// Every output is checked up to N * M = 1e9, a sample beyond.
+TEST(SweepTable, ErrorsOverAllOutputsUpToTheLimit) {
+  struct Case {
+    std::size_t samples, taps, checked;
+  };
+  for (const Case c : {Case{100, 7, 106}, Case{100'000, 10'000, 109'999}, Case{100'000, 10'001, 0}}) {
+    const std::vector<std::size_t> indices = error_indices(c.samples, c.taps, 3);
+    if (c.checked != 0) {
+      EXPECT_EQ(indices.size(), c.checked) << c.samples << " x " << c.taps;
+    } else {
+      EXPECT_LT(indices.size(), 2 * c.taps + 1001) << c.samples << " x " << c.taps;
+      EXPECT_EQ(indices.back(), c.samples + c.taps - 2);
+    }
+  }
 }
 
 // ---- The exact reference ------------------------------------------------------------

@@ -163,6 +163,8 @@ bool parse_gen_arguments(const std::vector<std::string>& arguments, GenOptions& 
   const auto flag = [](std::string_view name, GenOptions& o) {
     if (name == "--help" || name == "-h") {
       o.help = true;
+    } else if (name == "--version") {
+      o.version = true;
     } else if (name == "--only-signal" || name == "--only-filter") {
       o.write_signal = name == "--only-signal";
       o.write_filter = name == "--only-filter";
@@ -172,7 +174,7 @@ bool parse_gen_arguments(const std::vector<std::string>& arguments, GenOptions& 
     return true;
   };
   if (!tool_options::parse<GenOptions>(arguments, value_options(), flag, options, error)) return false;
-  error = options.help ? "" : check(options);
+  error = options.help || options.version ? "" : check(options);
   return error.empty();
 }
 
@@ -205,6 +207,7 @@ Filter (fir.txt):
 
   --only-signal      write input.txt only
   --only-filter      write fir.txt only
+  --version          show the version
   --help             show this text
 
 Values may also be given as --option=value. Numbers use a decimal point.

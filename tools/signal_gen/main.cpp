@@ -26,6 +26,10 @@ int main(int argc, char** argv) {
     std::fputs(gen_help_text().c_str(), stdout);
     return 0;
   }
+  if (options.version) {
+    std::printf("fir_gen %s\n", FIR_BENCH_VERSION);
+    return 0;
+  }
   if (options.write_signal) {
     const Signal x = make_signal(options.signal);
     if (save_signal("input.txt", x) != Status::ok) return cannot_write("input.txt");

@@ -68,6 +68,7 @@ struct GenOptions {
   bool write_signal = true;
   bool write_filter = true;
   bool help = false;
+  bool version = false;
 };
 
 // Parses the arguments after the program name into `options` (which starts

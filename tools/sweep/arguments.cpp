@@ -53,15 +53,26 @@ bool parse_taps(std::string_view text, std::vector<std::size_t>& taps) {
 const std::map<std::string_view, ValueOption>& value_options() {
   static const std::map<std::string_view, ValueOption> options = {
       {"--length", {"a sample count of at least 1",
-                    [](std::string_view v, SweepOptions& o) { return parse_positive(v, o.length); }}},
+                    [](std::string_view v, SweepOptions& o) {
+                      o.length_given = true;
+                      return parse_positive(v, o.length);
+                    }}},
       {"--seed", {"a whole number", [](std::string_view v, SweepOptions& o) { return parse_count(v, o.seed); }}},
       {"--input", {"a file name",
                    [](std::string_view v, SweepOptions& o) {
                      o.input = std::string(v);
                      return !v.empty();
                    }}},
+      {"--fir", {"a file name",
+                 [](std::string_view v, SweepOptions& o) {
+                   o.fir = std::string(v);
+                   return !v.empty();
+                 }}},
       {"--taps", {"tap counts or ranges A..B of powers of two, separated by commas",
-                  [](std::string_view v, SweepOptions& o) { return parse_taps(v, o.taps); }}},
+                  [](std::string_view v, SweepOptions& o) {
+                    o.taps_given = true;
+                    return parse_taps(v, o.taps);
+                  }}},
       {"--repeat", {"a count from 1 to 1000",
                     [](std::string_view v, SweepOptions& o) {
                       std::uint64_t count = 0;
@@ -93,12 +104,20 @@ std::vector<std::size_t> default_sweep_taps() {
 
 bool parse_sweep_arguments(const std::vector<std::string>& arguments, SweepOptions& options, std::string& error) {
   const auto flag = [](std::string_view name, SweepOptions& o) {
-    if (name != "--help" && name != "-h") return false;
-    o.help = true;
-    return true;
+    if (name == "--help" || name == "-h") return o.help = true;
+    if (name == "--version") return o.version = true;
+    return false;
   };
   options.taps.clear();
   if (!tool_options::parse<SweepOptions>(arguments, value_options(), flag, options, error)) return false;
+  if (options.input && options.length_given) {
+    error = "--length: the signal is --input's, its length is the file's";
+    return false;
+  }
+  if (options.fir && options.taps_given) {
+    error = "--taps: the filter is --fir's, its length is the file's";
+    return false;
+  }
   if (options.taps.empty()) options.taps = default_sweep_taps();
   return true;
 }
@@ -107,16 +126,25 @@ std::string sweep_help_text() {
   return R"(usage: fir_sweep [options]
 
 Runs both stages of fir_bench, direct and FFT overlap-add convolution, on
-one signal for a range of filter lengths M, and writes one table row per M:
-the times of both (their own stopwatch), how far their results lie apart,
-and how far each lies from the exact convolution. Progress goes to standard
-error, and at the end the filter length from which the FFT stage stays
-faster.
+one signal for a range of filter lengths M (or for your own filter), and
+writes one table row per M: each method's time two ways, how far the two
+results lie apart, and how far each lies from the exact convolution. Then
+it finds, to the tap, the M from which FFT is faster, by each kind of time.
+
+The two times:
+  loop   the stage's computation loop, by its own stopwatch: what fir_bench
+         prints (columns direct_min_ms ... fft_median_ms);
+  call   the whole call a caller waits for: allocation, FFTW's planner and
+         plans, the filter's transform, the loop and the release, as in a
+         program that filters once (columns *_call_min_ms, *_call_median_ms).
+The loop time decides for a filter applied to many signals with the plans
+kept; the call time for a signal filtered once.
 
   --length N      samples of the seeded noise signal (default 100000)
   --seed S        seed of the noise and of the checked outputs (default 20261207)
   --input FILE    filter FILE's values instead (a signal file as fir_bench
-                  reads it; its reader's messages go to standard output)
+                  reads it); not with --length
+  --fir FILE      this filter only, one row (a signal file); not with --taps
   --taps LIST     tap counts M, and A..B for every power of two from A to B,
                   separated by commas (default 1..65536,1025); each filter is
                   a Hamming-windowed lowpass at 1000 Hz of 8000 Hz
@@ -124,14 +152,20 @@ faster.
   --out FILE      write the table to FILE (default standard output)
   --scale FILE    also write per M the rounding scale 2^-53 * sum|h| * max|x|
                   (columns taps, scale), the reference line of the picture
+  --version       show the version
   --help          show this text
 
-The table is tab-separated with a header line: taps, block (the FFT stage's
-block length), direct_min_ms, direct_median_ms, fft_min_ms, fft_median_ms,
-rms and max_abs (the two results' deviations, as fir_bench prints them),
-direct_error and fft_error (the largest |y[k] - exact[k]| of each method
-over the first and last M outputs and 1000 more drawn from the seed, the
-exact sum formed to about 106 bits). Values may also be given as
---option=value.
+The table is tab-separated. Its first lines, starting with '#', say what
+produced it (N, the seed, the repeats, the files, the kernels, the CPU, the
+FFTW and fir_sweep versions); then a header line: taps, block (the FFT
+stage's block length), the times in ms, rms and max_abs (the two results'
+deviations, as fir_bench prints them), direct_error and fft_error (the
+largest |y[k] - exact[k]| of each method, the exact sum formed to about 106
+bits) and error_outputs (the outputs those cover: all N + M - 1 where
+N * M <= 1e9, otherwise the first and last M and 1000 drawn from the seed).
+'#' lines at the end give the crossovers. Standard output carries only the
+table; progress and every message go to standard error. Exit code 2 for a
+bad option, 1 for a file that cannot be read or that reading stops early
+in; nothing is written then. Values may also be given as --option=value.
 )";
 }

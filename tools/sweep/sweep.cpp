@@ -1,5 +1,7 @@
 #include "sweep/sweep.h"
 
+#include <fftw3.h>
+
 #include <algorithm>
 #include <charconv>
 #include <cmath>
@@ -96,8 +98,13 @@ void exact_run(const Exact& e, std::size_t k0, std::size_t count, double* high, 
 
 std::vector<std::size_t> error_indices(std::size_t samples, std::size_t taps, std::uint64_t seed) {
   const std::size_t length = samples + taps - 1;
-  const std::size_t edge = std::min(taps, length);
   std::vector<std::size_t> indices;
+  if (static_cast<double>(samples) * static_cast<double>(taps) <= exact_all_limit) {
+    indices.resize(length);
+    for (std::size_t k = 0; k < length; ++k) indices[k] = k;
+    return indices;
+  }
+  const std::size_t edge = std::min(taps, length);
   for (std::size_t k = 0; k < edge; ++k) indices.push_back(k);
   for (std::size_t k = length - edge; k < length; ++k) indices.push_back(k);
   std::mt19937_64 generator(seed);
@@ -129,7 +136,7 @@ double largest_error(const Signal& y, const std::vector<std::size_t>& indices, c
   return largest;
 }
 
-// ---- One filter length ----------------------------------------------------------
+// ---- Timing the two methods ------------------------------------------------------
 
 namespace {
 
@@ -138,7 +145,44 @@ std::string stage_failure(Status status, messages::Step step) {
   return cp1251_to_utf8(messages::failure_message(status, step));
 }
 
+// One call of `stage` into a fresh result, its loop and whole-call times
+// appended to `times`; the result goes to `kept` when given.
+template <typename Stage>
+Status time_call(Stage stage, const Signal& x, const Signal& h, MethodTimes& times, Signal* kept) {
+  Signal y;  // the call allocates its result, as the program's does
+  Status status = Status::ok;
+  const double call = measure::seconds_of([&] { status = stage(x, h, y); });
+  if (status != Status::ok) return status;
+  times.loop.push_back(stopwatch.average_ms);
+  times.call.push_back(call * 1e3);
+  if (kept != nullptr) *kept = std::move(y);
+  return Status::ok;
+}
+
 }  // namespace
+
+bool time_methods(const Signal& x, const Signal& h, int repeat, BothTimes& times, std::string& error, Signal* direct,
+                  Signal* fft) {
+  times = BothTimes{};
+  for (int r = 0; r < repeat; ++r) {
+    if (const Status status = time_call(convolve_direct, x, h, times.direct, r == 0 ? direct : nullptr);
+        status != Status::ok) {
+      error = stage_failure(status, messages::Step::direct);
+      return false;
+    }
+    // FFTW forgets its planner and what it planned, so that each call
+    // pays for planning as the program's one call does.
+    fftw_cleanup();
+    if (const Status status = time_call(convolve_overlap_add, x, h, times.fft, r == 0 ? fft : nullptr);
+        status != Status::ok) {
+      error = stage_failure(status, messages::Step::fft);
+      return false;
+    }
+  }
+  return true;
+}
+
+// ---- One filter length ----------------------------------------------------------
 
 Signal sweep_filter(std::size_t taps) {
   FilterSettings settings;
@@ -153,20 +197,9 @@ bool measure_filter_length(const Signal& x, const Signal& h, int repeat, std::ui
     error = stage_failure(fits, messages::Step::fft);
     return false;
   }
-  Signal direct, fft, again;  // the first results are kept, later ones go to `again`
-  std::vector<double> direct_ms, fft_ms;
-  for (int r = 0; r < repeat; ++r) {
-    if (const Status status = convolve_direct(x, h, r == 0 ? direct : again); status != Status::ok) {
-      error = stage_failure(status, messages::Step::direct);
-      return false;
-    }
-    direct_ms.push_back(stopwatch.average_ms);
-    if (const Status status = convolve_overlap_add(x, h, r == 0 ? fft : again); status != Status::ok) {
-      error = stage_failure(status, messages::Step::fft);
-      return false;
-    }
-    fft_ms.push_back(stopwatch.average_ms);
-  }
+  BothTimes times;
+  Signal direct, fft;
+  if (!time_methods(x, h, repeat, times, error, &direct, &fft)) return false;
   Signal difference;
   DeviationStats deviations{};
   if (const Status status = compare_signals(direct, fft, difference, deviations); status != Status::ok) {
@@ -175,17 +208,105 @@ bool measure_filter_length(const Signal& x, const Signal& h, int repeat, std::ui
   }
   const std::vector<std::size_t> indices = error_indices(x.size(), h.size(), seed);
   const ExactOutputs exact = exact_outputs(x, h, indices);
+  const auto least = [](const std::vector<double>& v) { return *std::min_element(v.begin(), v.end()); };
   row = SweepRow{h.size(),
                  static_cast<std::size_t>(layout.block_length),
-                 *std::min_element(direct_ms.begin(), direct_ms.end()),
-                 measure::median(direct_ms),
-                 *std::min_element(fft_ms.begin(), fft_ms.end()),
-                 measure::median(fft_ms),
+                 least(times.direct.loop),
+                 measure::median(times.direct.loop),
+                 least(times.fft.loop),
+                 measure::median(times.fft.loop),
+                 least(times.direct.call),
+                 measure::median(times.direct.call),
+                 least(times.fft.call),
+                 measure::median(times.fft.call),
                  deviations.rms,
                  deviations.max_abs,
                  largest_error(direct, indices, exact),
-                 largest_error(fft, indices, exact)};
+                 largest_error(fft, indices, exact),
+                 indices.size()};
   return true;
+}
+
+// ---- Where FFT overtakes direct ----------------------------------------------------
+
+namespace {
+
+Comparison compare_mins(double direct_min, double direct_median, double fft_min, double fft_median) {
+  const double spread = std::max(direct_median - direct_min, fft_median - fft_min);
+  return {fft_min < direct_min, std::fabs(fft_min - direct_min) <= spread};
+}
+
+Comparison compare_row(const SweepRow& row, TimeKind kind) {
+  return kind == TimeKind::loop
+             ? compare_mins(row.direct_min_ms, row.direct_median_ms, row.fft_min_ms, row.fft_median_ms)
+             : compare_mins(row.direct_call_min_ms, row.direct_call_median_ms, row.fft_call_min_ms,
+                            row.fft_call_median_ms);
+}
+
+}  // namespace
+
+Comparison compare_times(const std::vector<double>& direct, const std::vector<double>& fft) {
+  return compare_mins(*std::min_element(direct.begin(), direct.end()), measure::median(direct),
+                      *std::min_element(fft.begin(), fft.end()), measure::median(fft));
+}
+
+namespace {
+
+// Which side of the crossover M lies on: direct faster beyond the spread,
+// within the spread, or FFT faster beyond it. Along M they come in this
+// order.
+enum class Side { direct, tie, fft };
+Side side(const Comparison& c) { return c.tie ? Side::tie : c.fft_faster ? Side::fft : Side::direct; }
+
+// The first M in (low, high] where `holds(M)`, false at low and true at
+// high, by bisection.
+std::size_t first_where(std::size_t low, std::size_t high, const std::function<bool(std::size_t)>& holds) {
+  while (high - low > 1) {
+    const std::size_t middle = low + (high - low) / 2;
+    (holds(middle) ? high : low) = middle;
+  }
+  return high;
+}
+
+}  // namespace
+
+std::optional<Crossover> find_crossover(const std::vector<SweepRow>& rows, TimeKind kind,
+                                        const std::function<Comparison(std::size_t)>& compare) {
+  std::vector<Comparison> listed;
+  for (const SweepRow& row : rows) listed.push_back(compare_row(row, kind));
+  const auto at = [&](std::size_t taps) {
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+      if (rows[i].taps == taps) return listed[i];
+    }
+    return compare(taps);
+  };
+  std::size_t from = rows.size();  // the first row of the run where FFT stays faster
+  while (from > 0 && listed[from - 1].fft_faster) --from;
+  if (from == rows.size()) return std::nullopt;
+  const std::size_t crossover =
+      from == 0 ? rows[0].taps
+                : first_where(rows[from - 1].taps, rows[from].taps, [&](std::size_t m) { return at(m).fft_faster; });
+  // The band of ties around it: from the first M not on direct's side to
+  // the first on FFT's side, each bracketed by the listed rows.
+  std::size_t tie_from = rows[0].taps;
+  for (std::size_t i = from; i-- > 0;) {
+    if (side(listed[i]) == Side::direct) {
+      tie_from = first_where(rows[i].taps, crossover, [&](std::size_t m) { return side(at(m)) != Side::direct; });
+      break;
+    }
+  }
+  std::size_t fft_side = rows.back().taps + 1;
+  if (side(at(crossover)) == Side::fft) {
+    fft_side = crossover;
+  } else {
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+      if (rows[i].taps > crossover && side(listed[i]) == Side::fft) {
+        fft_side = first_where(crossover, rows[i].taps, [&](std::size_t m) { return side(at(m)) == Side::fft; });
+        break;
+      }
+    }
+  }
+  return Crossover{crossover, tie_from, fft_side - 1};
 }
 
 // ---- The table ------------------------------------------------------------------
@@ -206,9 +327,26 @@ void append_count(std::string& line, std::size_t value) {
 
 }  // namespace
 
+std::string provenance_lines(const Provenance& p) {
+  std::string text = "# fir_sweep " + p.version + ": fir_bench's two stages over filter lengths\n";
+  text += "# N = ";
+  append_count(text, p.samples);
+  text += " samples from " + p.input + "; filters: " + p.fir + "\n# seed ";
+  append_count(text, p.seed);
+  text += ", repeats ";
+  append_count(text, static_cast<std::size_t>(p.repeat));
+  text += ", kernels " + p.isa + ", CPU " + p.cpu + ", FFTW " + p.fftw + "\n";
+  text += "# *_ms: the loop as fir_bench prints it; *_call_*: the whole call (allocation, planning, filter "
+          "transform, loop, release)\n";
+  text += "# *_error: largest |y - exact| over error_outputs outputs: all of them where N * M <= 1e9, else the "
+          "first and last M and 1000 drawn from the seed\n";
+  return text;
+}
+
 std::string sweep_header() {
-  return "taps\tblock\tdirect_min_ms\tdirect_median_ms\tfft_min_ms\tfft_median_ms\trms\tmax_abs\tdirect_error\t"
-         "fft_error\n";
+  return "taps\tblock\tdirect_min_ms\tdirect_median_ms\tfft_min_ms\tfft_median_ms\tdirect_call_min_ms\t"
+         "direct_call_median_ms\tfft_call_min_ms\tfft_call_median_ms\trms\tmax_abs\tdirect_error\tfft_error\t"
+         "error_outputs\n";
 }
 
 std::string sweep_row_text(const SweepRow& row) {
@@ -216,11 +354,14 @@ std::string sweep_row_text(const SweepRow& row) {
   append_count(line, row.taps);
   line += '\t';
   append_count(line, row.block);
-  for (const double value : {row.direct_min_ms, row.direct_median_ms, row.fft_min_ms, row.fft_median_ms, row.rms,
-                             row.max_abs, row.direct_error, row.fft_error}) {
+  for (const double value : {row.direct_min_ms, row.direct_median_ms, row.fft_min_ms, row.fft_median_ms,
+                             row.direct_call_min_ms, row.direct_call_median_ms, row.fft_call_min_ms,
+                             row.fft_call_median_ms, row.rms, row.max_abs, row.direct_error, row.fft_error}) {
     line += '\t';
     append_number(line, value);
   }
+  line += '\t';
+  append_count(line, row.error_outputs);
   line += '\n';
   return line;
 }
@@ -232,12 +373,6 @@ std::string scale_row_text(std::size_t taps, double scale) {
   append_number(line, scale);
   line += '\n';
   return line;
-}
-
-std::optional<std::size_t> fft_crossover(const std::vector<SweepRow>& rows) {
-  std::optional<std::size_t> from;
-  for (auto row = rows.rbegin(); row != rows.rend() && row->fft_min_ms < row->direct_min_ms; ++row) from = row->taps;
-  return from;
 }
 
 double rounding_scale(const Signal& x, const Signal& h) {

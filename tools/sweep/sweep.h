@@ -1,7 +1,8 @@
-// fir_sweep: where FFT overlap-add overtakes direct convolution. Both of
-// fir_bench's stages, timed by their own stopwatch, over a range of filter
-// lengths M on one signal, with how far each result lies from the exact
-// convolution.
+// fir_sweep: which method for my filter. Both of fir_bench's stages over a
+// range of filter lengths M on one signal (or on the user's own signal and
+// filter), each timed two ways: its loop, as fir_bench prints it, and the
+// whole call a caller waits for; with how far each result lies from the
+// exact convolution, and where FFT overlap-add overtakes direct convolution.
 #pragma once
 
 #include <cstdint>
@@ -16,13 +17,17 @@
 
 struct SweepOptions {
   std::size_t length = 100000;        // samples of the seeded noise signal
-  std::uint64_t seed = 20261207;      // of the noise
-  std::optional<std::string> input;   // or the values of this file
+  bool length_given = false;
+  std::uint64_t seed = 20261207;      // of the noise and of the sampled outputs
+  std::optional<std::string> input;   // the signal from this file instead
+  std::optional<std::string> fir;     // this filter only, instead of the generated lowpasses
   std::vector<std::size_t> taps;      // the filter lengths, ascending, each once
+  bool taps_given = false;
   int repeat = 5;                     // runs of each stage per filter length
   std::optional<std::string> out;     // the table; standard output when unset
   std::optional<std::string> scale;   // the rounding scale per filter length
   bool help = false;
+  bool version = false;
 };
 
 // The filter lengths when --taps is not given: the powers of two from 1 to
@@ -31,52 +36,115 @@ std::vector<std::size_t> default_sweep_taps();
 
 // Parses the arguments after the program name into `options`, which start
 // from the defaults. Returns false with a one-line `error` naming the option
-// and the problem.
+// and the problem (also for options that exclude each other).
 bool parse_sweep_arguments(const std::vector<std::string>& arguments, SweepOptions& options, std::string& error);
 
 std::string sweep_help_text();
 
+// ---- Timing the two methods ------------------------------------------------------
+
+// The times of one method over the repeats, in ms: its loop as the stage's
+// stopwatch measures it, and its whole call (allocation, FFTW's planner and
+// plans, the filter transform, the loop and the release of its buffers, in
+// a process where FFTW has planned nothing yet, as in fir_bench).
+struct MethodTimes {
+  std::vector<double> loop, call;
+};
+
+struct BothTimes {
+  MethodTimes direct, fft;
+};
+
+// Runs both stages `repeat` times on x and h, alternating direct and FFT.
+// The first results go to `direct` and `fft` when given. False, with `error`
+// set to the run's own message, when a stage cannot run.
+bool time_methods(const Signal& x, const Signal& h, int repeat, BothTimes& times, std::string& error,
+                  Signal* direct = nullptr, Signal* fft = nullptr);
+
 // ---- One filter length ----------------------------------------------------------
 
-// A row of the table.
 struct SweepRow {
   std::size_t taps;
   std::size_t block;  // the overlap-add block length n for N and M
-  double direct_min_ms, direct_median_ms;
-  double fft_min_ms, fft_median_ms;
-  double rms, max_abs;  // deviations between the two results, first run
+  double direct_min_ms, direct_median_ms, fft_min_ms, fft_median_ms;  // loops
+  double direct_call_min_ms, direct_call_median_ms, fft_call_min_ms, fft_call_median_ms;
+  double rms, max_abs;             // deviations between the two results, first run
   double direct_error, fft_error;  // largest |y[k] - exact[k]| of each, first run
+  std::size_t error_outputs;       // how many outputs those errors cover
 };
 
 // The lowpass the sweep filters with: M taps from the generator, one fixed
 // cutoff (1000 Hz at 8000 Hz), Hamming window.
 Signal sweep_filter(std::size_t taps);
 
-// Runs both stages `repeat` times on x and h, alternating direct and FFT,
-// and compares their first results with the exact convolution. False, with
-// `error` set, when a stage cannot run (too long, out of memory).
+// Both methods on x and h, `repeat` times each, and their first results
+// against the exact convolution. False, with `error` set, when a stage
+// cannot run.
 bool measure_filter_length(const Signal& x, const Signal& h, int repeat, std::uint64_t seed, SweepRow& row,
                            std::string& error);
 
-// The table's header line and one row, tab-separated, numbers written
+// ---- Where FFT overtakes direct ----------------------------------------------------
+
+enum class TimeKind { loop, call };
+
+// Which method is faster by the minimum times, and whether that is a tie:
+// the minimums lie within the spread (median - minimum) of either method.
+struct Comparison {
+  bool fft_faster;
+  bool tie;
+};
+Comparison compare_times(const std::vector<double>& direct, const std::vector<double>& fft);
+
+// The first M from which FFT is faster and stays so, and the band of M
+// around it where the two methods lie within their spread (a tie): from
+// tie_from to tie_to. No band when tie_from > tie_to.
+struct Crossover {
+  std::size_t taps;
+  std::size_t tie_from, tie_to;
+};
+
+// The crossover to the tap: from the listed rows, the first M from which
+// FFT stays faster and the M listed before it; then bisection between the
+// two, `compare(M)` timing both methods at M, and likewise for the edges of
+// the band of ties. The first listed M when FFT is faster at every one;
+// none when it is not faster at the last.
+std::optional<Crossover> find_crossover(const std::vector<SweepRow>& rows, TimeKind kind,
+                                        const std::function<Comparison(std::size_t)>& compare);
+
+// ---- The table ------------------------------------------------------------------
+
+// What produced the table, as '#' comment lines that gnuplot and TSV readers
+// skip.
+struct Provenance {
+  std::size_t samples;
+  std::uint64_t seed;
+  int repeat;
+  std::string input;  // file name, or the generated noise
+  std::string fir;    // file name, or the generated lowpasses
+  std::string isa, cpu, fftw, version;
+};
+std::string provenance_lines(const Provenance& p);
+
+// The header line and one row, tab-separated, numbers written
 // locale-independently, each line ended by '\n'; the same for a line of
 // the rounding scale's table (taps, scale).
 std::string sweep_header();
 std::string sweep_row_text(const SweepRow& row);
 std::string scale_row_text(std::size_t taps, double scale);
 
-// The smallest measured M from which on the FFT stage's minimum stays below
-// the direct stage's; none when the last one measured is not.
-std::optional<std::size_t> fft_crossover(const std::vector<SweepRow>& rows);
-
 // 2^-53 * sum |h| * max |x|: one rounding at the scale of the output.
 double rounding_scale(const Signal& x, const Signal& h);
 
 // ---- The exact convolution ----------------------------------------------------------
 
-// The output indices whose error the sweep measures: the first and the last
-// M of the L = N + M - 1 outputs, where the sums are short, and about 1000
-// more drawn from `seed`. Ascending, each once.
+// Products of samples and taps up to which every output's error is
+// computed; above it, a sample of the outputs.
+inline constexpr double exact_all_limit = 1e9;
+
+// The output indices whose error the sweep measures: all L = N + M - 1
+// when N * M <= exact_all_limit; otherwise the first and the last M, where
+// the sums are short, and about 1000 more drawn from `seed`. Ascending, each
+// once.
 std::vector<std::size_t> error_indices(std::size_t samples, std::size_t taps, std::uint64_t seed);
 
 // sum_j h[j] x[k-j] for each k of `indices`, exact to about 106 bits, as a
