@@ -10,10 +10,13 @@
 #   make sweep     both stages over filter lengths 1 to 65536: build/release/sweep/sweep.png
 #   make windows   cross-build fir_bench.exe with mingw-w64, 64-bit tested under Wine, 32-bit built
 #   make portable  the whole test suite with the stages built from plain C++ loops
+#   make install   fir_bench, fir_gen, fir_sweep, examples, man pages under PREFIX (default /usr/local)
+#   make package   build/packages/: a .tar.gz and a .deb, and a zip per Windows build made before
 
 RUN_DIR := build/release/run
 
-.PHONY: deps fuzz-deps windows-deps windows portable plot sweep run test bench sanitize fuzz fuzz-smoke clean
+.PHONY: deps fuzz-deps windows-deps package-deps windows portable plot sweep run test bench sanitize fuzz fuzz-smoke \
+	install package clean
 
 deps:
 	@tools/install_deps.sh
@@ -136,6 +139,28 @@ build/portable/CMakeCache.txt: | deps
 portable: deps build/portable/CMakeCache.txt
 	cmake --build --preset portable
 	ctest --preset portable
+
+# Installs into PREFIX with cmake --install; no root needed for a prefix of
+# your own (make install PREFIX=$$HOME/.local).
+PREFIX ?= /usr/local
+PROGRAMS := fir_bench fir_gen fir_sweep
+install: deps build/release/CMakeCache.txt
+	cmake --build --preset release --target $(PROGRAMS)
+	cmake --install build/release --prefix $(PREFIX)
+
+# CPack: the Linux .tar.gz and .deb from the release build, and a zip from
+# each Windows build that `make windows` has made, all in build/packages.
+package-deps:
+	@tools/install_deps.sh dpkg-dev
+
+package: deps package-deps build/release/CMakeCache.txt
+	cmake --build --preset release --target $(PROGRAMS)
+	cpack --config build/release/CPackConfig.cmake -B build/packages
+	@for dir in build/windows build/windows32; do \
+	  if [ -f $$dir/CPackConfig.cmake ]; then cpack --config $$dir/CPackConfig.cmake -B build/packages || exit 1; fi; \
+	done
+	@rm -rf build/packages/_CPack_Packages
+	@ls -l build/packages
 
 clean:
 	rm -rf build

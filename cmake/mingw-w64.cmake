@@ -46,9 +46,11 @@ endif()
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
 
 # Wine runs the 64-bit tests; this machine's kernel cannot start 32-bit
-# programs at all, so the 32-bit build is compiled and never run.
+# programs at all, so the 32-bit build is compiled and never run. Wine's
+# 64-bit loader first: where the 32-bit Wine package is installed, the
+# plain `wine` script picks the 32-bit loader, which cannot start here.
 if(FIR_BENCH_MINGW_ARCH STREQUAL "x86_64")
-  find_program(FIR_BENCH_WINE NAMES wine wine64 PATHS /usr/lib/wine NO_CMAKE_FIND_ROOT_PATH)
+  find_program(FIR_BENCH_WINE NAMES wine64 wine PATHS /usr/lib/wine NO_CMAKE_FIND_ROOT_PATH)
   if(FIR_BENCH_WINE)
     set(CMAKE_CROSSCOMPILING_EMULATOR ${FIR_BENCH_WINE})
   endif()

@@ -43,6 +43,8 @@ if ! grep -q '^Types:.*deb-src' "$sources"; then
   apt-get update -qq
 fi
 
+echo "build_fftw_mingw: building FFTW $version for $arch-w64-mingw32 once, into $prefix (about 5 minutes on 2 cores)" >&2
+started=$SECONDS
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 (cd "$work" && apt-get source --download-only -qq fftw3 >/dev/null 2>&1)
@@ -57,4 +59,5 @@ done
 make -j2 libfftw3.la fftw3.pc >>"$work/make.log" 2>&1 || { tail -30 "$work/make.log" >&2; exit 1; }
 { make install-libLTLIBRARIES install-pkgconfigDATA && make -C api install-includeHEADERS; } >>"$work/make.log" 2>&1 ||
   { tail -30 "$work/make.log" >&2; exit 1; }
+echo "build_fftw_mingw: FFTW for $arch-w64-mingw32 built in $((SECONDS - started)) s" >&2
 echo "$prefix"

@@ -66,11 +66,11 @@ INSTANTIATE_TEST_SUITE_P(
 // independent reference for every finite non-zero value.
 std::string reference_text(double value) {
   char buffer[32];
-  std::snprintf(buffer, sizeof buffer, "%.6g", value);
-  std::string text = buffer;
+  const int length = std::snprintf(buffer, sizeof buffer, "%.6g", value);
+  const std::string_view text(buffer, static_cast<std::size_t>(length));
   const std::size_t mark = text.find('e');
-  if (mark != std::string::npos && text.size() - (mark + 2) == 2) text.insert(mark + 2, "0");
-  return text;
+  if (mark == std::string_view::npos || text.size() - (mark + 2) != 2) return std::string(text);
+  return std::string(text.substr(0, mark + 2)) + '0' + std::string(text.substr(mark + 2));
 }
 
 void expect_reference(double value) {
