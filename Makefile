@@ -9,14 +9,15 @@
 #   make plot      after `make run`: picture of the run (build/release/run/plot.png)
 #   make sweep     both stages over filter lengths 1 to 65536: build/release/sweep/sweep.png
 #   make windows   cross-build fir_bench.exe with mingw-w64, 64-bit tested under Wine, 32-bit built
+#   make linux32   the 32-bit x86 Linux build, its tests and the end-to-end suites under qemu
 #   make portable  the whole test suite with the stages built from plain C++ loops
 #   make install   fir_bench, fir_gen, fir_sweep, examples, man pages under PREFIX (default /usr/local)
 #   make package   build/packages/: a .tar.gz and a .deb, and a zip per Windows build made before
 
 RUN_DIR := build/release/run
 
-.PHONY: deps fuzz-deps windows-deps package-deps windows portable plot sweep run test bench sanitize fuzz fuzz-smoke \
-	install package clean
+.PHONY: deps fuzz-deps windows-deps linux32-deps package-deps windows linux32 portable plot sweep run test bench \
+	sanitize fuzz fuzz-smoke install package clean
 
 deps:
 	@tools/install_deps.sh
@@ -115,21 +116,35 @@ windows-deps:
 	@tools/install_deps.sh g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine wine64 xz-utils
 
 # FFTW for each target is built once into a cache outside the clone. The
-# Linux test build comes first: its suite compares the two programs' runs.
-# The 32-bit program and its unit tests are built with warnings as errors
-# and never run: these machines cannot start 32-bit programs.
+# Linux test build comes first: its end-to-end suites run the 64-bit
+# programs under Wine, and its WindowsBuild tests compare the two
+# programs' runs. The 32-bit program and its unit tests are built with
+# warnings as errors and never run: these machines cannot start 32-bit
+# programs (the same code runs in `make linux32`).
 windows: windows-deps build/test/CMakeCache.txt
-	@prefix=$$(tools/build_fftw_mingw.sh x86_64 | tail -n 1) && \
-	  FIR_BENCH_FFTW_MINGW_PREFIX=$$prefix cmake --preset windows >/dev/null
+	cmake --build --preset test --target app_test tools_test
+	@prefix=$$(tools/build_fftw.sh x86_64-w64-mingw32 | tail -n 1) && \
+	  FIR_BENCH_FFTW_PREFIX=$$prefix cmake --preset windows >/dev/null
 	cmake --build --preset windows
 	tools/check_windows_imports.sh build/windows/fir_bench.exe
 	ctest --preset windows
-	cmake --build --preset test --target app_test
 	ctest --preset test -R WindowsBuild
-	@prefix=$$(tools/build_fftw_mingw.sh i686 | tail -n 1) && \
-	  FIR_BENCH_FFTW_MINGW_PREFIX=$$prefix cmake --preset windows32 >/dev/null
+	@prefix=$$(tools/build_fftw.sh i686-w64-mingw32 | tail -n 1) && \
+	  FIR_BENCH_FFTW_PREFIX=$$prefix cmake --preset windows32 >/dev/null
 	cmake --build --preset windows32
 	tools/check_windows_imports.sh build/windows32/fir_bench.exe
+
+# The 32-bit x86 Linux build, run under qemu-i386-static: the unit tests,
+# then the Linux test build's end-to-end suites against its programs.
+linux32-deps:
+	@tools/install_deps.sh g++-i686-linux-gnu qemu-user-static
+
+linux32: linux32-deps build/test/CMakeCache.txt
+	cmake --build --preset test --target app_test tools_test
+	@prefix=$$(tools/build_fftw.sh i686-linux-gnu | tail -n 1) && \
+	  FIR_BENCH_FFTW_PREFIX=$$prefix cmake --preset linux32 >/dev/null
+	cmake --build --preset linux32
+	ctest --preset linux32
 
 # The portable configuration: the stages from plain C++ loops, as a
 # compiler without GNU extensions (MSVC) builds them; the whole suite.

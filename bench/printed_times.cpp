@@ -81,11 +81,13 @@ std::vector<double> printed_stage_times(const std::string& console) {
   return out;
 }
 
-std::string program = FIR_BENCH_EXE;
+std::vector<std::string> program = test_support::program("fir_bench");
 
 // fir_bench's two printed times (direct, FFT) from one fresh run.
 std::vector<double> run_fir_bench(const std::filesystem::path& dir) {
-  const auto run = test_support::run_program(program, dir.string(), "\n");
+  test_support::ProcessOptions options;
+  options.stdin_bytes = "\n";
+  const auto run = test_support::run_command(program, dir.string(), options);
   const std::vector<double> printed = printed_stage_times(run.console);
   if (run.exit_code != 0 || printed.size() != 2) {
     std::fprintf(stderr, "printed_times: fir_bench failed in %s:\n%s\n", dir.string().c_str(), run.console.c_str());
@@ -208,7 +210,7 @@ int main(int argc, char** argv) {
     } else if (arg == "--no-scipy") {
       with_scipy = false;
     } else if (arg == "--program" && a + 1 < argc) {
-      program = std::filesystem::absolute(argv[++a]).string();
+      program = {std::filesystem::absolute(argv[++a]).string()};
     } else {
       std::fprintf(stderr, "usage: printed_times [--runs R] [--no-scipy] [--program PATH]\n");
       return 2;

@@ -50,7 +50,7 @@ check_run "$scratch/tgz" "$unpacked/bin/fir_bench"
 if zip=$(ls "$packages"/fir_bench-*-win64.zip 2>/dev/null); then
   unzip -q "$zip" -d "$scratch"
   examples=$scratch/$(basename "$zip" .zip)/examples
-  export WINEPREFIX=$PWD/build/windows/wineprefix WINEDEBUG=fixme-all,warn-all
+  export WINEPREFIX=$PWD/build/windows/wineprefix WINEDEBUG=-all
   check_run "$examples" /usr/lib/wine/wine64 fir_bench.exe
 else
   echo "check_packages: no Windows zip (make windows, then make package)"

@@ -56,9 +56,9 @@ constexpr std::ptrdiff_t tile_taps = 512;
 constexpr std::ptrdiff_t tile_outputs = 2048;
 
 // Vectors per block: enough independent sums to cover the add latency, few
-// enough to stay in registers (16 of them below AVX-512, 32 with it).
+// enough to stay in registers with the tap and a window.
 template <int W>
-constexpr int row_block_vectors = W == 8 ? 8 : 12;
+constexpr int row_block_vectors = W == 8 ? 8 : vector_registers - 4;
 
 // Doubles in one row: a tile's window of x plus the block and shift margins,
 // rounded up to whole cache lines.
@@ -161,12 +161,12 @@ FIR_INLINE void accumulate_rows(const DirectOperands& c, std::ptrdiff_t first, s
 
 // Rows of outputs per tile, at most and at least (each row one output of
 // every lane's segment), and vectors per block: enough independent sums to
-// cover the add latency, with their windows few enough to stay in registers
-// (16 of them below AVX-512, 32 with it).
+// cover the add latency, with their windows few enough to stay in
+// registers (measured best: 8 with AVX-512, 5 with 16 registers).
 constexpr std::ptrdiff_t tile_rows = 1024;
 constexpr std::ptrdiff_t tile_rows_least = 128;
 template <int W>
-constexpr int block_vectors = W == 8 ? 8 : 5;
+constexpr int block_vectors = W == 8 ? 8 : vector_registers == 8 ? 3 : 5;
 
 // A tile's sums, and its transposed signal: one row per output row and per
 // tap of a tap tile, with a block's margin.

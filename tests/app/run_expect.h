@@ -101,7 +101,7 @@ inline Deviations expect_complete(const ProcessResult& run, const std::string& l
 // Runs the program in `dir` and checks it as expect_complete does.
 inline Deviations run_complete(const TempDir& dir, std::size_t samples, std::size_t taps,
                                const FailedFiles& failed = {}) {
-  const auto run = run_program(FIR_BENCH_EXE, dir.path().string());
+  const auto run = run_program(dir.path().string());
   return expect_complete(run, read_file(dir.file("log.txt")), samples, taps, failed);
 }
 

@@ -24,7 +24,7 @@ bool any_result_file(const TempDir& dir) {
 TEST(RunEarlyExit, MissingInputSkipsEverythingElse) {
   TempDir dir;
   write_file(dir.file("fir.txt"), "not read\n");  // would print a warning if read
-  const auto run = run_program(FIR_BENCH_EXE, dir.path().string());
+  const auto run = run_program(dir.path().string());
   EXPECT_EQ(run.exit_code, 0);
   EXPECT_EQ(run.console, "загрузка данных...\t\nошибка при загрузке файла: input.txt\n" + closing);
   EXPECT_EQ(read_file(dir.file("log.txt")), CP1251(u8"загрузка данных...\t"));
@@ -34,7 +34,7 @@ TEST(RunEarlyExit, MissingInputSkipsEverythingElse) {
 TEST(RunEarlyExit, MissingFirAfterSampleCount) {
   TempDir dir;
   write_file(dir.file("input.txt"), "1\r\n2\r\n3\r\n");
-  const auto run = run_program(FIR_BENCH_EXE, dir.path().string());
+  const auto run = run_program(dir.path().string());
   EXPECT_EQ(run.exit_code, 0);
   EXPECT_EQ(run.console,
             "загрузка данных...\t3 samples\nзагрузка FIR фильтра...\t\nошибка при загрузке файла: fir.txt\n" + closing);
@@ -46,7 +46,7 @@ TEST(RunCounts, GoodPairReportsCountsOnConsoleAndLog) {
   TempDir dir;
   write_file(dir.file("input.txt"), "1 2 3");
   write_file(dir.file("fir.txt"), "1\n1\n");
-  const auto run = run_program(FIR_BENCH_EXE, dir.path().string(), "x");
+  const auto run = run_program(dir.path().string(), "x");
   EXPECT_EQ(run.exit_code, 0);
   EXPECT_TRUE(run.console.starts_with("загрузка данных...\t3 samples\nзагрузка FIR фильтра...\t2 taps\n\n"))
       << run.console;
@@ -57,7 +57,7 @@ TEST(RunCounts, EmptyFilesCountZero) {
   TempDir dir;
   write_file(dir.file("input.txt"), "");
   write_file(dir.file("fir.txt"), " \r\n");
-  const auto run = run_program(FIR_BENCH_EXE, dir.path().string());
+  const auto run = run_program(dir.path().string());
   EXPECT_EQ(run.exit_code, 0);
   EXPECT_TRUE(run.console.starts_with("загрузка данных...\t0 samples\nзагрузка FIR фильтра...\t0 taps\n\n"))
       << run.console;
@@ -151,9 +151,9 @@ TEST(RunLog, SecondRunReplacesLog) {
   TempDir dir;
   write_file(dir.file("input.txt"), "1 2 3");
   write_file(dir.file("fir.txt"), "1");
-  ASSERT_EQ(run_program(FIR_BENCH_EXE, dir.path().string()).exit_code, 0);
+  ASSERT_EQ(run_program(dir.path().string()).exit_code, 0);
   std::filesystem::remove(dir.file("input.txt"));
-  ASSERT_EQ(run_program(FIR_BENCH_EXE, dir.path().string()).exit_code, 0);
+  ASSERT_EQ(run_program(dir.path().string()).exit_code, 0);
   EXPECT_EQ(read_file(dir.file("log.txt")), CP1251(u8"загрузка данных...\t"));
 }
 
@@ -165,13 +165,13 @@ TEST(RunLog, SecondRunAtOnceFindsTheLogInUse) {
   copy_examples(reference);
   copy_examples(dir);
   run_complete(reference, 100000, 64);
-  HeldProcess first = start_held({FIR_BENCH_EXE}, dir.path().string());
+  HeldProcess first = start_held(program("fir_bench"), dir.path().string());
   for (int wait = 0; wait < 3000 && read_file(dir.file("log.txt")).find(CP1251(u8"максимальное")) == std::string::npos;
        ++wait) {
     usleep(10'000);
   }
   const std::string first_log = read_file(dir.file("log.txt"));
-  const auto second = run_program(FIR_BENCH_EXE, dir.path().string());
+  const auto second = run_program(dir.path().string());
   EXPECT_EQ(second.exit_code, 1);
   EXPECT_EQ(second.console, "\nошибка: файл log.txt занят другим запуском\n" + closing);
   EXPECT_EQ(read_file(dir.file("log.txt")), first_log);
@@ -184,7 +184,7 @@ TEST(RunLog, SecondRunAtOnceFindsTheLogInUse) {
 TEST(RunLog, UnwritableLogChangesNothingOnConsole) {
   TempDir dir;
   std::filesystem::create_directory(dir.file("log.txt"));
-  const auto run = run_program(FIR_BENCH_EXE, dir.path().string());
+  const auto run = run_program(dir.path().string());
   EXPECT_EQ(run.exit_code, 0);
   EXPECT_EQ(run.console, "загрузка данных...\t\nошибка при загрузке файла: input.txt\n" + closing);
 }

@@ -143,7 +143,7 @@ TEST(DirectStage, TakesExactlyOneMeasurement) {
 // 2^28 - 1 doubles. Checked on the arithmetic, as no machine here holds such
 // signals and none of its programs is 32-bit.
 TEST(DirectLength, FitsTheSampleCountOrIsRefused) {
-  using dsp_internal::addressable_bytes;
+  constexpr std::uint64_t addressable_bytes = std::numeric_limits<std::int64_t>::max();  // a 64-bit system
   constexpr std::uint64_t max = std::numeric_limits<std::uint32_t>::max();
   constexpr std::uint64_t bytes32 = std::numeric_limits<std::int32_t>::max();
   constexpr std::uint64_t max32 = (std::uint64_t{1} << 28) - 1;

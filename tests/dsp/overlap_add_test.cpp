@@ -31,9 +31,12 @@ void PrintTo(const LayoutCase& c, std::ostream* os) { *os << "N=" << c.samples <
 
 class OverlapAddLayoutTable : public testing::TestWithParam<LayoutCase> {};
 
+// The layout's arithmetic on a 64-bit system, whichever this is.
+constexpr std::uint64_t bytes64 = std::numeric_limits<std::int64_t>::max();
+
 TEST_P(OverlapAddLayoutTable, BlockLengthBlocksOutputLength) {
   OverlapAddLayout layout{};
-  ASSERT_EQ(dsp_internal::overlap_add_layout(GetParam().samples, GetParam().taps, layout), Status::ok);
+  ASSERT_EQ(dsp_internal::overlap_add_layout(GetParam().samples, GetParam().taps, layout, bytes64), Status::ok);
   EXPECT_EQ(layout.block_length, GetParam().expected.block_length);
   EXPECT_EQ(layout.blocks, GetParam().expected.blocks);
   EXPECT_EQ(layout.output_length, GetParam().expected.output_length);
@@ -52,15 +55,15 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(OverlapAddLayoutLimits, SizesThatDoNotFitAreRefused) {
   OverlapAddLayout layout{1, 1, 1};
   // 2n must fit FFTW's int: M = 2^30 asks for 2n = 2^31.
-  EXPECT_EQ(dsp_internal::overlap_add_layout(10, std::uint64_t{1} << 30, layout), Status::too_long);
+  EXPECT_EQ(dsp_internal::overlap_add_layout(10, std::uint64_t{1} << 30, layout, bytes64), Status::too_long);
   EXPECT_EQ(layout.block_length, 0u);
-  EXPECT_EQ(dsp_internal::overlap_add_layout(0, (std::uint64_t{1} << 29) + 1, layout), Status::too_long);
-  EXPECT_EQ(dsp_internal::overlap_add_layout(10, std::numeric_limits<std::uint64_t>::max(), layout), Status::too_long);
+  EXPECT_EQ(dsp_internal::overlap_add_layout(0, (std::uint64_t{1} << 29) + 1, layout, bytes64), Status::too_long);
+  EXPECT_EQ(dsp_internal::overlap_add_layout(10, std::numeric_limits<std::uint64_t>::max(), layout, bytes64), Status::too_long);
   // The output length must fit the 32-bit sample count: N = 2^32 - 3072
   // gives 4194301 blocks of 1024 and 2^32 - 1024 samples, one more does not.
-  EXPECT_EQ(dsp_internal::overlap_add_layout(std::numeric_limits<std::uint32_t>::max(), 1, layout), Status::too_long);
-  EXPECT_EQ(dsp_internal::overlap_add_layout(std::numeric_limits<std::uint32_t>::max() - 3070, 1, layout), Status::too_long);
-  ASSERT_EQ(dsp_internal::overlap_add_layout(std::numeric_limits<std::uint32_t>::max() - 3072, 1, layout), Status::ok);
+  EXPECT_EQ(dsp_internal::overlap_add_layout(std::numeric_limits<std::uint32_t>::max(), 1, layout, bytes64), Status::too_long);
+  EXPECT_EQ(dsp_internal::overlap_add_layout(std::numeric_limits<std::uint32_t>::max() - 3070, 1, layout, bytes64), Status::too_long);
+  ASSERT_EQ(dsp_internal::overlap_add_layout(std::numeric_limits<std::uint32_t>::max() - 3072, 1, layout, bytes64), Status::ok);
   EXPECT_EQ(layout.output_length, std::numeric_limits<std::uint32_t>::max() - 1023);
 }
 

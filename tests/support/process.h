@@ -11,13 +11,66 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "platform/platform_internal.h"
 #include "support/files.h"
 
 namespace test_support {
+
+// ---- The programs under test ------------------------------------------------------
+//
+// This build's programs, or, when the environment says so, another build's
+// started through a launcher: FIR_BENCH_PROGRAMS names their folder and
+// FIR_BENCH_LAUNCHER the command that starts them (Wine for a Windows build,
+// qemu for a 32-bit Linux one; words separated by blanks). A Windows
+// program's console (Windows-1251, CR LF) is read back as this build's
+// (UTF-8, LF).
+
+inline std::vector<std::string> launcher() {
+  std::vector<std::string> words;
+  if (const char* text = std::getenv("FIR_BENCH_LAUNCHER")) {
+    std::istringstream in(text);
+    for (std::string word; in >> word;) words.push_back(word);
+  }
+  return words;
+}
+
+// Whether the programs run under a launcher; end-to-end cases that cannot
+// hold there skip.
+inline bool launched() { return !launcher().empty(); }
+
+// The command that starts program `name` (fir_bench, fir_gen, fir_sweep)
+// with `arguments`.
+inline std::vector<std::string> program(const std::string& name, const std::vector<std::string>& arguments = {}) {
+  const char* folder = std::getenv("FIR_BENCH_PROGRAMS");
+  const std::filesystem::path dir = folder != nullptr ? folder : FIR_BENCH_BUILD_DIR;
+  std::filesystem::path path = dir / name;
+  if (!std::filesystem::exists(path)) path += ".exe";
+  std::vector<std::string> command = launcher();
+  command.push_back(path.string());
+  command.insert(command.end(), arguments.begin(), arguments.end());
+  return command;
+}
+
+// Whether the programs under test are Windows programs.
+inline bool windows_programs() { return program("fir_bench")[launcher().size()].ends_with(".exe"); }
+
+// A Windows program's console text (standard output or error) as this
+// build's program shows it.
+inline std::string as_this_builds_console(const std::vector<std::string>& command, std::string text) {
+  for (const std::string& word : command) {
+    if (word.ends_with(".exe")) {
+      std::erase(text, '\r');
+      return cp1251_to_utf8(text);
+    }
+  }
+  return text;
+}
 
 struct ProcessResult {
   int exit_code;        // -1 when the program did not exit normally
@@ -93,7 +146,8 @@ inline ProcessResult run_command(const std::vector<std::string>& command, const 
   int status = 0;
   if (child > 0 && waitpid(child, &status, 0) == child && WIFEXITED(status)) result.exit_code = WEXITSTATUS(status);
   if (options.stdout_to == Stdout::file) result.console = read_file(out_path);
-  result.errors = read_file(err_path);
+  result.console = as_this_builds_console(command, result.console);
+  result.errors = as_this_builds_console(command, read_file(err_path));
   std::remove(in_path.c_str());
   std::remove(out_path.c_str());
   std::remove(err_path.c_str());
@@ -106,11 +160,12 @@ struct HeldProcess {
   pid_t pid;
   int input;  // the pipe's write end
   std::string directory;
+  std::vector<std::string> command;
 };
 
 inline HeldProcess start_held(const std::vector<std::string>& command, const std::string& directory) {
   int pipe_ends[2] = {-1, -1};
-  if (pipe(pipe_ends) != 0) return {-1, -1, directory};
+  if (pipe(pipe_ends) != 0) return {-1, -1, directory, command};
   std::vector<char*> argv;
   for (const std::string& word : command) argv.push_back(const_cast<char*>(word.c_str()));
   argv.push_back(nullptr);
@@ -123,7 +178,7 @@ inline HeldProcess start_held(const std::vector<std::string>& command, const std
     _exit(127);
   }
   close(pipe_ends[0]);
-  return {child, pipe_ends[1], directory};
+  return {child, pipe_ends[1], directory, command};
 }
 
 // Ends the held program's input, so its wait returns, and waits for it.
@@ -135,17 +190,18 @@ inline ProcessResult finish_held(HeldProcess& process) {
     result.exit_code = WEXITSTATUS(status);
   }
   const std::string out_path = process.directory + "/.stdout_held";
-  result.console = read_file(out_path);
+  result.console = as_this_builds_console(process.command, read_file(out_path));
   std::remove(out_path.c_str());
   return result;
 }
 
-inline ProcessResult run_program(const std::string& program, const std::string& directory,
-                                 const std::string& stdin_bytes = "", std::uint64_t address_space_limit = 0) {
+// fir_bench under test, in `directory`.
+inline ProcessResult run_program(const std::string& directory, const std::string& stdin_bytes = "",
+                                 std::uint64_t address_space_limit = 0) {
   ProcessOptions options;
   options.stdin_bytes = stdin_bytes;
   options.address_space_limit = address_space_limit;
-  return run_command({program}, directory, options);
+  return run_command(program("fir_bench"), directory, options);
 }
 
 }  // namespace test_support

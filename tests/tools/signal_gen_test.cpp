@@ -253,7 +253,7 @@ TEST(GenFilters, OneTapLowpassIsUnity) {
 // Without options it writes the shipped examples, byte for byte.
 TEST(GenProgram, DefaultsReproduceTheExamples) {
   TempDir dir;
-  const ProcessResult run = run_program(FIR_GEN_EXE, dir.path().string());
+  const ProcessResult run = run_command(program("fir_gen"), dir.path().string(), {});
   EXPECT_EQ(run.exit_code, 0);
   EXPECT_EQ(run.console, "wrote input.txt (100000 samples)\nwrote fir.txt (64 taps)\n");
   for (const char* name : {"input.txt", "fir.txt"}) {
@@ -263,7 +263,7 @@ TEST(GenProgram, DefaultsReproduceTheExamples) {
 
 TEST(GenProgram, BadArgumentsWriteNothing) {
   TempDir dir;
-  const ProcessResult run = run_command({FIR_GEN_EXE, "--taps", "zero"}, dir.path().string(), {});
+  const ProcessResult run = run_command(program("fir_gen", {"--taps", "zero"}), dir.path().string(), {});
   EXPECT_EQ(run.exit_code, 2);
   EXPECT_FALSE(std::filesystem::exists(dir.file("input.txt")));
   EXPECT_FALSE(std::filesystem::exists(dir.file("fir.txt")));
@@ -271,7 +271,7 @@ TEST(GenProgram, BadArgumentsWriteNothing) {
 
 TEST(GenProgram, HelpPrintsUsage) {
   TempDir dir;
-  const ProcessResult run = run_command({FIR_GEN_EXE, "--help"}, dir.path().string(), {});
+  const ProcessResult run = run_command(program("fir_gen", {"--help"}), dir.path().string(), {});
   EXPECT_EQ(run.exit_code, 0);
   EXPECT_EQ(run.console, gen_help_text());
 }
@@ -279,8 +279,8 @@ TEST(GenProgram, HelpPrintsUsage) {
 // Both tools name the project's version.
 TEST(ToolVersion, BothToolsPrintTheProjectVersion) {
   TempDir dir;
-  for (const auto& [program, name] : {std::pair{FIR_GEN_EXE, "fir_gen"}, std::pair{FIR_SWEEP_EXE, "fir_sweep"}}) {
-    const ProcessResult run = run_command({program, "--version"}, dir.path().string(), {});
+  for (const char* name : {"fir_gen", "fir_sweep"}) {
+    const ProcessResult run = run_command(program(name, {"--version"}), dir.path().string(), {});
     EXPECT_EQ(run.exit_code, 0) << name;
     EXPECT_EQ(run.console, std::string(name) + " " + FIR_BENCH_VERSION + "\n");
   }

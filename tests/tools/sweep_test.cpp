@@ -72,7 +72,7 @@ TEST(SweepArguments, TapListsAndDefaults) {
 
 TEST(SweepProgram, BadOptionWritesNothing) {
   TempDir dir;
-  const ProcessResult run = run_command({FIR_SWEEP_EXE, "--out", "table.tsv", "--repeat", "x"}, dir.path().string(), {});
+  const ProcessResult run = run_command(program("fir_sweep", {"--out", "table.tsv", "--repeat", "x"}), dir.path().string(), {});
   EXPECT_EQ(run.exit_code, 2);
   EXPECT_EQ(run.errors, "fir_sweep: --repeat: expected a count from 1 to 1000, got 'x'\n");
   EXPECT_EQ(run.console, "");
@@ -90,7 +90,7 @@ TEST(SweepProgram, OwnFilesGiveOneRow) {
   write_file(dir.file("input.txt"), input);
   write_file(dir.file("fir.txt"), fir);
   const ProcessResult run =
-      run_command({FIR_SWEEP_EXE, "--input", "input.txt", "--fir", "fir.txt", "--repeat", "2"}, dir.path().string(), {});
+      run_command(program("fir_sweep", {"--input", "input.txt", "--fir", "fir.txt", "--repeat", "2"}), dir.path().string(), {});
   EXPECT_EQ(run.exit_code, 0) << run.errors;
   std::vector<std::string> lines;
   for (std::size_t at = 0, end; (end = run.console.find('\n', at)) != std::string::npos; at = end + 1) {
@@ -110,7 +110,7 @@ TEST(SweepProgram, FileThatStopsEarlyIsRefused) {
   TempDir dir;
   write_file(dir.file("input.txt"), "1 2 abc 4\n");
   const ProcessResult run =
-      run_command({FIR_SWEEP_EXE, "--input", "input.txt", "--out", "table.tsv"}, dir.path().string(), {});
+      run_command(program("fir_sweep", {"--input", "input.txt", "--out", "table.tsv"}), dir.path().string(), {});
   EXPECT_EQ(run.exit_code, 1);
   EXPECT_EQ(run.console, "");
   EXPECT_EQ(run.errors, reader_warning("input.txt", 1, "abc") +

@@ -319,7 +319,7 @@ void append_number(std::string& line, double value) {
   line.append(text, end);
 }
 
-void append_count(std::string& line, std::size_t value) {
+void append_count(std::string& line, std::uint64_t value) {
   char text[24];
   const auto [end, error] = std::to_chars(text, text + sizeof text, value);
   line.append(text, end);
@@ -334,7 +334,7 @@ std::string provenance_lines(const Provenance& p) {
   text += " samples from " + p.input + "; filters: " + p.fir + "\n# seed ";
   append_count(text, p.seed);
   text += ", repeats ";
-  append_count(text, static_cast<std::size_t>(p.repeat));
+  append_count(text, static_cast<std::uint64_t>(p.repeat));
   text += ", kernels " + p.isa + ", CPU " + p.cpu + ", FFTW " + p.fftw + "\n";
   text += "# *_ms: the loop as fir_bench prints it; *_call_*: the whole call (allocation, planning, filter "
           "transform, loop, release)\n";

@@ -1,31 +1,32 @@
 #!/usr/bin/env bash
-# Builds FFTW 3 (double) for Windows with mingw-w64 from Debian's own source
+# Builds FFTW 3 (double) for a cross target from Debian's own source
 # package, once per target, into a cache outside the clone; later runs find
 # it and do nothing. Prints the install prefix on its last line.
 #
-#   tools/build_fftw_mingw.sh [x86_64 | i686]     (default x86_64)
+#   tools/build_fftw.sh x86_64-w64-mingw32 | i686-w64-mingw32 | i686-linux-gnu
 #
 # Needs root for apt-get (source packages are enabled in the existing Debian
 # sources entry); without root it prints the commands and fails.
 set -euo pipefail
 
 version=3.3.10
-arch=${1:-x86_64}
-# FFTW's own aligned allocator: its configure finds no aligned malloc for
-# mingw. 64-bit: the same SIMD set as Debian's own FFTW, so both builds plan
-# alike. 32-bit: SSE2 arithmetic throughout (no x87 excess precision), and
-# the stack realigned at entry, as 32-bit Windows keeps it only 4-byte
-# aligned.
-case $arch in
-  x86_64) simd=(--enable-sse2 --enable-avx) cflags="-O3" ;;
-  i686) simd=(--enable-sse2) cflags="-O3 -msse2 -mfpmath=sse -mstackrealign" ;;
-  *) echo "build_fftw_mingw: unknown target '$arch' (x86_64 or i686)" >&2; exit 2 ;;
+host=${1:-x86_64-w64-mingw32}
+# 64-bit Windows: the same SIMD set as Debian's own FFTW, so both builds
+# plan alike, and FFTW's own aligned allocator (configure finds no aligned
+# malloc for mingw). 32-bit: SSE2 arithmetic throughout (no x87 excess
+# precision); on Windows the stack is realigned at entry, as 32-bit Windows
+# keeps it only 4-byte aligned.
+system=mingw extra=(--with-our-malloc)
+case $host in
+  x86_64-w64-mingw32) simd=(--enable-sse2 --enable-avx) cflags="-O3" ;;
+  i686-w64-mingw32) simd=(--enable-sse2) cflags="-O3 -msse2 -mfpmath=sse -mstackrealign" ;;
+  i686-linux-gnu) simd=(--enable-sse2) cflags="-O3 -msse2 -mfpmath=sse" system=linux extra=() ;;
+  *) echo "build_fftw: unknown target '$host' (x86_64-w64-mingw32, i686-w64-mingw32 or i686-linux-gnu)" >&2; exit 2 ;;
 esac
-flags=(--host="$arch"-w64-mingw32 --enable-static --disable-shared "${simd[@]}" --disable-fortran --disable-doc
-       --with-our-malloc)
+flags=(--host="$host" --enable-static --disable-shared "${simd[@]}" --disable-fortran --disable-doc "${extra[@]}")
 cache=${XDG_CACHE_HOME:-$HOME/.cache}/fir_bench
 key=$(printf '%s ' "$version" "${flags[@]}" "$cflags" | sha1sum | cut -c1-12)
-prefix=$cache/fftw-$version-mingw-$key
+prefix=$cache/fftw-$version-$system-$key
 
 if [[ -f $prefix/lib/libfftw3.a && -f $prefix/lib/pkgconfig/fftw3.pc ]]; then
   echo "$prefix"
@@ -34,8 +35,8 @@ fi
 
 sources=/etc/apt/sources.list.d/debian.sources
 if [[ $(id -u) -ne 0 ]]; then
-  echo "build_fftw_mingw: needs root to fetch Debian's fftw3 source package; run as root:" >&2
-  echo "  sed -i 's/^Types: deb\$/Types: deb deb-src/' $sources && apt-get update && $0" >&2
+  echo "build_fftw: needs root to fetch Debian's fftw3 source package; run as root:" >&2
+  echo "  sed -i 's/^Types: deb\$/Types: deb deb-src/' $sources && apt-get update && $0 $host" >&2
   exit 1
 fi
 if ! grep -q '^Types:.*deb-src' "$sources"; then
@@ -43,7 +44,7 @@ if ! grep -q '^Types:.*deb-src' "$sources"; then
   apt-get update -qq
 fi
 
-echo "build_fftw_mingw: building FFTW $version for $arch-w64-mingw32 once, into $prefix (about 5 minutes on 2 cores)" >&2
+echo "build_fftw: building FFTW $version for $host once, into $prefix (about 5 minutes on 2 cores)" >&2
 started=$SECONDS
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -59,5 +60,5 @@ done
 make -j2 libfftw3.la fftw3.pc >>"$work/make.log" 2>&1 || { tail -30 "$work/make.log" >&2; exit 1; }
 { make install-libLTLIBRARIES install-pkgconfigDATA && make -C api install-includeHEADERS; } >>"$work/make.log" 2>&1 ||
   { tail -30 "$work/make.log" >&2; exit 1; }
-echo "build_fftw_mingw: FFTW for $arch-w64-mingw32 built in $((SECONDS - started)) s" >&2
+echo "build_fftw: FFTW for $host built in $((SECONDS - started)) s" >&2
 echo "$prefix"
