@@ -2,27 +2,14 @@
 # compilers: the 32-bit sizes and the SSE2 arithmetic of the 32-bit Windows
 # program, run here under user-mode emulation (qemu-i386-static), since
 # these machines' kernels start no 32-bit program.
-#
-# FFTW comes from tools/build_fftw.sh i686-linux-gnu, found through its
-# pkg-config file: FIR_BENCH_FFTW_PREFIX (a cache variable, or the
-# environment variable of that name on the first configure) names the prefix
-# that script printed.
+# FFTW comes from tools/build_fftw.sh i686-linux-gnu (cross_root.cmake).
 set(CMAKE_SYSTEM_NAME Linux)
 set(CMAKE_SYSTEM_PROCESSOR i686)
 set(CMAKE_C_COMPILER i686-linux-gnu-gcc)
 set(CMAKE_CXX_COMPILER i686-linux-gnu-g++)
 
-if(NOT FIR_BENCH_FFTW_PREFIX AND DEFINED ENV{FIR_BENCH_FFTW_PREFIX})
-  set(FIR_BENCH_FFTW_PREFIX "$ENV{FIR_BENCH_FFTW_PREFIX}" CACHE PATH "FFTW built for i686-linux-gnu")
-endif()
-
-set(CMAKE_FIND_ROOT_PATH /usr/i686-linux-gnu ${FIR_BENCH_FFTW_PREFIX})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-set(ENV{PKG_CONFIG_LIBDIR} "${FIR_BENCH_FFTW_PREFIX}/lib/pkgconfig")
-set(ENV{PKG_CONFIG_SYSROOT_DIR} "")
+set(FIR_BENCH_SYSROOT /usr/i686-linux-gnu)
+include(${CMAKE_CURRENT_LIST_DIR}/cross_root.cmake)
 
 # Every double operation in SSE2, rounded to double as on x86-64 (x87 would
 # keep 80-bit intermediates); 64-bit file offsets, so that a result file may

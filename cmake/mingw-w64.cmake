@@ -1,11 +1,8 @@
 # Cross-compiling for Windows with mingw-w64 (POSIX threads) on Linux:
 # 64-bit by default, 32-bit with FIR_BENCH_MINGW_ARCH=i686. The 64-bit
 # tests run under Wine.
-#
-# FFTW comes from tools/build_fftw.sh, found through its pkg-config
-# file: FIR_BENCH_FFTW_PREFIX (a cache variable, or the environment
-# variable of that name on the first configure) names the prefix that script
-# printed.
+# FFTW comes from tools/build_fftw.sh x86_64-w64-mingw32 or i686-w64-mingw32
+# (cross_root.cmake).
 if(NOT FIR_BENCH_MINGW_ARCH)
   set(FIR_BENCH_MINGW_ARCH x86_64)
 endif()
@@ -16,19 +13,8 @@ set(CMAKE_C_COMPILER ${triplet}-gcc-posix)
 set(CMAKE_CXX_COMPILER ${triplet}-g++-posix)
 set(CMAKE_RC_COMPILER ${triplet}-windres)
 
-if(NOT FIR_BENCH_FFTW_PREFIX AND DEFINED ENV{FIR_BENCH_FFTW_PREFIX})
-  set(FIR_BENCH_FFTW_PREFIX "$ENV{FIR_BENCH_FFTW_PREFIX}" CACHE PATH "FFTW built for mingw-w64")
-endif()
-
-set(CMAKE_FIND_ROOT_PATH /usr/${triplet} ${FIR_BENCH_FFTW_PREFIX})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-
-# pkg-config looks only at the cross-built FFTW.
-set(ENV{PKG_CONFIG_LIBDIR} "${FIR_BENCH_FFTW_PREFIX}/lib/pkgconfig")
-set(ENV{PKG_CONFIG_SYSROOT_DIR} "")
+set(FIR_BENCH_SYSROOT /usr/${triplet})
+include(${CMAKE_CURRENT_LIST_DIR}/cross_root.cmake)
 
 # GCC keeps the Windows stack 16-byte aligned but may still spill AVX and
 # AVX-512 registers with aligned moves (GCC bug 54412); the assembler turns
