@@ -162,7 +162,8 @@ FIR_INLINE void accumulate_rows(const DirectOperands& c, std::ptrdiff_t first, s
 // Rows of outputs per tile, at most and at least (each row one output of
 // every lane's segment), and vectors per block: enough independent sums to
 // cover the add latency, with their windows few enough to stay in
-// registers (measured best: 8 with AVX-512, 5 with 16 registers).
+// registers (measured best: 8 with AVX-512, 5 with 16 registers; 3 fit the
+// 8 of 32-bit x86).
 constexpr std::ptrdiff_t tile_rows = 1024;
 constexpr std::ptrdiff_t tile_rows_least = 128;
 template <int W>
