@@ -145,11 +145,23 @@ void console_prepare() {
   SetConsoleOutputCP(1251);
 }
 
-int output_file_open(std::string_view name) {
-  char path[path_capacity];
-  if (!terminated_path(name, path)) return -1;
-  return _open(path, _O_WRONLY | _O_CREAT | _O_TRUNC | _O_BINARY, _S_IREAD | _S_IWRITE);
+namespace {
+
+int open_for_writing(const char* path, bool truncate) {
+  return _open(path, _O_WRONLY | _O_CREAT | _O_BINARY | (truncate ? _O_TRUNC : 0), _S_IREAD | _S_IWRITE);
 }
+
+// One byte far past any content is locked, so that reading and writing the
+// file itself stay open to everyone.
+bool locked_by_another(int handle) {
+  OVERLAPPED past_the_end{};
+  past_the_end.OffsetHigh = 0x7FFFFFFF;
+  const auto file = reinterpret_cast<HANDLE>(_get_osfhandle(handle));
+  return !LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &past_the_end) &&
+         GetLastError() == ERROR_LOCK_VIOLATION;
+}
+
+}  // namespace
 
 bool output_file_write(int handle, std::string_view bytes) {
   while (!bytes.empty()) {
@@ -158,27 +170,6 @@ bool output_file_write(int handle, std::string_view bytes) {
     bytes.remove_prefix(static_cast<std::size_t>(written));
   }
   return true;
-}
-
-int output_file_open_locked(std::string_view name, bool& in_use) {
-  in_use = false;
-  char path[path_capacity];
-  if (!terminated_path(name, path)) return -1;
-  const int handle = _open(path, _O_WRONLY | _O_CREAT | _O_BINARY, _S_IREAD | _S_IWRITE);
-  if (handle == -1) return -1;
-  // One byte far past any content is locked, so that reading and writing
-  // the file itself stay open to everyone.
-  OVERLAPPED past_the_end{};
-  past_the_end.OffsetHigh = 0x7FFFFFFF;
-  const auto file = reinterpret_cast<HANDLE>(_get_osfhandle(handle));
-  if (!LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &past_the_end) &&
-      GetLastError() == ERROR_LOCK_VIOLATION) {
-    _close(handle);
-    in_use = true;
-    return -1;
-  }
-  _chsize_s(handle, 0);
-  return handle;
 }
 
 bool output_file_truncate(int handle, std::uint64_t size) {
@@ -228,6 +219,12 @@ char grow_stack() {
   return area[0];
 }
 
+int open_for_writing(const char* path, bool truncate) {
+  return ::open(path, O_WRONLY | O_CREAT | O_CLOEXEC | (truncate ? O_TRUNC : 0), 0666);
+}
+
+bool locked_by_another(int handle) { return flock(handle, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK; }
+
 }  // namespace
 
 bool process_prepare() {
@@ -246,12 +243,6 @@ bool process_prepare() {
 
 void console_prepare() { std::setvbuf(stdout, console_buffer, _IOFBF, sizeof console_buffer); }
 
-int output_file_open(std::string_view name) {
-  char path[path_capacity];
-  if (!terminated_path(name, path)) return -1;
-  return ::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-}
-
 bool output_file_write(int handle, std::string_view bytes) {
   while (!bytes.empty()) {
     const ssize_t written = ::write(handle, bytes.data(), bytes.size());
@@ -260,21 +251,6 @@ bool output_file_write(int handle, std::string_view bytes) {
     bytes.remove_prefix(static_cast<std::size_t>(written));
   }
   return true;
-}
-
-int output_file_open_locked(std::string_view name, bool& in_use) {
-  in_use = false;
-  char path[path_capacity];
-  if (!terminated_path(name, path)) return -1;
-  const int handle = ::open(path, O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
-  if (handle == -1) return -1;
-  if (flock(handle, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
-    ::close(handle);
-    in_use = true;
-    return -1;
-  }
-  static_cast<void>(ftruncate(handle, 0));  // a device has no length to cut
-  return handle;
 }
 
 bool output_file_truncate(int handle, std::uint64_t size) {
@@ -302,3 +278,25 @@ std::int64_t counter_ticks() {
 std::int64_t counter_frequency() { return 1'000'000'000; }
 
 #endif
+
+// ---- Output files on either system -------------------------------------------------
+
+int output_file_open(std::string_view name) {
+  char path[path_capacity];
+  return terminated_path(name, path) ? open_for_writing(path, true) : -1;
+}
+
+int output_file_open_locked(std::string_view name, bool& in_use) {
+  in_use = false;
+  char path[path_capacity];
+  if (!terminated_path(name, path)) return -1;
+  const int handle = open_for_writing(path, false);  // emptied only once the lock is held
+  if (handle == -1) return -1;
+  if (locked_by_another(handle)) {
+    output_file_close(handle);
+    in_use = true;
+    return -1;
+  }
+  static_cast<void>(output_file_truncate(handle, 0));  // a device has no length to cut
+  return handle;
+}
