@@ -264,13 +264,20 @@ FIR_INLINE std::ptrdiff_t gather_to(const Oriented<Reversed>& o, std::ptrdiff_t 
   return gathered;
 }
 
+// Whether the tile's rows r .. r + W - 1 lie inside its `rows` for every
+// lane, and all their outputs below `end`: a whole square to transpose.
+template <int W>
+constexpr bool whole_square(std::ptrdiff_t k0, std::ptrdiff_t rows, std::ptrdiff_t r, std::ptrdiff_t end) {
+  return r + W <= rows && k0 + (W - 1) * rows + r + W <= end;
+}
+
 // The outputs of a tile's rows r .. r + W - 1 (those below `rows` and
 // `end`) from its sums: W rows transposed are W consecutive outputs of each
 // lane.
 template <int W, bool Reversed>
 FIR_INLINE void scatter_square(const Oriented<Reversed>& o, std::ptrdiff_t k0, std::ptrdiff_t rows, std::ptrdiff_t r,
                                std::ptrdiff_t end, const double* sums) {
-  if (r + W <= rows && k0 + (W - 1) * rows + r + W <= end) {
+  if (whole_square<W>(k0, rows, r, end)) {
     Vec<W> square[W];
     FIR_UNROLL
     for (int i = 0; i < W; ++i) square[i] = load<W>(sums + (r + i) * W);
@@ -346,7 +353,7 @@ FIR_INLINE void accumulate_segments(const Oriented<Reversed>& o, std::ptrdiff_t 
         if constexpr (U == W) {
           // A finished square goes out from the registers: through memory,
           // the stores would not reach the loads in time.
-          if (one_tap_tile && scattered == r && r + W <= rows && k0 + (W - 1) * rows + r + W <= end) {
+          if (one_tap_tile && scattered == r && whole_square<W>(k0, rows, r, end)) {
             transpose<W>(sum);
             FIR_UNROLL
             for (int l = 0; l < W; ++l) o.template store_outputs<W>(k0 + l * rows + r, sum[l]);
