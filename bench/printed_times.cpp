@@ -66,8 +66,7 @@ struct Times {
 };
 
 using measure::median;
-
-double best(const std::vector<double>& v) { return *std::min_element(v.begin(), v.end()); }
+using measure::minimum;
 
 std::string case_name(const Case& c) { return std::to_string(c.samples) + "x" + std::to_string(c.taps); }
 
@@ -176,8 +175,8 @@ void print_table(const std::vector<std::pair<Case, Times>>& results, int runs, d
                 c.samples, c.taps, median_of(t, [](const Run& r) { return r.printed_fft / r.floor_fft; }),
                 median_of(t, [](const Run& r) { return r.printed_fft / r.warm_fft; }), scipy_ratio,
                 100.0 * median_of(t, [&](const Run& r) { return macs / (r.printed_direct * 1e-3) / peak; }),
-                median_of(t, [](const Run& r) { return r.printed_direct / r.warm_direct; }), best(fft), median(fft),
-                floor_fft, median_of(t, [](const Run& r) { return r.warm_fft; }), best(direct), median(direct),
+                median_of(t, [](const Run& r) { return r.printed_direct / r.warm_direct; }), minimum(fft), median(fft),
+                floor_fft, median_of(t, [](const Run& r) { return r.warm_fft; }), minimum(direct), median(direct),
                 median_of(t, [](const Run& r) { return r.warm_direct; }), scipy_time);
   }
   // The direct stage on each instruction set, warm, against the same peak.

@@ -31,6 +31,9 @@ double best_of(int repeats, Measure&& measure) {
   return best;
 }
 
+// The smallest value; `values` must not be empty.
+inline double minimum(const std::vector<double>& values) { return *std::min_element(values.begin(), values.end()); }
+
 // The middle value, or the mean of the middle two; `values` must not be empty.
 inline double median(std::vector<double> values) {
   std::sort(values.begin(), values.end());

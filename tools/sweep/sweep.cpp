@@ -208,16 +208,15 @@ bool measure_filter_length(const Signal& x, const Signal& h, int repeat, std::ui
   }
   const std::vector<std::size_t> indices = error_indices(x.size(), h.size(), seed);
   const ExactOutputs exact = exact_outputs(x, h, indices);
-  const auto least = [](const std::vector<double>& v) { return *std::min_element(v.begin(), v.end()); };
   row = SweepRow{h.size(),
                  static_cast<std::size_t>(layout.block_length),
-                 least(times.direct.loop),
+                 measure::minimum(times.direct.loop),
                  measure::median(times.direct.loop),
-                 least(times.fft.loop),
+                 measure::minimum(times.fft.loop),
                  measure::median(times.fft.loop),
-                 least(times.direct.call),
+                 measure::minimum(times.direct.call),
                  measure::median(times.direct.call),
-                 least(times.fft.call),
+                 measure::minimum(times.fft.call),
                  measure::median(times.fft.call),
                  deviations.rms,
                  deviations.max_abs,
@@ -246,8 +245,7 @@ Comparison compare_row(const SweepRow& row, TimeKind kind) {
 }  // namespace
 
 Comparison compare_times(const std::vector<double>& direct, const std::vector<double>& fft) {
-  return compare_mins(*std::min_element(direct.begin(), direct.end()), measure::median(direct),
-                      *std::min_element(fft.begin(), fft.end()), measure::median(fft));
+  return compare_mins(measure::minimum(direct), measure::median(direct), measure::minimum(fft), measure::median(fft));
 }
 
 namespace {
