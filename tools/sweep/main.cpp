@@ -115,7 +115,9 @@ int main(int argc, char** argv) {
   }
   console_use_standard_error();  // the reader's messages; the table alone on standard output
   Signal x, fir;
-  if (options.input ? !load_file("--input", *options.input, x, problem) : (x = generated_noise(options), false)) {
+  if (!options.input) {
+    x = generated_noise(options);
+  } else if (!load_file("--input", *options.input, x, problem)) {
     return unreadable(problem);
   }
   if (options.fir && !load_file("--fir", *options.fir, fir, problem)) return unreadable(problem);
