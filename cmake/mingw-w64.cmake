@@ -37,6 +37,8 @@ set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
 # plain `wine` script picks the 32-bit loader, which cannot start here.
 if(FIR_BENCH_MINGW_ARCH STREQUAL "x86_64")
   find_program(FIR_BENCH_WINE NAMES wine64 wine PATHS /usr/lib/wine NO_CMAKE_FIND_ROOT_PATH)
+  # The server binary itself: Debian's `wineserver` script forces -p0.
+  find_program(FIR_BENCH_WINESERVER NAMES wineserver64 wineserver PATHS /usr/lib/wine NO_CMAKE_FIND_ROOT_PATH)
   if(FIR_BENCH_WINE)
     set(CMAKE_CROSSCOMPILING_EMULATOR ${FIR_BENCH_WINE})
   endif()
