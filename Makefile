@@ -118,9 +118,10 @@ windows-deps:
 # FFTW for each target is built once into a cache outside the clone. The
 # Linux test build comes first: its end-to-end suites run the 64-bit
 # programs under Wine, and its WindowsBuild tests compare the two
-# programs' runs (both within `ctest --preset windows`). The 32-bit program and its unit tests are built with
-# warnings as errors and never run: these machines cannot start 32-bit
-# programs (the same code runs in `make linux32`).
+# programs' runs (both within `ctest --preset windows`). The 32-bit
+# program and its unit tests are built with warnings as errors and never
+# run: these machines cannot start 32-bit programs (the same code runs in
+# `make linux32`).
 windows: windows-deps build/test/CMakeCache.txt
 	cmake --build --preset test --target app_test tools_test
 	@prefix=$$(tools/build_fftw.sh x86_64-w64-mingw32 | tail -n 1) && \
