@@ -1,7 +1,8 @@
 // The kernel table: every instruction set the stages can run on, each with
-// the test of the processor that picks it and its instantiations of the
-// kernels. Adding an instruction set is one block of instantiations here
-// and one row in the table.
+// the test of the processor that picks it, its register budget for the
+// direct stage (a DirectShape) and its instantiations of the kernels.
+// Adding an instruction set is one block of instantiations here and one row
+// in the table.
 #include <cstdint>
 #include <iterator>
 #include <string_view>
@@ -73,8 +74,15 @@ bool has_avx2() {
   return __builtin_cpu_supports("avx2");
 }
 
+// 32 registers: 8 sums per group in either layout, with room for their
+// windows and the taps.
+constexpr DirectShape avx512{.lanes = 8, .copies_group = 8, .segments_group = 8};
+// 16 registers: the copies need one for the tap and a few for the loads in
+// flight; the segments hold a window beside each sum.
+constexpr DirectShape avx2{.lanes = 4, .copies_group = 12, .segments_group = 5};
+
 #define FIR_AVX512 [[gnu::target("avx512f")]]
-FIR_AVX512 void accumulate_avx512(const DirectOperands& c, double* scratch) { accumulate<8>(c, scratch); }
+FIR_AVX512 void accumulate_avx512(const DirectOperands& op, double* scratch) { accumulate<avx512>(op, scratch); }
 FIR_AVX512 void load_block_avx512(double* b, const double* x, std::size_t n, std::size_t l) { load_block<8>(b, x, n, l); }
 FIR_AVX512 void multiply_avx512(double* x, const double* re, const double* im, std::size_t bins, double s) {
   multiply_spectra<8>(x, re, im, bins, s);
@@ -83,7 +91,7 @@ FIR_AVX512 void overlap_add_avx512(const double* b, double* y, std::size_t n) { 
 FIR_AVX512 double peak_avx512(std::int64_t iterations) { return peak_rounds<8>(iterations); }
 
 #define FIR_AVX2 [[gnu::target("avx2")]]
-FIR_AVX2 void accumulate_avx2(const DirectOperands& c, double* scratch) { accumulate<4>(c, scratch); }
+FIR_AVX2 void accumulate_avx2(const DirectOperands& op, double* scratch) { accumulate<avx2>(op, scratch); }
 FIR_AVX2 void load_block_avx2(double* b, const double* x, std::size_t n, std::size_t l) { load_block<4>(b, x, n, l); }
 FIR_AVX2 void multiply_avx2(double* x, const double* re, const double* im, std::size_t bins, double s) {
   multiply_spectra<4>(x, re, im, bins, s);
@@ -96,7 +104,14 @@ FIR_AVX2 double peak_avx2(std::int64_t iterations) { return peak_rounds<4>(itera
 // ---- The baseline: SSE2 on x86-64, the compiler's generic vectors elsewhere, plain
 // arrays when portable ------------------------------------------------------------------
 
-void accumulate_baseline(const DirectOperands& c, double* scratch) { accumulate<2>(c, scratch); }
+// 16 registers as for AVX2, 8 on 32-bit x86.
+#if defined(__i386__) || defined(_M_IX86)
+constexpr DirectShape baseline{.lanes = 2, .copies_group = 4, .segments_group = 3};
+#else
+constexpr DirectShape baseline{.lanes = 2, .copies_group = 12, .segments_group = 5};
+#endif
+
+void accumulate_baseline(const DirectOperands& op, double* scratch) { accumulate<baseline>(op, scratch); }
 void load_block_baseline(double* b, const double* x, std::size_t n, std::size_t l) { load_block<2>(b, x, n, l); }
 void multiply_baseline(double* x, const double* re, const double* im, std::size_t bins, double s) {
   multiply_spectra<2>(x, re, im, bins, s);
@@ -106,13 +121,13 @@ double peak_baseline(std::int64_t iterations) { return peak_rounds<2>(iterations
 
 constexpr Kernels table[] = {
 #if defined(FIR_KERNELS_X86)
-    {"avx512", has_avx512, prefers_avx512, 8, accumulate_avx512, scratch_doubles<8>, load_block_avx512, multiply_avx512,
-     overlap_add_avx512, peak_avx512},
-    {"avx2", has_avx2, has_avx2, 4, accumulate_avx2, scratch_doubles<4>, load_block_avx2, multiply_avx2,
-     overlap_add_avx2, peak_avx2},
+    {"avx512", has_avx512, prefers_avx512, avx512.lanes, accumulate_avx512, direct_scratch_doubles<avx512>,
+     load_block_avx512, multiply_avx512, overlap_add_avx512, peak_avx512},
+    {"avx2", has_avx2, has_avx2, avx2.lanes, accumulate_avx2, direct_scratch_doubles<avx2>, load_block_avx2,
+     multiply_avx2, overlap_add_avx2, peak_avx2},
 #endif
-    {"baseline", always, always, 2, accumulate_baseline, scratch_doubles<2>, load_block_baseline, multiply_baseline,
-     overlap_add_baseline, peak_baseline},
+    {"baseline", always, always, baseline.lanes, accumulate_baseline, direct_scratch_doubles<baseline>,
+     load_block_baseline, multiply_baseline, overlap_add_baseline, peak_baseline},
 };
 
 const Kernels*& active() {

@@ -29,14 +29,6 @@
 
 namespace dsp_internal {
 
-// Vector registers the kernels keep their sums and windows in: 8 on 32-bit
-// x86, 16 elsewhere (32 with AVX-512, whose kernels are planned for them).
-#if defined(__i386__) || defined(_M_IX86)
-inline constexpr int vector_registers = 8;
-#else
-inline constexpr int vector_registers = 16;
-#endif
-
 #if defined(FIR_PORTABLE_KERNELS)
 
 template <int W>
