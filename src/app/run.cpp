@@ -157,9 +157,10 @@ int save_results(Log& log, const RunState& run) {
   } results[] = {{"output_linear.txt", run.direct}, {"output_fft.txt", run.fft}, {"output_diff.txt", run.difference}};
   int exit_code = 0;
   for (const auto& result : results) {
-    if (save_signal(result.name, result.signal) == Status::ok) continue;
+    const Status saved = save_signal(result.name, result.signal);
+    if (saved == Status::ok) continue;
     say_line_end(log);
-    say(log, messages::save_failed);
+    say(log, failure_message(saved, Step::save));
     say(log, result.name);
     say_line_end(log);
     exit_code = 2;
@@ -183,7 +184,8 @@ int filter_and_report(Log& log, RunState& run) {
 }
 
 // Loads both files and filters. Returns the exit code: 0 also when a file
-// cannot be read (its message printed), 1 when memory runs out reading it.
+// cannot be read or holds too many values (the reader's message printed), 1
+// when memory runs out reading it.
 int load_and_filter(Log& log, RunState& run) {
   const struct {
     std::string_view label;
@@ -194,8 +196,8 @@ int load_and_filter(Log& log, RunState& run) {
                 {messages::loading_filter, "fir.txt", run.taps, messages::taps_suffix}};
   for (const auto& input : inputs) {
     const Status loaded = load_reported(log, input.label, input.file_name, input.signal, input.suffix);
-    if (loaded == Status::file_error) return 0;  // the reader has said why
-    if (loaded != Status::ok) return stop_run(failure_message(loaded, Step::load), input.file_name);
+    if (loaded == Status::out_of_memory) return stop_run(failure_message(loaded, Step::load), input.file_name);
+    if (loaded != Status::ok) return 0;  // the reader has said why
   }
   console_end_line();
   return filter_and_report(log, run);

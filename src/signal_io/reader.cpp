@@ -172,6 +172,17 @@ std::string token_preview(Input& in) {
 
 enum class Outcome { end_of_file, rejected_token, read_error, too_many_values };
 
+// The failure line for a file that cannot be loaded (a line end first, to
+// complete whatever the console line holds, the message, the file name, a
+// line end); returns `status`.
+Status refused(Status status, std::string_view file_name) {
+  console_end_line();
+  console_write(messages::failure_message(status, messages::Step::load));
+  console_write(file_name);
+  console_end_line();
+  return status;
+}
+
 Outcome read_values(Input& in, Signal& signal, std::size_t max_values, std::string& rejected) {
   if (!refill(in)) return in.read_error ? Outcome::read_error : Outcome::end_of_file;
   for (;;) {
@@ -225,14 +236,12 @@ Status read_and_report(std::FILE* file, std::string_view file_name, Signal& sign
       // A file that opens but cannot be read (a directory, an I/O error)
       // is as unusable as a missing one; keep no half-read values.
       signal.resize(kept);
-      print_file_failure(messages::load_failed, file_name);
-      return Status::file_error;
+      return refused(Status::file_error, file_name);
     case Outcome::too_many_values:
       // More values than a signal can count: none of them is usable, as
       // any count printed or computed from them would wrap.
       signal.resize(kept);
-      print_file_failure(messages::too_many_values, file_name);
-      return Status::file_error;
+      return refused(Status::too_long, file_name);
   }
   return Status::ok;
 }
@@ -260,8 +269,7 @@ Status load_signal(std::string_view file_name, Signal& signal, bool& stopped_ear
   const std::unique_ptr<std::FILE, FileCloser> file(input_file_open(file_name));
   if (!file) {
     if (errno == ENOMEM) return Status::out_of_memory;  // the stream's own buffers
-    print_file_failure(messages::load_failed, file_name);
-    return Status::file_error;
+    return refused(Status::file_error, file_name);
   }
   // More than the 32-bit count, or than one block of memory holds here.
   const auto most = static_cast<std::size_t>(std::min<std::uint64_t>(signal_max_length, signal.max_size()));

@@ -17,11 +17,11 @@
 // it are kept, a warning naming the line and the token is printed on the
 // console, and the result is still ok. Values too small for a double round
 // to a subnormal or 0.
-// Returns file_error (-1), with `signal` unchanged, after printing the
-// failure line (a line end, the message, the file name, a line end) when the
-// file cannot be opened or read or holds more values than a Signal counts;
-// out_of_memory, with `signal` unchanged and nothing printed, when memory
-// runs out while reading (the caller names it).
+// Returns, with `signal` unchanged: file_error (-1) when the file cannot be
+// opened or read, too_long when it holds more values than a Signal counts,
+// each after printing its failure line (a line end, the message, the file
+// name, a line end); out_of_memory, with nothing printed, when memory runs
+// out while reading (the caller names it).
 Status load_signal(std::string_view file_name, Signal& signal);
 
 // Writes `signal` to `file_name`, one value per line, each line ended by CR LF

@@ -1,33 +1,22 @@
-// Shared by the reader and the writer of signal files, and the reader's
-// seams for tests and the fuzzer.
+// The reader's seams for tests, the fuzzer and fir_sweep.
 #pragma once
 
 #include <cstddef>
 #include <cstdio>
 #include <string_view>
 
-#include "platform/platform.h"
 #include "signal/signal.h"
 #include "signal_io/signal_io.h"
 
 // The reader's chunk size.
 inline constexpr std::size_t load_chunk_bytes = 64 * 1024;
 
-// The signal files' failure line: a line end first (it completes whatever
-// the console line holds), the message, the file name, a line end.
-inline void print_file_failure(std::string_view message, std::string_view file_name) {
-  console_end_line();
-  console_write(message);
-  console_write(file_name);
-  console_end_line();
-}
-
 // The reader on a stream that is already open (`file_name` only names it in
 // messages), with load_signal's results, reading chunks of `chunk_bytes`. A
 // file holding more than `max_values` values, counting those `signal` held
-// before, is refused like one that cannot be read. Tests lower the limit (no
-// test can make a file of four billion values), and the fuzzer the chunk
-// size (to cross chunks far more often). `stopped_early`, when given, says
+// before, is refused with too_long. Tests lower the limit (no test can make
+// a file of four billion values), and the fuzzer the chunk size (to cross
+// chunks far more often). `stopped_early`, when given, says
 // whether a token ended reading before the end of the file.
 Status load_signal_stream(std::FILE* file, std::string_view file_name, Signal& signal, std::size_t max_values,
                           std::size_t chunk_bytes = load_chunk_bytes, bool* stopped_early = nullptr);

@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-#include "messages/messages.h"
+#include "cp1251/cp1251.h"
 #include "signal/signal.h"
 #include "signal_io/signal_io.h"
 #include "support/temp_dir.h"
@@ -22,7 +22,7 @@ namespace test_support {
 inline const std::string closing = "\nнажмите любую клавишу для выхода...\n";
 
 // The Windows-1251 bytes of a UTF-8 literal, as "log.txt" holds them.
-#define CP1251(utf8_literal) std::string(messages::to_cp1251(utf8_literal).view())
+#define CP1251(utf8_literal) std::string(cp1251::encode(utf8_literal).view())
 
 // `text` as a regular expression that matches exactly it.
 inline std::string literal(const std::string& text) {

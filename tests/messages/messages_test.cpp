@@ -2,9 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
 #include <string>
-
-#include "platform/platform_internal.h"
 
 namespace {
 
@@ -20,35 +19,28 @@ TEST(MessageBytes, AreWindows1251) {
             "\xE7\xE0\xE3\xF0\xF3\xE7\xEA\xE0 FIR \xF4\xE8\xEB\xFC\xF2\xF0\xE0...");
 }
 
-// Every text the run prints, decoded, reads as the program's users see it.
-TEST(MessageBytes, DecodeToTheRussianTexts) {
-  const struct {
-    std::string_view cp1251;
-    const char* utf8;
-  } texts[] = {
-      {messages::loading_data, "загрузка данных..."},
-      {messages::loading_filter, "загрузка FIR фильтра..."},
-      {messages::samples_suffix, " samples"},
-      {messages::taps_suffix, " taps"},
-      {messages::direct_stage, "линейная свёртка..."},
-      {messages::fft_stage, "свёртка через fft..."},
-      {messages::milliseconds_suffix, " мс"},
-      {messages::deviations_title, "разница между линейной свёрткой и fft:"},
-      {messages::rms_label, "   среднеквадратическое отклонение = "},
-      {messages::max_abs_label, "максимальное абсолютное отклонение = "},
-      {messages::exit_prompt, "нажмите любую клавишу для выхода..."},
-      {messages::load_failed, "ошибка при загрузке файла: "},
-      {messages::save_failed, "ошибка при записи файла: "},
-      {failure_message(Status::out_of_memory, Step::start), "ошибка: недостаточно памяти"},
-      {failure_message(Status::out_of_memory, Step::load), "ошибка: недостаточно памяти при загрузке файла: "},
-      {failure_message(Status::out_of_memory, Step::direct), "ошибка: недостаточно памяти для линейной свёртки"},
-      {failure_message(Status::out_of_memory, Step::fft), "ошибка: недостаточно памяти для свёртки через fft"},
-      {failure_message(Status::out_of_memory, Step::compare), "ошибка: недостаточно памяти для сигнала разницы"},
-      {failure_message(Status::too_long, Step::direct), "ошибка: длина сигнала или преобразования слишком велика"},
-      {failure_message(Status::too_long, Step::fft), "ошибка: длина сигнала или преобразования слишком велика"},
-      {failure_message(Status::fftw_failed, Step::fft), "ошибка: FFTW не смог построить план преобразования"},
-  };
-  for (const auto& text : texts) EXPECT_EQ(cp1251_to_utf8(text.cp1251), text.utf8);
+// At every step each failing status says something of its own, and success
+// says nothing: a status sent to another's text would tell the user a wrong
+// reason.
+TEST(FailureMessages, EachFailureHasItsOwnText) {
+  const Status failures[] = {Status::file_error, Status::out_of_memory, Status::too_long, Status::fftw_failed};
+  for (const Step step : {Step::start, Step::load, Step::direct, Step::fft, Step::compare, Step::save}) {
+    EXPECT_TRUE(failure_message(Status::ok, step).empty());
+    std::set<std::string_view> texts;
+    for (const Status status : failures) {
+      EXPECT_FALSE(failure_message(status, step).empty());
+      texts.insert(failure_message(status, step));
+    }
+    EXPECT_EQ(texts.size(), std::size(failures)) << "step " << static_cast<int>(step);
+  }
+}
+
+// The signal files' failures keep the texts the program has always printed.
+TEST(FailureMessages, SignalFilesKeepTheirTexts) {
+  EXPECT_EQ(std::string(failure_message(Status::file_error, Step::load)),
+            "\xEE\xF8\xE8\xE1\xEA\xE0 \xEF\xF0\xE8 \xE7\xE0\xE3\xF0\xF3\xE7\xEA\xE5 \xF4\xE0\xE9\xEB\xE0: ");
+  EXPECT_EQ(std::string(failure_message(Status::file_error, Step::save)),
+            "\xEE\xF8\xE8\xE1\xEA\xE0 \xEF\xF0\xE8 \xE7\xE0\xEF\xE8\xF1\xE8 \xF4\xE0\xE9\xEB\xE0: ");
 }
 
 }  // namespace

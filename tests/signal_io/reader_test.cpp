@@ -179,8 +179,8 @@ TEST(ReaderFiles, MoreValuesThanTheCountHoldsFails) {
   };
   const Case cases[] = {
       {7, Status::ok, {9, 9, 1, 2, 3, 4, 5}, ""},
-      {6, Status::file_error, {9, 9}, "\nошибка: слишком много чисел в файле: in.txt\n"},
-      {2, Status::file_error, {9, 9}, "\nошибка: слишком много чисел в файле: in.txt\n"},
+      {6, Status::too_long, {9, 9}, "\nошибка: слишком много чисел в файле: in.txt\n"},
+      {2, Status::too_long, {9, 9}, "\nошибка: слишком много чисел в файле: in.txt\n"},
   };
   for (const Case& c : cases) {
     Signal signal{9, 9};

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/platform_internal.h"
+#include "cp1251/cp1251.h"
 
 namespace test_support {
 
@@ -15,7 +15,7 @@ namespace test_support {
 inline std::string captured_console() {
   const std::string captured = testing::internal::GetCapturedStdout();
 #if defined(_WIN32)
-  return cp1251_to_utf8(captured);
+  return cp1251::to_utf8(captured);
 #else
   return captured;
 #endif

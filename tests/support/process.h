@@ -17,7 +17,7 @@
 #include <utility>
 #include <vector>
 
-#include "platform/platform_internal.h"
+#include "cp1251/cp1251.h"
 #include "support/files.h"
 
 namespace test_support {
@@ -66,7 +66,7 @@ inline std::string as_this_builds_console(const std::vector<std::string>& comman
   for (const std::string& word : command) {
     if (word.ends_with(".exe")) {
       std::erase(text, '\r');
-      return cp1251_to_utf8(text);
+      return cp1251::to_utf8(text);
     }
   }
   return text;
