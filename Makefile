@@ -54,16 +54,7 @@ sweep: deps build/release/CMakeCache.txt
 	build/release/fir_sweep $(SWEEP_ARGS) --out $(SWEEP_TABLE) --scale $(SWEEP_DIR)/scale.tsv \
 	  2>$(SWEEP_DIR)/progress.txt || { cat $(SWEEP_DIR)/progress.txt; exit 1; }
 	@cat $(SWEEP_DIR)/progress.txt
-	@samples=$$(sed -n 's/^# N = \([0-9]*\) samples.*/\1/p' $(SWEEP_TABLE)) && \
-	  cpu=$$(sed -n 's/^# seed .*, CPU \(.*\), FFTW .*/\1/p' $(SWEEP_TABLE)) && \
-	  summary=$$(sed -n 's/^# \(FFT loop .*\) (N = [0-9]*)$$/\1/p' $(SWEEP_TABLE)) && \
-	  loop_text=$${summary%%; FFT call*} && call_text=$${summary#*; } && \
-	  loop=$$(echo "$$loop_text" | sed -n 's/.*faster from M = \([0-9]*\).*/\1/p') && \
-	  call=$$(echo "$$call_text" | sed -n 's/.*faster from M = \([0-9]*\).*/\1/p') && \
-	  sampled=$$(awk -F'\t' -v n=$$samples '$$1 ~ /^[0-9]+$$/ && $$15 < n + $$1 - 1 { print $$1; exit }' $(SWEEP_TABLE)) ; \
-	  gnuplot -e "dir='$(SWEEP_DIR)'; samples=$$samples; cpu='$$cpu'; loop_crossover=$${loop:-0}; \
-	    call_crossover=$${call:-0}; loop_text='$$loop_text'; call_text='$$call_text'; sampled_from=$${sampled:-0}" \
-	    tools/sweep/sweep.gp
+	gnuplot -e "dir='$(SWEEP_DIR)'; $$(tools/sweep/sweep_marks.sh $(SWEEP_TABLE))" tools/sweep/sweep.gp
 	@echo "wrote $(SWEEP_DIR)/sweep.png"
 
 build/test/CMakeCache.txt: | deps

@@ -36,10 +36,10 @@ TEST(StopwatchArithmetic, TickCountsRoundToSinglePrecision) {
   EXPECT_EQ(interval_ms(16'777'215, 1'000), 16'777'215.0);
 }
 
+// The product is formed first, then the quotient: 5000 / 3 rounds to
+// 0x1.a0aaaaaaaaaabp+10, while 5 * (1000 / 3) gives the double below it.
 TEST(StopwatchArithmetic, ProductIsFormedBeforeTheQuotient) {
-  // (5 * 1000.0) / 3 and 5 * (1000.0 / 3) differ in the last bit.
-  EXPECT_EQ(interval_ms(5, 3), (5.0 * 1000.0) / 3.0);
-  EXPECT_NE((5.0 * 1000.0) / 3.0, 5.0 * (1000.0 / 3.0));
+  EXPECT_EQ(interval_ms(5, 3), 0x1.a0aaaaaaaaaabp+10);
 }
 
 TEST(StopwatchArithmetic, StopWithoutAdvanceIsZero) {
@@ -61,17 +61,17 @@ TEST(StopwatchArithmetic, TwoStopsAverageTwoIntervalsFromOneStart) {
   EXPECT_EQ(record.average_ms, 4.0);
 }
 
-TEST(StopwatchArithmetic, SecondStartDiscardsSumsAndKeepsStopCount) {
+// A new start forgets the earlier intervals: the next stop's average is its
+// own interval, measured from the new start at the new rate.
+TEST(StopwatchArithmetic, SecondStartForgetsEarlierIntervals) {
   Stopwatch record{};
   stopwatch_start_at(record, 1'000, 0);
   stopwatch_stop_at(record, 5);
   stopwatch_start_at(record, 2'000, 100);
-  EXPECT_EQ(record.runs, 0.0);
-  EXPECT_EQ(record.total_ms, 0.0);
   EXPECT_EQ(record.average_ms, 0.0);
-  EXPECT_EQ(record.stop_count, 5);
-  EXPECT_EQ(record.frequency, 2'000);
-  EXPECT_EQ(record.start_count, 100);
+  stopwatch_stop_at(record, 104);
+  EXPECT_EQ(record.average_ms, 2.0);
+  EXPECT_EQ(record.runs, 1.0);
 }
 
 TEST(StopwatchClock, StartThenStopMeasuresOneNonNegativeInterval) {

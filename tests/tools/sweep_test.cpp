@@ -201,20 +201,25 @@ INSTANTIATE_TEST_SUITE_P(
         CrossoverCase{"TieToTheLongestFilter", {1, 2, 4, 8}, 1.0, 6.5, 3.0, Crossover{7, 4, 8}}),
     [](const testing::TestParamInfo<CrossoverCase>& row) { return std::string(row.param.name); });
 
-// The table says what produced it in '#' lines, before its header.
-TEST(SweepTable, ProvenanceAndHeader) {
+// The picture's marks come from the table's '#' lines, read by the same
+// script as `make sweep`: a change in the table's words that loses one
+// fails here, not in a picture nobody checks.
+TEST(PlotScript, SweepMarksReadTheTable) {
+  TempDir dir;
   const Provenance p{100000, 7, 5, "seeded noise", "'fir.txt'", "avx2", "Some CPU", "fftw-3.3.10", "1.0.0"};
-  EXPECT_EQ(provenance_lines(p) + sweep_header(),
-            "# fir_sweep 1.0.0: fir_bench's two stages over filter lengths\n"
-            "# N = 100000 samples from seeded noise; filters: 'fir.txt'\n"
-            "# seed 7, repeats 5, kernels avx2, CPU Some CPU, FFTW fftw-3.3.10\n"
-            "# *_ms: the loop as fir_bench prints it; *_call_*: the whole call (allocation, planning, filter "
-            "transform, loop, release)\n"
-            "# *_error: largest |y - exact| over error_outputs outputs: all of them where N * M <= 1e9, else the "
-            "first and last M and 1000 drawn from the seed\n"
-            "taps\tblock\tdirect_min_ms\tdirect_median_ms\tfft_min_ms\tfft_median_ms\tdirect_call_min_ms\t"
-            "direct_call_median_ms\tfft_call_min_ms\tfft_call_median_ms\trms\tmax_abs\tdirect_error\tfft_error\t"
-            "error_outputs\n");
+  SweepRow exact_row{}, sampled_row{};
+  exact_row.taps = 8, exact_row.error_outputs = 100007;
+  sampled_row.taps = 65536, sampled_row.error_outputs = 132000;
+  write_file(dir.file("sweep.tsv"), provenance_lines(p) + sweep_header() + sweep_row_text(exact_row) +
+                                        sweep_row_text(sampled_row) +
+                                        crossover_line(Crossover{184, 183, 184}, std::nullopt, 100000));
+  const ProcessResult run =
+      run_command({"bash", FIR_SWEEP_MARKS, dir.file("sweep.tsv")}, dir.path().string(), {});
+  EXPECT_EQ(run.exit_code, 0) << run.errors;
+  EXPECT_EQ(run.console,
+            "samples=100000; cpu='Some CPU'; loop_crossover=184; call_crossover=0; "
+            "loop_text='FFT loop faster from M = 184 (a tie, within the measured spread, from M = 183 to 184)'; "
+            "call_text='FFT call not faster at the longest filter'; sampled_from=65536\n");
 }
 
 // Every output is checked up to N * M = 1e9, a sample beyond.

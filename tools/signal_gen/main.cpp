@@ -8,8 +8,25 @@
 
 namespace {
 
-int cannot_write(const char* name) {
-  std::fprintf(stderr, "fir_gen: cannot write %s completely\n", name);
+// The one wording of a file that could not be written; returns the exit
+// code.
+int cannot_write(const char* name, Status status) {
+  switch (status) {
+    case Status::ok:
+      return 0;
+    case Status::file_error:
+      std::fprintf(stderr, "fir_gen: cannot write %s completely\n", name);
+      return 1;
+    case Status::out_of_memory:
+      std::fprintf(stderr, "fir_gen: not enough memory for %s\n", name);
+      return 1;
+    case Status::too_long:
+      std::fprintf(stderr, "fir_gen: %s: more values than a signal can count\n", name);
+      return 1;
+    case Status::fftw_failed:
+      break;  // nothing here plans a transform
+  }
+  std::fprintf(stderr, "fir_gen: cannot write %s\n", name);
   return 1;
 }
 
@@ -32,12 +49,12 @@ int main(int argc, char** argv) {
   }
   if (options.write_signal) {
     const Signal x = make_signal(options.signal);
-    if (save_signal("input.txt", x) != Status::ok) return cannot_write("input.txt");
+    if (const Status saved = save_signal("input.txt", x); saved != Status::ok) return cannot_write("input.txt", saved);
     std::printf("wrote input.txt (%zu samples)\n", x.size());
   }
   if (options.write_filter) {
     const Signal h = make_filter(options.filter, options.signal.sample_rate);
-    if (save_signal("fir.txt", h) != Status::ok) return cannot_write("fir.txt");
+    if (const Status saved = save_signal("fir.txt", h); saved != Status::ok) return cannot_write("fir.txt", saved);
     std::printf("wrote fir.txt (%zu taps)\n", h.size());
   }
   return 0;

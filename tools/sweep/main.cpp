@@ -27,6 +27,27 @@ int bad_option(const std::string& problem) {
   return 2;
 }
 
+// The one wording of a file that could not be used, after the option that
+// names it.
+enum class FileUse { read, write };
+std::string file_problem(const char* option, const std::string& name, FileUse use, Status status) {
+  const std::string file = "'" + name + "'";
+  const std::string verb = use == FileUse::read ? "read " : "write ";
+  switch (status) {
+    case Status::ok:
+      return {};
+    case Status::file_error:
+      return std::string(option) + ": cannot " + verb + file;
+    case Status::out_of_memory:
+      return std::string(option) + ": not enough memory to " + verb + file;
+    case Status::too_long:
+      return std::string(option) + ": " + file + " holds more values than a signal can count";
+    case Status::fftw_failed:
+      break;  // no file step plans a transform
+  }
+  return std::string(option) + ": cannot use " + file;
+}
+
 int unreadable(const std::string& problem) {
   std::fprintf(stderr, "fir_sweep: %s\n", problem.c_str());
   return 1;
@@ -39,7 +60,7 @@ bool load_file(const char* option, const std::string& name, Signal& values, std:
   bool stopped_early = false;
   const Status loaded = load_signal(name, values, stopped_early);
   if (loaded != Status::ok) {
-    problem = std::string(option) + ": cannot read '" + name + "'";
+    problem = file_problem(option, name, FileUse::read, loaded);
   } else if (stopped_early) {
     problem = std::string(option) + ": '" + name + "' holds something other than numbers (see above)";
   } else if (values.empty()) {
@@ -65,16 +86,6 @@ File open_output(const std::optional<std::string>& name) {
 void write_text(std::FILE* file, const std::string& text) {
   std::fwrite(text.data(), 1, text.size(), file);
   std::fflush(file);
-}
-
-std::string crossover_text(const char* kind, const std::optional<Crossover>& crossover) {
-  if (!crossover) return std::string("FFT ") + kind + " not faster at the longest filter";
-  std::string text = std::string("FFT ") + kind + " faster from M = " + std::to_string(crossover->taps);
-  if (crossover->tie_from <= crossover->tie_to) {
-    text += " (a tie, within the measured spread, from M = " + std::to_string(crossover->tie_from) + " to " +
-            std::to_string(crossover->tie_to) + ")";
-  }
-  return text;
 }
 
 // Both methods at M taps for the bisection, each M timed once.
@@ -122,9 +133,11 @@ int main(int argc, char** argv) {
   }
   if (options.fir && !load_file("--fir", *options.fir, fir, problem)) return unreadable(problem);
   const File out = open_output(options.out);
-  if (options.out && !out) return bad_option("--out: cannot write '" + *options.out + "'");
+  if (options.out && !out) return bad_option(file_problem("--out", *options.out, FileUse::write, Status::file_error));
   const File scale = open_output(options.scale);
-  if (options.scale && !scale) return bad_option("--scale: cannot write '" + *options.scale + "'");
+  if (options.scale && !scale) {
+    return bad_option(file_problem("--scale", *options.scale, FileUse::write, Status::file_error));
+  }
   std::FILE* table = out ? out.get() : stdout;
 
   const Provenance provenance{x.size(),
@@ -164,9 +177,8 @@ int main(int argc, char** argv) {
   Probes probes{x, options.repeat, {}};
   const auto loop = find_crossover(rows, TimeKind::loop, [&](std::size_t m) { return probes.compare(m, TimeKind::loop); });
   const auto call = find_crossover(rows, TimeKind::call, [&](std::size_t m) { return probes.compare(m, TimeKind::call); });
-  const std::string summary = crossover_text("loop", loop) + "; " + crossover_text("call", call) +
-                              " (N = " + std::to_string(x.size()) + ")";
-  write_text(table, "# " + summary + "\n");
-  std::fprintf(stderr, "%s\n", summary.c_str());
+  const std::string line = crossover_line(loop, call, x.size());
+  write_text(table, line);
+  std::fprintf(stderr, "%s", line.c_str() + 2);  // without the comment mark
   return 0;
 }

@@ -132,6 +132,11 @@ std::string sweep_header();
 std::string sweep_row_text(const SweepRow& row);
 std::string scale_row_text(std::size_t taps, double scale);
 
+// The table's last line: both crossovers, with their bands of ties, as a
+// '#' line that the picture (tools/sweep/sweep_marks.sh) reads.
+std::string crossover_line(const std::optional<Crossover>& loop, const std::optional<Crossover>& call,
+                           std::size_t samples);
+
 // 2^-53 * sum |h| * max |x|: one rounding at the scale of the output.
 double rounding_scale(const Signal& x, const Signal& h);
 

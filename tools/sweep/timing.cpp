@@ -1,0 +1,105 @@
+// Both stages timed as fir_bench runs them, and one filter length's row.
+
+#include "sweep/sweep.h"
+
+#include <fftw3.h>
+
+#include <string>
+#include <utility>
+
+#include "cp1251/cp1251.h"
+#include "dsp/dsp.h"
+#include "dsp/dsp_internal.h"
+#include "measure/measure.h"
+#include "messages/messages.h"
+#include "signal_gen/signal_gen.h"
+#include "timing/timing.h"
+
+namespace {
+
+// The run's own message for a stage that could not run, as UTF-8.
+std::string stage_failure(Status status, messages::Step step) {
+  return cp1251::to_utf8(messages::failure_message(status, step));
+}
+
+// One call of `stage` into a fresh result, its loop and whole-call times
+// appended to `times`; the result goes to `kept` when given.
+template <typename Stage>
+Status time_call(Stage stage, const Signal& x, const Signal& h, MethodTimes& times, Signal* kept) {
+  Signal y;  // the call allocates its result, as the program's does
+  Status status = Status::ok;
+  const double call = measure::seconds_of([&] { status = stage(x, h, y); });
+  if (status != Status::ok) return status;
+  times.loop.push_back(stopwatch.average_ms);
+  times.call.push_back(call * 1e3);
+  if (kept != nullptr) *kept = std::move(y);
+  return Status::ok;
+}
+
+}  // namespace
+
+bool time_methods(const Signal& x, const Signal& h, int repeat, BothTimes& times, std::string& error, Signal* direct,
+                  Signal* fft) {
+  times = BothTimes{};
+  for (int r = 0; r < repeat; ++r) {
+    if (const Status status = time_call(convolve_direct, x, h, times.direct, r == 0 ? direct : nullptr);
+        status != Status::ok) {
+      error = stage_failure(status, messages::Step::direct);
+      return false;
+    }
+    // FFTW forgets its planner and what it planned, so that each call
+    // pays for planning as the program's one call does.
+    fftw_cleanup();
+    if (const Status status = time_call(convolve_overlap_add, x, h, times.fft, r == 0 ? fft : nullptr);
+        status != Status::ok) {
+      error = stage_failure(status, messages::Step::fft);
+      return false;
+    }
+  }
+  return true;
+}
+
+// ---- One filter length ----------------------------------------------------------
+
+Signal sweep_filter(std::size_t taps) {
+  FilterSettings settings;
+  settings.taps = taps;
+  return make_filter(settings, SignalSettings{}.sample_rate);
+}
+
+bool measure_filter_length(const Signal& x, const Signal& h, int repeat, std::uint64_t seed, SweepRow& row,
+                           std::string& error) {
+  dsp_internal::OverlapAddLayout layout{};
+  if (const Status fits = dsp_internal::overlap_add_layout(x.size(), h.size(), layout); fits != Status::ok) {
+    error = stage_failure(fits, messages::Step::fft);
+    return false;
+  }
+  BothTimes times;
+  Signal direct, fft;
+  if (!time_methods(x, h, repeat, times, error, &direct, &fft)) return false;
+  Signal difference;
+  DeviationStats deviations{};
+  if (const Status status = compare_signals(direct, fft, difference, deviations); status != Status::ok) {
+    error = stage_failure(status, messages::Step::compare);
+    return false;
+  }
+  const std::vector<std::size_t> indices = error_indices(x.size(), h.size(), seed);
+  const ExactOutputs exact = exact_outputs(x, h, indices);
+  row = SweepRow{h.size(),
+                 static_cast<std::size_t>(layout.block_length),
+                 measure::minimum(times.direct.loop),
+                 measure::median(times.direct.loop),
+                 measure::minimum(times.fft.loop),
+                 measure::median(times.fft.loop),
+                 measure::minimum(times.direct.call),
+                 measure::median(times.direct.call),
+                 measure::minimum(times.fft.call),
+                 measure::median(times.fft.call),
+                 deviations.rms,
+                 deviations.max_abs,
+                 largest_error(direct, indices, exact),
+                 largest_error(fft, indices, exact),
+                 indices.size()};
+  return true;
+}
+
