@@ -10,7 +10,7 @@
 #   make sweep     both stages over filter lengths 1 to 65536: build/release/sweep/sweep.png
 #   make windows   cross-build fir_bench.exe with mingw-w64, 64-bit tested under Wine, 32-bit built
 #   make linux32   the 32-bit x86 Linux build, its tests and the end-to-end suites under qemu
-#   make portable  the whole test suite with the stages built from plain C++ loops
+#   make portable  the stages built from plain C++ loops, and the suites that run them
 #   make install   fir_bench, fir_gen, fir_sweep, examples, man pages under PREFIX (default /usr/local)
 #   make package   build/packages/: a .tar.gz and a .deb, and a zip per Windows build made before
 
@@ -68,8 +68,8 @@ bench: deps build/release/CMakeCache.txt
 	cmake --build --preset release
 	build/release/bench/signal_io_bench
 	build/release/bench/dsp_bench
-	build/release/bench/run_bench
-	bench/compare_numpy.py build/release/bench/stage_times
+	build/release/bench/run_steps
+	bench/compare_numpy.py build/release/bench/run_steps
 	build/release/bench/printed_times
 
 build/sanitize/CMakeCache.txt: | deps
@@ -138,7 +138,9 @@ linux32: linux32-deps build/test/CMakeCache.txt
 	ctest --preset linux32
 
 # The portable configuration: the stages from plain C++ loops, as a
-# compiler without GNU extensions (MSVC) builds them; the whole suite.
+# compiler without GNU extensions (MSVC) builds them; the suites that run
+# the stages' loops (dsp_test and the in-process fault test), as nothing
+# else differs from the test build.
 build/portable/CMakeCache.txt: | deps
 	cmake --preset portable
 

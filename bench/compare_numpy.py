@@ -2,7 +2,7 @@
 """Times fir_bench's steps against numpy and scipy on the same data, in the
 same run, and prints a table of times and ratios.
 
-    bench/compare_numpy.py [path/to/stage_times]
+    bench/compare_numpy.py [path/to/run_steps]
     bench/compare_numpy.py --oaconvolve DIR
 
 The second form prints only the best seconds of scipy.signal.oaconvolve on
@@ -53,8 +53,8 @@ def write_full_precision(path, values):
     np.savetxt(path, values, fmt="%.17g", newline="\r\n")
 
 
-def our_times(stage_times, directory):
-    out = subprocess.run([stage_times, str(REPEATS)], cwd=directory, check=True,
+def our_times(run_steps, directory):
+    out = subprocess.run([run_steps, "--repeat", str(REPEATS), directory], check=True,
                          capture_output=True, text=True).stdout
     return {name: float(seconds) for name, seconds in (line.split() for line in out.splitlines())}
 
@@ -129,10 +129,10 @@ def main():
         ensure_numpy_and_scipy()
         print(f"{oaconvolve_seconds(sys.argv[2]):.9f}")
         return
-    stage_times = sys.argv[1] if len(sys.argv) > 1 else "build/release/bench/stage_times"
-    stage_times = os.path.abspath(stage_times)
-    if not os.access(stage_times, os.X_OK):
-        sys.exit(f"compare_numpy: {stage_times} not found; build it with: cmake --build --preset release")
+    run_steps = sys.argv[1] if len(sys.argv) > 1 else "build/release/bench/run_steps"
+    run_steps = os.path.abspath(run_steps)
+    if not os.access(run_steps, os.X_OK):
+        sys.exit(f"compare_numpy: {run_steps} not found; build it with: cmake --build --preset release")
     ensure_numpy_and_scipy()
     import numpy as np
     import scipy
@@ -144,7 +144,7 @@ def main():
         write_full_precision(os.path.join(directory, "input.txt"), x)
         for m in TAP_COUNTS:
             write_full_precision(os.path.join(directory, "fir.txt"), generator.uniform(-1.0, 1.0, m) / m)
-            print_table(m, our_times(stage_times, directory), numpy_times(directory))
+            print_table(m, our_times(run_steps, directory), numpy_times(directory))
     finally:
         shutil.rmtree(directory)
 

@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <map>
 #include <utility>
+#include <vector>
 
 #include "bench_support.h"
 #include "dsp/dsp.h"
@@ -45,13 +46,13 @@ double best_stage_seconds(benchmark::State& state, Stage stage) {
   const Signal x = bench_noise(static_cast<std::size_t>(state.range(0)), 1);
   const Signal h = bench_lowpass(static_cast<std::size_t>(state.range(1)));
   Signal y;
-  double best = 1e300;
+  std::vector<double> seconds;
   for (auto _ : state) {
     stage(x, h, y);
-    state.SetIterationTime(stopwatch.average_ms / 1000.0);
-    best = std::min(best, stopwatch.average_ms / 1000.0);
+    seconds.push_back(stopwatch.average_ms / 1000.0);
+    state.SetIterationTime(seconds.back());
   }
-  return best;
+  return measure::minimum(seconds);
 }
 
 void BM_DirectStage(benchmark::State& state) {

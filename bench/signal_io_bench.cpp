@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <bit>
-#include <chrono>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -16,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "measure/measure.h"
 #include "signal_io/signal_io.h"
 #include "support/random_values.h"
 
@@ -126,11 +126,11 @@ double write_calls_so_far() {
 // The floor of a writer that flushes every line: one write call per value
 // of the same pre-formatted bytes. Seconds per pass over `lines`.
 double bare_write_seconds(const std::vector<std::string>& lines, const std::string& path) {
-  const auto start = std::chrono::steady_clock::now();
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  for (const std::string& line : lines) benchmark::DoNotOptimize(::write(fd, line.data(), line.size()));
-  ::close(fd);
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  return measure::seconds_of([&] {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    for (const std::string& line : lines) benchmark::DoNotOptimize(::write(fd, line.data(), line.size()));
+    ::close(fd);
+  });
 }
 
 std::vector<std::string> written_lines() {
@@ -148,13 +148,10 @@ std::vector<std::string> written_lines() {
 void BM_SaveSignal(benchmark::State& state) {
   const Signal signal = random_signal(written_count);
   const std::string path = bench_path("fir_bench_written.txt");
+  const auto save_seconds = [&] { return measure::seconds_of([&] { save_signal(path, signal); }); };
   const double calls_before = write_calls_so_far();
-  double best = 1e300;
-  for (auto _ : state) {
-    const auto start = std::chrono::steady_clock::now();
-    save_signal(path, signal);
-    best = std::min(best, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
-  }
+  std::vector<double> saves;
+  for (auto _ : state) saves.push_back(save_seconds());
   const double calls = write_calls_so_far() - calls_before;
   state.SetItemsProcessed(static_cast<std::int64_t>(written_count) * state.iterations());
   if (calls_before >= 0) {
@@ -162,14 +159,12 @@ void BM_SaveSignal(benchmark::State& state) {
   }
 #if !defined(_WIN32)
   const std::vector<std::string> lines = written_lines();
-  double bare = 1e300;
+  std::vector<double> bare;
   for (int pass = 0; pass < 10; ++pass) {
-    bare = std::min(bare, bare_write_seconds(lines, bench_path("fir_bench_bare.txt")));
-    const auto start = std::chrono::steady_clock::now();
-    save_signal(path, signal);
-    best = std::min(best, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+    bare.push_back(bare_write_seconds(lines, bench_path("fir_bench_bare.txt")));
+    saves.push_back(save_seconds());
   }
-  state.counters["x_bare_write"] = best / bare;
+  state.counters["x_bare_write"] = measure::minimum(saves) / measure::minimum(bare);
 #endif
 }
 

@@ -10,8 +10,8 @@
 namespace dsp_internal {
 
 // X[k] := (X[k] * H[k]) * scale for bins k = first .. bins-1, one at a
-// time. Each part is formed as written, one rounding per operation, the
-// scale applied to the finished product.
+// time: re = (xr*hr - xi*hi) * scale, im = (xr*hi + xi*hr) * scale, one
+// rounding per operation, the scale applied to the finished product.
 inline void multiply_bins(double* x, const double* h_re, const double* h_im, std::size_t first, std::size_t bins,
                           double scale) {
   for (std::size_t k = first; k < bins; ++k) {

@@ -10,8 +10,8 @@
 
 namespace {
 
-// The loop as written (for i, for j: y[i+j] = h[j]*x[i] + y[i+j]), for taps
-// the kernels cannot take: an infinite or NaN tap would turn the zeros the
+// The plain loop, for i, for j: y[i+j] = h[j]*x[i] + y[i+j], for taps the
+// kernels cannot take: an infinite or NaN tap would turn the zeros the
 // kernels pad with into NaNs.
 void accumulate_plain(const Signal& x, const Signal& h, Signal& y) {
   for (std::size_t i = 0; i < x.size(); ++i) {
