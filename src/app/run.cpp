@@ -5,6 +5,7 @@
 #include <charconv>
 #include <clocale>
 #include <cstddef>
+#include <cstdint>
 #include <string_view>
 
 #include "dsp/dsp.h"
@@ -24,11 +25,16 @@ using messages::Step;
 // "log.txt" holds the progress lines as Windows-1251 bytes with CR LF line
 // ends on every system, kept in a buffer of its own and handed to the system
 // at each line end, a whole line in one write. When it cannot be opened,
-// writes to it are dropped.
+// writes to it are dropped. A write that fails (a full disk, a file-size
+// limit) cuts the log back to its last whole line, as the result files, and
+// nothing more is written to it.
 struct Log {
   int file = -1;
   std::array<char, 512> pending{};
   std::size_t size = 0;
+  std::uint64_t written = 0;      // bytes the system took
+  std::uint64_t whole_lines = 0;  // of them, those of complete lines
+  bool failed = false;
 
   explicit Log(int handle) : file(handle) {}
   ~Log() {  // closed last: whatever the last line left unfinished goes out too
@@ -39,7 +45,14 @@ struct Log {
   Log& operator=(const Log&) = delete;
 
   void flush() {
-    if (file != -1 && size > 0) output_file_write(file, {pending.data(), size});
+    if (file != -1 && !failed && size > 0) {
+      if (output_file_write(file, {pending.data(), size})) {
+        written += size;
+      } else {
+        static_cast<void>(output_file_truncate(file, whole_lines));  // a device has no length to cut
+        failed = true;
+      }
+    }
     size = 0;
   }
   void write(std::string_view text) {
@@ -54,6 +67,7 @@ struct Log {
   void end_line() {
     write("\r\n");
     flush();
+    if (!failed) whole_lines = written;
   }
 };
 

@@ -24,6 +24,7 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 #else
@@ -157,6 +158,11 @@ int open_for_writing(const char* path, bool truncate) {
   return _open(path, _O_WRONLY | _O_CREAT | _O_BINARY | (truncate ? _O_TRUNC : 0), _S_IREAD | _S_IWRITE);
 }
 
+bool regular_file(int handle) {
+  struct _stat64 status {};
+  return _fstat64(handle, &status) == 0 && (status.st_mode & _S_IFMT) == _S_IFREG;
+}
+
 // One byte far past any content is locked, so that reading and writing the
 // file itself stay open to everyone.
 bool locked_by_another(int handle) {
@@ -169,6 +175,11 @@ bool locked_by_another(int handle) {
 #else
 int open_for_writing(const char* path, bool truncate) {
   return ::open(path, O_WRONLY | O_CREAT | O_CLOEXEC | (truncate ? O_TRUNC : 0), 0666);
+}
+
+bool regular_file(int handle) {
+  struct stat status {};
+  return fstat(handle, &status) == 0 && S_ISREG(status.st_mode);
 }
 
 bool locked_by_another(int handle) { return flock(handle, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK; }
@@ -196,6 +207,10 @@ int output_file_open_locked(std::string_view name, bool& in_use) {
   if (!terminated_path(name, path)) return -1;
   const int handle = open_for_writing(path, false);  // emptied only once the lock is held
   if (handle == -1) return -1;
+  // A device or a pipe (log.txt a link to /dev/null, say) is shared by
+  // everything that writes to it: a lock there would keep out runs in
+  // other folders.
+  if (!regular_file(handle)) return handle;
   if (locked_by_another(handle)) {
     output_file_close(handle);
     in_use = true;

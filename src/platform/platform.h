@@ -77,8 +77,8 @@ int output_file_open(std::string_view name);
 // The same, holding a lock on the file until the handle is closed, so that a
 // second process asking for the same lock finds the file in use: then -1 with
 // `in_use` set, and the file is left as it was. The lock keeps no other
-// program from reading or writing the file; where the file system has no
-// locks the file opens unlocked.
+// program from reading or writing the file. Only a regular file is locked:
+// a device or a pipe, and a file system without locks, open unlocked.
 int output_file_open_locked(std::string_view name, bool& in_use);
 
 // Hands `bytes` to the operating system: one system call, more only when the

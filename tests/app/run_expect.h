@@ -59,19 +59,38 @@ inline std::regex complete_console(std::size_t samples, std::size_t taps, const 
                     literal(after_deviations) + literal(closing));
 }
 
-// "log.txt" of a complete run: eight lines, then the lines naming the
-// result files that failed; Windows-1251, CR LF.
+// "log.txt" of a complete run, line by line: eight lines, then the lines
+// naming the result files that failed; Windows-1251, CR LF.
+inline std::vector<std::string> log_lines(std::size_t samples, std::size_t taps, const FailedFiles& failed) {
+  std::vector<std::string> lines{
+      literal(CP1251(u8"загрузка данных...\t") + std::to_string(samples) + " samples\r\n"),
+      literal(CP1251(u8"загрузка FIR фильтра...\t") + std::to_string(taps) + " taps\r\n"),
+      literal(CP1251(u8"линейная свёртка...\t")) + time_pattern + literal(CP1251(u8" мс\r\n")),
+      literal(CP1251(u8"свёртка через fft...\t")) + time_pattern + literal(CP1251(u8" мс\r\n")),
+      "\r\n",
+      literal(CP1251(u8"разница между линейной свёрткой и fft:\r\n")),
+      literal(CP1251(u8"   среднеквадратическое отклонение = ")) + deviation_pattern + "\r\n",
+      literal(CP1251(u8"максимальное абсолютное отклонение = ")) + deviation_pattern + "\r\n"};
+  for (const std::string& name : failed) {
+    lines.push_back("\r\n");
+    lines.push_back(literal(CP1251(u8"ошибка при записи файла: ") + name + "\r\n"));
+  }
+  return lines;
+}
+
 inline std::regex complete_log(std::size_t samples, std::size_t taps, const FailedFiles& failed = {}) {
-  std::string after_deviations;
-  for (const std::string& name : failed) after_deviations += "\r\n" + CP1251(u8"ошибка при записи файла: ") + name + "\r\n";
-  return std::regex(literal(CP1251(u8"загрузка данных...\t") + std::to_string(samples) + " samples\r\n") +
-                    literal(CP1251(u8"загрузка FIR фильтра...\t") + std::to_string(taps) + " taps\r\n") +
-                    literal(CP1251(u8"линейная свёртка...\t")) + time_pattern + literal(CP1251(u8" мс\r\n")) +
-                    literal(CP1251(u8"свёртка через fft...\t")) + time_pattern + literal(CP1251(u8" мс\r\n")) +
-                    "\r\n" + literal(CP1251(u8"разница между линейной свёрткой и fft:\r\n")) +
-                    literal(CP1251(u8"   среднеквадратическое отклонение = ")) + deviation_pattern + "\r\n" +
-                    literal(CP1251(u8"максимальное абсолютное отклонение = ")) + deviation_pattern + "\r\n" +
-                    literal(after_deviations));
+  std::string pattern;
+  for (const std::string& line : log_lines(samples, taps, failed)) pattern += line;
+  return std::regex(pattern);
+}
+
+// The complete log's first lines, none cut: what a log that could not be
+// written completely keeps.
+inline std::regex whole_lines_of_log(std::size_t samples, std::size_t taps, const FailedFiles& failed = {}) {
+  std::string pattern;
+  const std::vector<std::string> lines = log_lines(samples, taps, failed);
+  for (auto line = lines.rbegin(); line != lines.rend(); ++line) pattern = "(?:" + *line + pattern + ")?";
+  return std::regex(pattern);
 }
 
 struct Deviations {

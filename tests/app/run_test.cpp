@@ -181,6 +181,23 @@ TEST(RunLog, SecondRunAtOnceFindsTheLogInUse) {
   }
 }
 
+// A log that is a link to a device is shared by runs in other folders: it
+// is not locked, and a run there goes on.
+TEST(RunLog, LogLinkedToADeviceIsNotLocked) {
+  if (windows_programs()) GTEST_SKIP() << "a link to /dev/null is a POSIX folder's";
+  TempDir first_dir, second_dir;
+  for (const TempDir* dir : {&first_dir, &second_dir}) {
+    write_file(dir->file("input.txt"), "1 2 3");
+    write_file(dir->file("fir.txt"), "1");
+    std::filesystem::create_symlink("/dev/null", dir->file("log.txt"));
+  }
+  HeldProcess first = start_held(program("fir_bench"), first_dir.path().string());
+  for (int wait = 0; wait < 3000 && !std::filesystem::exists(first_dir.file("output_diff.txt")); ++wait) usleep(10'000);
+  const auto second = run_program(second_dir.path().string());
+  EXPECT_EQ(second.exit_code, 0) << second.console;
+  EXPECT_EQ(finish_held(first).exit_code, 0);
+}
+
 TEST(RunLog, UnwritableLogChangesNothingOnConsole) {
   TempDir dir;
   std::filesystem::create_directory(dir.file("log.txt"));

@@ -89,13 +89,16 @@ INSTANTIATE_TEST_SUITE_P(
         ErrorCase{{"--length", "1e3"}, "--length: expected a sample count, got '1e3'"},
         ErrorCase{{"--length", "99999999999"}, "--length: expected a sample count, got '99999999999'"},
         ErrorCase{{"--rate", "fast"}, "--rate: expected a sample rate in Hz, got 'fast'"},
-        ErrorCase{{"--rate", "0"}, "--rate: must be positive"},
+        ErrorCase{{"--rate", "0"}, "--rate: must lie between 0.001 and 1e12 Hz"},
+        ErrorCase{{"--rate", "1e-300"}, "--rate: must lie between 0.001 and 1e12 Hz"},
         ErrorCase{{"--rate", "1,5"}, "--rate: expected a sample rate in Hz, got '1,5'"},
         ErrorCase{{"--signal", "square"}, "--signal: expected sines, noise, chirp, impulse or step, got 'square'"},
         ErrorCase{{"--tones", "100:x"},
                   "--tones: expected frequencies in Hz, each with an optional :amplitude, separated by commas, got '100:x'"},
         ErrorCase{{"--tones", "5000"}, "--tones: frequencies must lie between 0 and half the sample rate (4000.000000 Hz)"},
         ErrorCase{{"--noise", "-1"}, "--noise: must not be negative"},
+        ErrorCase{{"--length", "10", "--tones", "1000:1e308,1000:1e308", "--noise", "0", "--only-signal"},
+                  "--tones: the amplitudes and the noise add up beyond the largest double"},
         ErrorCase{{"--signal", "impulse", "--length", "10", "--delay", "10"}, "--delay: must be less than --length"},
         ErrorCase{{"--taps", "0"}, "--taps: at least one tap is needed"},
         ErrorCase{{"--cutoff", "4000"},
@@ -106,7 +109,12 @@ INSTANTIATE_TEST_SUITE_P(
         ErrorCase{{"--filter", "bandpass", "--band", "900,300"},
                   "--band: a bandpass needs 0 < LOW < HIGH < half the sample rate (4000.000000 Hz)"},
         ErrorCase{{"--window", "hann"}, "--window: expected hamming, blackman or kaiser, got 'hann'"},
-        ErrorCase{{"--window", "kaiser", "--beta", "-2"}, "--beta: must not be negative"}));
+        ErrorCase{{"--only-filter", "--filter", "bandpass", "--band", "800,1600", "--taps", "2"},
+                  "--taps: a bandpass needs at least 3 taps (with fewer its two lowpasses cancel, leaving no gain)"},
+        ErrorCase{{"--window", "kaiser", "--beta", "-2"},
+                  "--beta: must lie between 0 and 700 (beyond, the window's Bessel function overflows)"},
+        ErrorCase{{"--window", "kaiser", "--beta", "800"},
+                  "--beta: must lie between 0 and 700 (beyond, the window's Bessel function overflows)"}));
 
 // ---- Signals -------------------------------------------------------------------------
 
@@ -268,6 +276,50 @@ TEST(GenProgram, BadArgumentsWriteNothing) {
   EXPECT_FALSE(std::filesystem::exists(dir.file("input.txt")));
   EXPECT_FALSE(std::filesystem::exists(dir.file("fir.txt")));
 }
+
+// A write that fails, or memory that runs out, ends the program with a
+// message and exit code 1, and the folder keeps its old pair of files and
+// nothing else: both are written under other names and renamed together.
+struct GenFault {
+  const char* name;
+  std::vector<std::string> arguments;
+  std::uint64_t file_size_limit, address_space_limit;
+  std::string errors;
+};
+void PrintTo(const GenFault& c, std::ostream* os) { *os << c.name; }
+
+class GenProgramFaults : public testing::TestWithParam<GenFault> {};
+
+TEST_P(GenProgramFaults, LeaveTheOldPair) {
+#if defined(__SANITIZE_ADDRESS__)
+  if (GetParam().address_space_limit != 0) GTEST_SKIP() << "address-space limits do not work under AddressSanitizer";
+#endif
+  TempDir dir;
+  write_file(dir.file("input.txt"), "1\r\n");
+  write_file(dir.file("fir.txt"), "2\r\n");
+  ProcessOptions options;
+  options.file_size_limit = GetParam().file_size_limit;
+  options.address_space_limit = GetParam().address_space_limit;
+  const ProcessResult run = run_command(program("fir_gen", GetParam().arguments), dir.path().string(), options);
+  EXPECT_EQ(run.exit_code, 1);
+  EXPECT_EQ(run.errors, GetParam().errors);
+  EXPECT_EQ(run.console, "");
+  EXPECT_EQ(read_file(dir.file("input.txt")), "1\r\n");
+  EXPECT_EQ(read_file(dir.file("fir.txt")), "2\r\n");
+  std::size_t files = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(dir.path())) files += !entry.path().filename().string().starts_with(".");
+  EXPECT_EQ(files, 2u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, GenProgramFaults,
+    testing::Values(GenFault{"SignalPastAFileSizeLimit", {"--length", "1000", "--only-signal"}, 1024, 0,
+                             "fir_gen: cannot write input.txt completely\n"},
+                    GenFault{"FilterPastAFileSizeLimit", {"--length", "10", "--taps", "100000"}, 8192, 0,
+                             "fir_gen: cannot write fir.txt completely\n"},
+                    GenFault{"SignalBeyondMemory", {"--length", "4294967295"}, 0, 1 << 30,
+                             "fir_gen: not enough memory for input.txt\n"}),
+    [](const testing::TestParamInfo<GenFault>& row) { return std::string(row.param.name); });
 
 TEST(GenProgram, HelpPrintsUsage) {
   TempDir dir;

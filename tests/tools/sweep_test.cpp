@@ -238,6 +238,52 @@ TEST(SweepTable, ErrorsOverAllOutputsUpToTheLimit) {
   }
 }
 
+// A table that cannot be written completely, on standard output or in a
+// file, and memory that runs out, end the sweep with a message and exit
+// code 1; a file keeps its whole lines.
+struct SweepFault {
+  const char* name;
+  std::vector<std::string> arguments;
+  Stdout stdout_to;
+  std::uint64_t file_size_limit, address_space_limit;
+  std::string last_error;
+};
+void PrintTo(const SweepFault& c, std::ostream* os) { *os << c.name; }
+
+class SweepProgramFaults : public testing::TestWithParam<SweepFault> {};
+
+TEST_P(SweepProgramFaults, EndWithAMessage) {
+#if defined(__SANITIZE_ADDRESS__)
+  if (GetParam().address_space_limit != 0) GTEST_SKIP() << "address-space limits do not work under AddressSanitizer";
+#endif
+  TempDir dir;
+  std::vector<std::string> arguments{"--length", "1000", "--taps", "1,2", "--repeat", "1"};
+  arguments.insert(arguments.end(), GetParam().arguments.begin(), GetParam().arguments.end());
+  ProcessOptions options;
+  options.stdout_to = GetParam().stdout_to;
+  options.file_size_limit = GetParam().file_size_limit;
+  options.address_space_limit = GetParam().address_space_limit;
+  const ProcessResult run = run_command(program("fir_sweep", arguments), dir.path().string(), options);
+  EXPECT_EQ(run.exit_code, 1);
+  EXPECT_TRUE(run.errors.ends_with(GetParam().last_error)) << run.errors;
+  if (GetParam().file_size_limit != 0) {
+    const std::string table = read_file(dir.file("t.tsv"));
+    EXPECT_TRUE(table.ends_with("error_outputs\n")) << table;  // the header fits; the first row does not
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, SweepProgramFaults,
+    testing::Values(SweepFault{"FullDevice", {"--out", "/dev/full"}, Stdout::file, 0, 0,
+                               "fir_sweep: --out: cannot write '/dev/full' completely\n"},
+                    SweepFault{"StandardOutputGone", {}, Stdout::pipe_dropped, 0, 0,
+                               "fir_sweep: cannot write standard output completely\n"},
+                    SweepFault{"FileSizeLimit", {"--out", "t.tsv"}, Stdout::file, 750, 0,
+                               "fir_sweep: --out: cannot write 't.tsv' completely\n"},
+                    SweepFault{"FilterBeyondMemory", {"--taps", "4294967295"}, Stdout::file, 0, 1 << 30,
+                               "fir_sweep: not enough memory to hold the sweep's signals\n"}),
+    [](const testing::TestParamInfo<SweepFault>& row) { return std::string(row.param.name); });
+
 // ---- The exact reference ------------------------------------------------------------
 
 // Small integers: every product and sum is exact in double, so the direct

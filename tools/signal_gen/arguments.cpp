@@ -114,21 +114,34 @@ const std::map<std::string_view, ValueOption>& value_options() {
 
 std::string hz(double value) { return std::to_string(value); }
 
-// Checks that the values fit together; the first problem found, or "".
+// Sample rates in Hz: wide enough for any use, and narrow enough that every
+// sample time i / rate and every phase stays a finite double.
+constexpr double lowest_rate = 1e-3, highest_rate = 1e12;
+// Beyond about 713 the Kaiser window's Bessel function I0(beta) exceeds the
+// largest double.
+constexpr double highest_beta = 700.0;
+
+// Checks that the values fit together and give finite samples and taps;
+// the first problem found, or "".
 std::string check(const GenOptions& o) {
   const SignalSettings& s = o.signal;
   const FilterSettings& f = o.filter;
   const double nyquist = s.sample_rate / 2.0;
-  if (!(s.sample_rate > 0.0)) return "--rate: must be positive";
+  if (!(s.sample_rate >= lowest_rate && s.sample_rate <= highest_rate)) {
+    return "--rate: must lie between 0.001 and 1e12 Hz";
+  }
   if (o.write_signal) {
     if (s.kind == SignalKind::sines) {
       if (s.tones.empty()) return "--tones: at least one tone is needed";
+      double bound = s.noise;  // no sample exceeds the noise plus every amplitude
       for (const Tone& tone : s.tones) {
         if (tone.frequency < 0.0 || tone.frequency > nyquist) {
           return "--tones: frequencies must lie between 0 and half the sample rate (" + hz(nyquist) + " Hz)";
         }
+        bound += std::fabs(tone.amplitude);
       }
       if (s.noise < 0.0) return "--noise: must not be negative";
+      if (!std::isfinite(bound)) return "--tones: the amplitudes and the noise add up beyond the largest double";
     }
     if (s.kind == SignalKind::chirp) {
       const double end = s.chirp_end.value_or(nyquist);
@@ -152,7 +165,12 @@ std::string check(const GenOptions& o) {
     if (f.kind == FilterKind::bandpass && !(f.band_low > 0.0 && f.band_low < f.band_high && f.band_high < nyquist)) {
       return "--band: a bandpass needs 0 < LOW < HIGH < half the sample rate (" + hz(nyquist) + " Hz)";
     }
-    if (f.window == Window::kaiser && f.kaiser_beta < 0.0) return "--beta: must not be negative";
+    if (f.kind == FilterKind::bandpass && f.taps < 3) {
+      return "--taps: a bandpass needs at least 3 taps (with fewer its two lowpasses cancel, leaving no gain)";
+    }
+    if (f.window == Window::kaiser && !(f.kaiser_beta >= 0.0 && f.kaiser_beta <= highest_beta)) {
+      return "--beta: must lie between 0 and 700 (beyond, the window's Bessel function overflows)";
+    }
   }
   return "";
 }
@@ -183,27 +201,34 @@ std::string gen_help_text() {
 
 Writes a test signal to input.txt and FIR filter taps to fir.txt in the
 current directory, in the format fir_bench reads. Without options it writes
-the shipped example data.
+the shipped example data. Both files are written under temporary names and
+renamed once both are whole: a failure leaves the folder as it was.
 
 Signal (input.txt):
   --signal KIND      sines (default), noise, chirp, impulse or step
-  --length N         number of samples (default 100000)
-  --rate HZ          sample rate in Hz (default 8000)
-  --tones LIST       sines: F[:A],... frequencies in Hz with amplitudes
-                     (default 50:1,440:0.5,1250:0.25,3000:0.25)
-  --noise A          sines: add uniform noise in [-A, A) (default 0.1)
-  --seed S           seed of the noise, for sines and noise (default 20261207)
-  --amplitude A      noise, chirp, impulse, step: amplitude (default 1)
-  --chirp F0,F1      chirp: start and end frequency in Hz (default 0 to rate/2)
-  --delay K          impulse, step: index of the first non-zero sample (default 0)
+  --length N         number of samples, 0 to 4294967295 (default 100000)
+  --rate HZ          sample rate in Hz, 0.001 to 1e12 (default 8000)
+  --tones LIST       sines: F[:A],... frequencies in Hz from 0 to rate/2, with
+                     amplitudes whose magnitudes, and the noise, add up to a
+                     finite double (default 50:1,440:0.5,1250:0.25,3000:0.25)
+  --noise A          sines: add uniform noise in [-A, A), A >= 0 (default 0.1)
+  --seed S           seed of the noise, for sines and noise, 0 to 2^64 - 1
+                     (default 20261207)
+  --amplitude A      noise, chirp, impulse, step: any finite amplitude (default 1)
+  --chirp F0,F1      chirp: start and end frequency in Hz, each from 0 to
+                     rate/2 (default 0 to rate/2)
+  --delay K          impulse, step: index of the first non-zero sample, below
+                     --length (default 0)
 
 Filter (fir.txt):
   --filter KIND      lowpass (default), highpass, bandpass or average
-  --taps M           number of taps (default 64; odd for a highpass)
-  --cutoff HZ        lowpass, highpass: cutoff in Hz (default 1000)
-  --band LOW,HIGH    bandpass: band edges in Hz
+  --taps M           number of taps, 1 to 4294967295 (default 64; odd for a
+                     highpass, at least 3 for a bandpass)
+  --cutoff HZ        lowpass, highpass: cutoff in Hz, strictly between 0 and
+                     rate/2 (default 1000)
+  --band LOW,HIGH    bandpass: band edges in Hz, 0 < LOW < HIGH < rate/2
   --window KIND      hamming (default), blackman or kaiser
-  --beta B           kaiser: window shape (default 8.6)
+  --beta B           kaiser: window shape, 0 to 700 (default 8.6)
 
   --only-signal      write input.txt only
   --only-filter      write fir.txt only
@@ -211,5 +236,7 @@ Filter (fir.txt):
   --help             show this text
 
 Values may also be given as --option=value. Numbers use a decimal point.
+Exit status: 0 written, 1 a file could not be written or memory ran out
+(nothing replaced), 2 bad arguments (nothing touched).
 )";
 }

@@ -1,33 +1,119 @@
 // fir_gen: writes a test signal and FIR taps for fir_bench; see --help.
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
+#include <exception>
+#include <filesystem>
+#include <random>
 #include <string>
+#include <system_error>
 #include <vector>
 
+#include "platform/platform.h"
 #include "signal_gen/signal_gen.h"
 #include "signal_io/signal_io.h"
 
 namespace {
 
-// The one wording of a file that could not be written; returns the exit
-// code.
-int cannot_write(const char* name, Status status) {
+// One file fir_gen writes: first under a temporary name in the same
+// folder, renamed over `name` once every file is whole.
+struct Output {
+  const char* name;
+  bool is_signal;  // input.txt, else fir.txt
+  Signal values;
+  std::string temporary;
+};
+
+// The one wording of what went wrong with `what` (a file, or nothing for
+// the program as a whole); returns the exit code.
+int failed(Status status, const std::string& what) {
   switch (status) {
     case Status::ok:
       return 0;
     case Status::file_error:
-      std::fprintf(stderr, "fir_gen: cannot write %s completely\n", name);
+      std::fprintf(stderr, "fir_gen: cannot write %s completely\n", what.c_str());
       return 1;
     case Status::out_of_memory:
-      std::fprintf(stderr, "fir_gen: not enough memory for %s\n", name);
+      std::fprintf(stderr, "fir_gen: not enough memory%s%s\n", what.empty() ? "" : " for ", what.c_str());
       return 1;
     case Status::too_long:
-      std::fprintf(stderr, "fir_gen: %s: more values than a signal can count\n", name);
-      return 1;
+      std::fprintf(stderr, "fir_gen: %s: more values than a signal can count\n", what.c_str());
+      return 2;
     case Status::fftw_failed:
       break;  // nothing here plans a transform
   }
-  std::fprintf(stderr, "fir_gen: cannot write %s\n", name);
+  std::fprintf(stderr, "fir_gen: cannot make %s\n", what.c_str());
   return 1;
+}
+
+int refused(const std::string& problem) {
+  std::fprintf(stderr, "fir_gen: %s; nothing was written\n", problem.c_str());
+  return 2;
+}
+
+// The values of every output, or why they cannot be had: memory, an
+// exception of the maths library, or a value that is not finite (which
+// the argument checks should already have refused).
+int make_outputs(const GenOptions& options, std::vector<Output>& outputs) {
+  if (options.write_signal) outputs.push_back({"input.txt", true, {}, {}});
+  if (options.write_filter) outputs.push_back({"fir.txt", false, {}, {}});
+  for (Output& out : outputs) {
+    std::string maths_error;
+    const Status made = allocating([&] {
+      try {
+        out.values = out.is_signal ? make_signal(options.signal)
+                                   : make_filter(options.filter, options.signal.sample_rate);
+      } catch (const std::bad_alloc&) {
+        throw;
+      } catch (const std::exception& error) {
+        maths_error = error.what();
+      }
+    });
+    if (made != Status::ok) return failed(made, out.name);
+    if (!maths_error.empty()) return refused(std::string(out.name) + ": cannot be computed (" + maths_error + ")");
+    if (!std::all_of(out.values.begin(), out.values.end(), [](double v) { return std::isfinite(v); })) {
+      return refused(std::string(out.name) + ": these options give values that are not finite numbers");
+    }
+  }
+  return 0;
+}
+
+std::string temporary_name(const char* name) {
+  std::random_device entropy;
+  char suffix[32];
+  std::snprintf(suffix, sizeof suffix, ".%08x%08x.tmp", entropy(), entropy());
+  return name + std::string(suffix);
+}
+
+void remove_temporaries(const std::vector<Output>& outputs) {
+  for (const Output& out : outputs) {
+    std::error_code ignored;
+    if (!out.temporary.empty()) std::filesystem::remove(out.temporary, ignored);
+  }
+}
+
+// Every output under its temporary name, then all renamed: the old files
+// stay until every new one is whole.
+int write_outputs(std::vector<Output>& outputs) {
+  for (Output& out : outputs) {
+    out.temporary = temporary_name(out.name);
+    if (const Status saved = save_signal(out.temporary, out.values); saved != Status::ok) {
+      remove_temporaries(outputs);
+      return failed(saved, out.name);
+    }
+  }
+  for (std::size_t k = 0; k < outputs.size(); ++k) {
+    std::error_code error;
+    std::filesystem::rename(outputs[k].temporary, outputs[k].name, error);
+    if (error) {
+      remove_temporaries(std::vector<Output>(outputs.begin() + static_cast<std::ptrdiff_t>(k), outputs.end()));
+      std::fprintf(stderr, "fir_gen: cannot rename %s to %s: %s%s%s\n", outputs[k].temporary.c_str(),
+                   outputs[k].name, error.message().c_str(), k > 0 ? "; replaced already: " : "",
+                   k > 0 ? outputs[0].name : "");
+      return 1;
+    }
+  }
+  return 0;
 }
 
 }  // namespace
@@ -41,21 +127,19 @@ int main(int argc, char** argv) {
   }
   if (options.help) {
     std::fputs(gen_help_text().c_str(), stdout);
-    return 0;
+    return std::fflush(stdout) == 0 ? 0 : failed(Status::file_error, "standard output");
   }
   if (options.version) {
     std::printf("fir_gen %s\n", FIR_BENCH_VERSION);
-    return 0;
+    return std::fflush(stdout) == 0 ? 0 : failed(Status::file_error, "standard output");
   }
-  if (options.write_signal) {
-    const Signal x = make_signal(options.signal);
-    if (const Status saved = save_signal("input.txt", x); saved != Status::ok) return cannot_write("input.txt", saved);
-    std::printf("wrote input.txt (%zu samples)\n", x.size());
+  // A file-size limit then fails a write instead of ending the program.
+  if (!process_prepare()) return failed(Status::out_of_memory, "");
+  std::vector<Output> outputs;
+  if (const int code = make_outputs(options, outputs); code != 0) return code;
+  if (const int code = write_outputs(outputs); code != 0) return code;
+  for (const Output& out : outputs) {
+    std::printf("wrote %s (%zu %s)\n", out.name, out.values.size(), out.is_signal ? "samples" : "taps");
   }
-  if (options.write_filter) {
-    const Signal h = make_filter(options.filter, options.signal.sample_rate);
-    if (const Status saved = save_signal("fir.txt", h); saved != Status::ok) return cannot_write("fir.txt", saved);
-    std::printf("wrote fir.txt (%zu taps)\n", h.size());
-  }
-  return 0;
+  return std::fflush(stdout) == 0 ? 0 : failed(Status::file_error, "standard output");
 }

@@ -140,15 +140,19 @@ The two times:
 The loop time decides for a filter applied to many signals with the plans
 kept; the call time for a signal filtered once.
 
-  --length N      samples of the seeded noise signal (default 100000)
-  --seed S        seed of the noise and of the checked outputs (default 20261207)
+  --length N      samples of the seeded noise signal, 1 to 4294967295
+                  (default 100000)
+  --seed S        seed of the noise and of the checked outputs, 0 to 2^64 - 1
+                  (default 20261207)
   --input FILE    filter FILE's values instead (a signal file as fir_bench
                   reads it); not with --length
   --fir FILE      this filter only, one row (a signal file); not with --taps
-  --taps LIST     tap counts M, and A..B for every power of two from A to B,
-                  separated by commas (default 1..65536,1025); each filter is
-                  a Hamming-windowed lowpass at 1000 Hz of 8000 Hz
-  --repeat R      runs of each stage per M, direct and FFT in turn (default 5)
+  --taps LIST     tap counts M from 1 to 4294967295, and A..B for every power
+                  of two from A to B, separated by commas (default
+                  1..65536,1025); each filter is a Hamming-windowed lowpass
+                  at 1000 Hz of 8000 Hz
+  --repeat R      runs of each stage per M, direct and FFT in turn, 1 to 1000
+                  (default 5)
   --out FILE      write the table to FILE (default standard output)
   --scale FILE    also write per M the rounding scale 2^-53 * sum|h| * max|x|
                   (columns taps, scale), the reference line of the picture
@@ -164,8 +168,14 @@ largest |y[k] - exact[k]| of each method, the exact sum formed to about 106
 bits) and error_outputs (the outputs those cover: all N + M - 1 where
 N * M <= 1e9, otherwise the first and last M and 1000 drawn from the seed).
 '#' lines at the end give the crossovers. Standard output carries only the
-table; progress and every message go to standard error. Exit code 2 for a
-bad option, 1 for a file that cannot be read or that reading stops early
-in; nothing is written then. Values may also be given as --option=value.
+table; progress and every message go to standard error. Values may also
+be given as --option=value.
+
+Exit code 0 when the table is complete; 2 for a bad option or an --out or
+--scale file that cannot be created; 1 for a file that cannot be read or
+that reading stops early in (nothing is written then), for a table or
+scale that cannot be written completely (a file keeps its whole lines),
+and when memory runs out or a stage cannot run (the message says which).
+
 )";
 }

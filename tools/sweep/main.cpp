@@ -1,9 +1,9 @@
 // fir_sweep: which method for my filter; see --help.
 #include <fftw3.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <map>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -17,41 +17,83 @@
 
 namespace {
 
-struct FileCloser {
-  void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using File = std::unique_ptr<std::FILE, FileCloser>;
+// ---- What went wrong, worded once ----------------------------------------------
 
-int bad_option(const std::string& problem) {
-  std::fprintf(stderr, "fir_sweep: %s\n", problem.c_str());
-  return 2;
-}
+enum class Use { read, write, hold };
 
-// The one wording of a file that could not be used, after the option that
-// names it.
-enum class FileUse { read, write };
-std::string file_problem(const char* option, const std::string& name, FileUse use, Status status) {
-  const std::string file = "'" + name + "'";
-  const std::string verb = use == FileUse::read ? "read " : "write ";
+// The one wording of a file, or of the values the sweep holds, that could
+// not be used: `what` names it ("'table.tsv'", "standard output").
+std::string problem_text(const std::string& what, Use use, Status status) {
+  const char* verb = use == Use::read ? "read " : use == Use::write ? "write " : "hold ";
   switch (status) {
     case Status::ok:
       return {};
     case Status::file_error:
-      return std::string(option) + ": cannot " + verb + file;
+      return "cannot " + std::string(verb) + what;
     case Status::out_of_memory:
-      return std::string(option) + ": not enough memory to " + verb + file;
+      return "not enough memory to " + std::string(verb) + what;
     case Status::too_long:
-      return std::string(option) + ": " + file + " holds more values than a signal can count";
+      return what + " holds more values than a signal can count";
     case Status::fftw_failed:
-      break;  // no file step plans a transform
+      break;  // no file or buffer of the sweep plans a transform
   }
-  return std::string(option) + ": cannot use " + file;
+  return "cannot use " + what;
 }
 
-int unreadable(const std::string& problem) {
-  std::fprintf(stderr, "fir_sweep: %s\n", problem.c_str());
-  return 1;
+// The same for the file an option names: "--out: cannot write 'x'".
+std::string file_problem(const std::string& option, const std::string& name, Use use, Status status) {
+  return option + ": " + problem_text("'" + name + "'", use, status);
 }
+
+int fail(const std::string& problem, int exit_code) {
+  std::fprintf(stderr, "fir_sweep: %s\n", problem.c_str());
+  return exit_code;
+}
+
+// ---- The table and the scale, written line by line -----------------------------
+
+// A text the sweep writes: a file of its own, each write a whole number of
+// lines and the file cut back to them when a write fails (as fir_bench's
+// result files), or standard output. After a failure nothing more is
+// written.
+struct TextOut {
+  std::string option, name;  // the option that names the file; none for standard output
+  int file = -1;             // -1: standard output
+  std::uint64_t whole = 0;
+  bool failed = false;
+};
+
+std::string write_problem(const TextOut& out) {
+  if (out.option.empty()) return problem_text("standard output", Use::write, Status::file_error);
+  return file_problem(out.option, out.name, Use::write, Status::file_error);
+}
+
+bool open_text(const char* option, const std::string& name, TextOut& out) {
+  out = TextOut{option, name, output_file_open(name)};
+  return out.file != -1;
+}
+
+void write_text(TextOut& out, const std::string& lines) {
+  if (out.failed) return;
+  if (out.file == -1) {
+    out.failed = std::fwrite(lines.data(), 1, lines.size(), stdout) != lines.size() || std::fflush(stdout) != 0;
+    return;
+  }
+  if (output_file_write(out.file, lines)) {
+    out.whole += lines.size();
+    return;
+  }
+  static_cast<void>(output_file_truncate(out.file, out.whole));  // a device has no length to cut
+  out.failed = true;
+}
+
+bool close_text(TextOut& out) {
+  if (out.file != -1 && !output_file_close(out.file)) out.failed = true;
+  out.file = -1;
+  return !out.failed;
+}
+
+// ---- The signal and the filters ----------------------------------------------------
 
 // A signal file for `option`: false, with a problem naming it, when it
 // cannot be read, holds no value, or reading stops early in it (the
@@ -60,7 +102,7 @@ bool load_file(const char* option, const std::string& name, Signal& values, std:
   bool stopped_early = false;
   const Status loaded = load_signal(name, values, stopped_early);
   if (loaded != Status::ok) {
-    problem = file_problem(option, name, FileUse::read, loaded);
+    problem = file_problem(option, name, Use::read, loaded);
   } else if (stopped_early) {
     problem = std::string(option) + ": '" + name + "' holds something other than numbers (see above)";
   } else if (values.empty()) {
@@ -79,27 +121,24 @@ Signal generated_noise(const SweepOptions& options) {
   return make_signal(settings);
 }
 
-File open_output(const std::optional<std::string>& name) {
-  return name ? File(std::fopen(name->c_str(), "wb")) : File(nullptr);
-}
-
-void write_text(std::FILE* file, const std::string& text) {
-  std::fwrite(text.data(), 1, text.size(), file);
-  std::fflush(file);
-}
-
-// Both methods at M taps for the bisection, each M timed once.
+// Both methods at M taps for the bisection, each M timed once. A probe that
+// cannot run keeps its problem, and the sweep ends with it.
 struct Probes {
   const Signal& x;
   int repeat;
   std::map<std::size_t, BothTimes> measured;
+  std::string problem;
 
   Comparison compare(std::size_t taps, TimeKind kind) {
     auto found = measured.find(taps);
     if (found == measured.end()) {
       BothTimes times;
       std::string error;
-      if (!time_methods(x, sweep_filter(taps), repeat, times, error)) return {false, false};
+      if (!problem.empty()) return {false, false};
+      if (!time_methods(x, sweep_filter(taps), repeat, times, error)) {
+        problem = "M = " + std::to_string(taps) + " (bisection): " + error;
+        return {false, false};
+      }
       std::fprintf(stderr, "M = %zu (bisection)\n", taps);
       found = measured.emplace(taps, times).first;
     }
@@ -108,37 +147,33 @@ struct Probes {
   }
 };
 
-}  // namespace
+// ---- The sweep -----------------------------------------------------------------------
 
-int main(int argc, char** argv) {
-  SweepOptions options;
-  std::string problem;
-  if (!parse_sweep_arguments(std::vector<std::string>(argv + 1, argv + argc), options, problem)) {
-    return bad_option(problem);
-  }
-  if (options.help) {
-    std::fputs(sweep_help_text().c_str(), stdout);
-    return 0;
-  }
-  if (options.version) {
-    std::printf("fir_sweep %s\n", FIR_BENCH_VERSION);
-    return 0;
-  }
+// The whole sweep once the options are read; returns the exit code.
+int sweep(const SweepOptions& options) {
   console_use_standard_error();  // the reader's messages; the table alone on standard output
+  std::string problem;
   Signal x, fir;
   if (!options.input) {
     x = generated_noise(options);
   } else if (!load_file("--input", *options.input, x, problem)) {
-    return unreadable(problem);
+    return fail(problem, 1);
   }
-  if (options.fir && !load_file("--fir", *options.fir, fir, problem)) return unreadable(problem);
-  const File out = open_output(options.out);
-  if (options.out && !out) return bad_option(file_problem("--out", *options.out, FileUse::write, Status::file_error));
-  const File scale = open_output(options.scale);
-  if (options.scale && !scale) {
-    return bad_option(file_problem("--scale", *options.scale, FileUse::write, Status::file_error));
+  if (options.fir && !load_file("--fir", *options.fir, fir, problem)) return fail(problem, 1);
+  TextOut table, scale;
+  if (options.out && !open_text("--out", *options.out, table)) return fail(write_problem(table), 2);
+  if (options.scale && !open_text("--scale", *options.scale, scale)) {
+    close_text(table);
+    return fail(write_problem(scale), 2);
   }
-  std::FILE* table = out ? out.get() : stdout;
+  // Each write is checked once the sweep has gone on: the first failure
+  // ends it.
+  const auto written = [&] { return !table.failed && !scale.failed; };
+  const auto write_failure = [&] {
+    const std::string broken = write_problem(table.failed ? table : scale) + " completely";
+    close_text(table), close_text(scale);
+    return fail(broken, 1);
+  };
 
   const Provenance provenance{x.size(),
                               options.seed,
@@ -150,19 +185,21 @@ int main(int argc, char** argv) {
                               fftw_version,
                               FIR_BENCH_VERSION};
   write_text(table, provenance_lines(provenance) + sweep_header());
-  if (scale) write_text(scale.get(), "taps\tscale\n");
+  if (options.scale) write_text(scale, "taps\tscale\n");
+  if (!written()) return write_failure();
   const std::vector<std::size_t> lengths = options.fir ? std::vector<std::size_t>{fir.size()} : options.taps;
   std::vector<SweepRow> rows;
   for (const std::size_t taps : lengths) {
     const Signal h = options.fir ? fir : sweep_filter(taps);
     SweepRow row{};
     if (!measure_filter_length(x, h, options.repeat, options.seed, row, problem)) {
-      std::fprintf(stderr, "fir_sweep: M = %zu: %s\n", taps, problem.c_str());
-      return 1;
+      close_text(table), close_text(scale);
+      return fail("M = " + std::to_string(taps) + ": " + problem, 1);
     }
     rows.push_back(row);
     write_text(table, sweep_row_text(row));
-    if (scale) write_text(scale.get(), scale_row_text(taps, rounding_scale(x, h)));
+    if (options.scale) write_text(scale, scale_row_text(taps, rounding_scale(x, h)));
+    if (!written()) return write_failure();
     std::fprintf(stderr, "M = %zu: loop direct %.4g ms, fft %.4g ms; call direct %.4g ms, fft %.4g ms (%zu of %zu)\n",
                  taps, row.direct_min_ms, row.fft_min_ms, row.direct_call_min_ms, row.fft_call_min_ms, rows.size(),
                  lengths.size());
@@ -172,13 +209,44 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "N = %zu, M = %zu: %s is faster by the loop, %s by the whole call\n", x.size(), row.taps,
                  row.fft_min_ms < row.direct_min_ms ? "FFT" : "direct",
                  row.fft_call_min_ms < row.direct_call_min_ms ? "FFT" : "direct");
-    return 0;
+  } else {
+    Probes probes{x, options.repeat, {}, {}};
+    const auto compare = [&](TimeKind kind) { return [&, kind](std::size_t m) { return probes.compare(m, kind); }; };
+    const auto loop = find_crossover(rows, TimeKind::loop, compare(TimeKind::loop));
+    const auto call = find_crossover(rows, TimeKind::call, compare(TimeKind::call));
+    if (!probes.problem.empty()) {
+      close_text(table), close_text(scale);
+      return fail(probes.problem, 1);
+    }
+    const std::string line = crossover_line(loop, call, x.size());
+    write_text(table, line);
+    std::fprintf(stderr, "%s", line.c_str() + 2);  // without the comment mark
   }
-  Probes probes{x, options.repeat, {}};
-  const auto loop = find_crossover(rows, TimeKind::loop, [&](std::size_t m) { return probes.compare(m, TimeKind::loop); });
-  const auto call = find_crossover(rows, TimeKind::call, [&](std::size_t m) { return probes.compare(m, TimeKind::call); });
-  const std::string line = crossover_line(loop, call, x.size());
-  write_text(table, line);
-  std::fprintf(stderr, "%s", line.c_str() + 2);  // without the comment mark
+  if (!close_text(table) || !close_text(scale)) return write_failure();
   return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  SweepOptions options;
+  std::string problem;
+  if (!parse_sweep_arguments(std::vector<std::string>(argv + 1, argv + argc), options, problem)) {
+    return fail(problem, 2);
+  }
+  if (options.help || options.version) {
+    if (options.help) std::fputs(sweep_help_text().c_str(), stdout);
+    if (options.version) std::printf("fir_sweep %s\n", FIR_BENCH_VERSION);
+    return std::fflush(stdout) == 0 ? 0 : fail(problem_text("standard output", Use::write, Status::file_error), 1);
+  }
+  // A file-size limit or a closed pipe then fails a write instead of ending
+  // the program.
+  if (!process_prepare()) return fail(problem_text("the sweep's signals", Use::hold, Status::out_of_memory), 1);
+  int exit_code = 0;
+  // The one place a failed allocation of the sweep's own (the signal, a
+  // filter, the exact reference) is caught; the stages report theirs.
+  if (allocating([&] { exit_code = sweep(options); }) != Status::ok) {
+    return fail(problem_text("the sweep's signals", Use::hold, Status::out_of_memory), 1);
+  }
+  return exit_code;
 }
