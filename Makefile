@@ -12,7 +12,7 @@
 #   make linux32   the 32-bit x86 Linux build, its tests and the end-to-end suites under qemu
 #   make portable  the stages built from plain C++ loops, and the suites that run them
 #   make install   fir_bench, fir_gen, fir_sweep, examples, man pages under PREFIX (default /usr/local)
-#   make package   build/packages/: a .tar.gz and a .deb, and a zip per Windows build made before
+#   make package   build/packages/: a .tar.gz and a .deb, a source tarball, and a zip per Windows build made before
 
 RUN_DIR := build/release/run
 
@@ -159,11 +159,12 @@ install: deps build/release/CMakeCache.txt
 # CPack: the Linux .tar.gz and .deb from the release build, and a zip from
 # each Windows build that `make windows` has made, all in build/packages.
 package-deps:
-	@tools/install_deps.sh dpkg-dev
+	@tools/install_deps.sh dpkg-dev lintian unzip
 
 package: deps package-deps build/release/CMakeCache.txt
-	cmake --build --preset release --target $(PROGRAMS)
+	cmake --build --preset release --target $(PROGRAMS) compressed_docs
 	cpack --config build/release/CPackConfig.cmake -B build/packages
+	cpack --config build/release/CPackSourceConfig.cmake -B build/packages
 	@for dir in build/windows build/windows32; do \
 	  if [ -f $$dir/CPackConfig.cmake ]; then cpack --config $$dir/CPackConfig.cmake -B build/packages || exit 1; fi; \
 	done

@@ -1,10 +1,13 @@
 #!/usr/bin/env bash
-# Checks the packages in build/packages as a user would use them: installs
-# the .deb with apt-get (root), runs the installed fir_bench on the
-# installed examples in a scratch folder, and removes the package again;
-# unpacks the .tar.gz and runs its fir_bench; unpacks the 64-bit Windows zip
-# and runs its fir_bench.exe under Wine in its examples folder. Each run
-# must end with exit code 0 and write the three result files whole.
+# Checks the packages in build/packages as a user and a distribution would:
+# lintian on the .deb (no error, no warning, no hardening note); the .deb
+# installed with apt-get (root), its fir_bench run on the installed
+# examples in a scratch folder, and removed again; the .tar.gz unpacked and
+# its fir_bench run; the source tarball holding nothing but sources, and
+# building and running with the README's command after unpacking; the
+# 64-bit Windows zip unpacked, its licence files and CR LF README present,
+# its fir_bench.exe run under Wine in its examples folder. Each run must end
+# with exit code 0 and write the three result files whole.
 #
 #   tools/check_packages.sh
 set -euo pipefail
@@ -13,7 +16,7 @@ packages=$PWD/build/packages
 scratch=$(mktemp -d)
 deb=$(ls "$packages"/fir-bench_*.deb)
 trap 'rm -rf "$scratch"; apt-get remove -y -qq fir-bench >/dev/null 2>&1 || true' EXIT
-tools/install_deps.sh unzip
+tools/install_deps.sh unzip lintian
 
 # The run in folder $1 by command $2..: exit code 0, the files of the examples.
 check_run() {
@@ -30,10 +33,20 @@ check_run() {
   echo "check_packages: $* ran on the examples in $dir"
 }
 
+# Every tag lintian reports for the .deb fails the check, errors, warnings
+# and the info level of the hardening notes alike.
+report=$(lintian --display-level '>=info' --fail-on none "$deb" 2>&1 || true)
+if [[ -n $report ]]; then
+  echo "check_packages: lintian on $(basename "$deb"):" >&2
+  echo "$report" >&2
+  exit 1
+fi
+echo "check_packages: lintian finds nothing in $(basename "$deb")"
+
 echo "check_packages: installing $deb"
 apt-get install -y -qq "$deb" >/dev/null
 mkdir "$scratch/deb"
-cp /usr/share/fir_bench/input.txt /usr/share/fir_bench/fir.txt "$scratch/deb"
+cp /usr/share/doc/fir-bench/examples/input.txt /usr/share/doc/fir-bench/examples/fir.txt "$scratch/deb"
 check_run "$scratch/deb" /usr/bin/fir_bench
 /usr/bin/fir_gen --version && /usr/bin/fir_sweep --version
 MANPAGER=cat man fir_bench | grep -q "test bench for FIR filtering"
@@ -44,14 +57,39 @@ tarball=$(ls "$packages"/fir_bench-*-Linux-*.tar.gz)
 tar -C "$scratch" -xzf "$tarball"
 unpacked=$scratch/$(basename "$tarball" .tar.gz)
 mkdir "$scratch/tgz"
-cp "$unpacked"/share/fir_bench/input.txt "$unpacked"/share/fir_bench/fir.txt "$scratch/tgz"
+cp "$unpacked"/share/doc/fir-bench/examples/input.txt "$unpacked"/share/doc/fir-bench/examples/fir.txt "$scratch/tgz"
 check_run "$scratch/tgz" "$unpacked/bin/fir_bench"
+
+# The source tarball: the repository's files and nothing else, then the
+# README's first command (build the program, run it on the examples).
+source_tarball=$(ls "$packages"/fir_bench-*-Source.tar.gz)
+listed=$(tar -tzf "$source_tarball" | sed 's|^[^/]*/||' | grep -v '/$' | grep -v '^$' | sort)
+if [[ -d .git ]]; then
+  tracked=$(git ls-files | sort)
+  if [[ $listed != "$tracked" ]]; then
+    echo "check_packages: $(basename "$source_tarball") differs from the repository's files:" >&2
+    diff <(echo "$tracked") <(echo "$listed") >&2 || true
+    exit 1
+  fi
+fi
+tar -C "$scratch" -xzf "$source_tarball"
+source_tree=$scratch/$(basename "$source_tarball" .tar.gz)
+make -C "$source_tree" run >"$scratch/source_build.txt" 2>&1 || { tail -30 "$scratch/source_build.txt" >&2; exit 1; }
+check_run "$source_tree/build/release/run" "$source_tree/build/release/fir_bench"
 
 if zip=$(ls "$packages"/fir_bench-*-win64.zip 2>/dev/null); then
   unzip -q "$zip" -d "$scratch"
-  examples=$scratch/$(basename "$zip" .zip)/examples
+  root=$scratch/$(basename "$zip" .zip)
+  for licence in COPYING FFTW.txt winpthreads.txt; do
+    [[ -s $root/licenses/$licence ]] || { echo "check_packages: $(basename "$zip") lacks licenses/$licence" >&2; exit 1; }
+  done
+  # Every line of the README ends with CR LF: no LF without its CR.
+  if grep -q -v $'\r$' "$root/README.md"; then
+    echo "check_packages: the README in $(basename "$zip") has lines without CR LF" >&2
+    exit 1
+  fi
   export WINEPREFIX=$PWD/build/windows/wineprefix WINEDEBUG=-all
-  check_run "$examples" /usr/lib/wine/wine64 fir_bench.exe
+  check_run "$root/examples" /usr/lib/wine/wine64 fir_bench.exe
 else
   echo "check_packages: no Windows zip (make windows, then make package)"
 fi

@@ -12,6 +12,10 @@
 
 namespace tool_options {
 
+// The second line of each tool's --version.
+inline constexpr const char* licence_notice =
+    "This is free software; see COPYING: the GNU General Public License, version 2 or later, with no warranty.\n";
+
 // A whole, non-negative number, all of `text`.
 inline bool parse_count(std::string_view text, std::uint64_t& value) {
   const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
