@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <vector>
 
 #include "dsp/dsp_internal.h"
 #include "measure/measure.h"
@@ -98,4 +99,16 @@ double fftw_floor_seconds(const Signal& x, const Signal& h, int repeats) {
       }
     });
   });
+}
+
+double stream_floor_seconds(const Signal& x, std::size_t taps, int repeats) {
+  Signal y(x.size() + taps - 1);
+  const dsp_internal::Kernels& kernels = dsp_internal::active_kernels();
+  std::vector<double> passes;
+  for (int r = 0; r < repeats; ++r) {
+    std::fill(y.begin(), y.end(), 0.0);
+    passes.push_back(measure::seconds_of([&] { kernels.load_block(y.data(), x.data(), x.size(), y.size()); }));
+    benchmark::DoNotOptimize(y.data());
+  }
+  return measure::minimum(passes);
 }

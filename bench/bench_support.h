@@ -27,3 +27,8 @@ double peak_multiply_add_rate();
 // made before timing, warm. Best of `repeats` passes over all blocks, in
 // seconds.
 double fftw_floor_seconds(const Signal& x, const Signal& h, int repeats);
+
+// The direct stage's other floor: one read of x and one write of y's
+// N + M - 1 values (the stage's own vector copy), y zero-filled before each
+// pass as the stage finds it. Best of `repeats` passes, in seconds.
+double stream_floor_seconds(const Signal& x, std::size_t taps, int repeats);

@@ -2,7 +2,7 @@
 // process on generated data, its printed times set beside what the same
 // work costs when everything is warm.
 //
-//   printed_times [--runs R] [--no-scipy] [--program PATH]
+//   printed_times [--runs R] [--no-scipy] [--program PATH] [--baseline PATH] [--short]
 //
 // Per case (N samples x M taps), R runs of fir_bench in a scratch folder,
 // each followed at once by this process's own measurements:
@@ -10,9 +10,13 @@
 //               stage's own bin product, c2r; plans made before timing, warm;
 //   warm        the stage itself called again and again in this process, its
 //               own stopwatch read (the same loop, everything warm);
+//   stream      one read of x and one write of y (N + M - 1 values), y
+//               zero-filled before, best of several: the direct stage's
+//               floor where memory, not arithmetic, bounds it;
 //   of peak     the direct stage's multiply-adds per second (N * M over the
 //               printed time) as a share of the unfused multiply-add peak,
-//               measured once per run of this program;
+//               measured once per run of this program; "/ floor" sets the
+//               printed time over max(N * M / peak, stream);
 //   scipy       scipy.signal.oaconvolve on the same values, best of three
 //               (bench/compare_numpy.py; left out when numpy is missing).
 // A virtual machine's speed drifts by tens of percent within seconds, so
@@ -23,8 +27,12 @@
 // A second table sets the direct stage's warm time on each instruction set
 // the processor has side by side.
 //
-// --program runs another build's fir_bench (say, an earlier version) in
-// place of this build's; the in-process columns stay this build's.
+// --program runs another build's fir_bench in place of this build's; the
+// in-process columns stay this build's. --baseline runs another build's
+// fir_bench (an earlier version) right after each run of this one and adds
+// a table of the paired ratios, this build's printed time over the
+// baseline's. --short takes only the short filters, M = 16 to 256 at
+// N = 10^5 and 10^6.
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -48,15 +56,19 @@ struct Case {
   std::size_t samples, taps;
 };
 // The six shapes of the table, then long filters on short signals and
-// their mirror image (the same multiply-adds).
-constexpr Case cases[] = {{100'000, 64},   {1'000'000, 64},   {100'000, 1024}, {1'000'000, 1024},
-                          {20'000, 5000},  {100'000, 100'000}, {1, 1 << 16},   {64, 1 << 16},
-                          {1 << 16, 64},   {1, 1 << 20},       {1 << 20, 1}};
+// their mirror image (the same multiply-adds), then the short filters.
+constexpr Case long_cases[] = {{100'000, 64},   {1'000'000, 64},   {100'000, 1024}, {1'000'000, 1024},
+                               {20'000, 5000},  {100'000, 100'000}, {1, 1 << 16},   {64, 1 << 16},
+                               {1 << 16, 64},   {1, 1 << 20},       {1 << 20, 1}};
+constexpr Case short_cases[] = {{100'000, 16},  {1'000'000, 16},  {100'000, 32},  {1'000'000, 32},
+                                {100'000, 64},  {1'000'000, 64},  {100'000, 128}, {1'000'000, 128},
+                                {100'000, 256}, {1'000'000, 256}};
 
 // One run of fir_bench and the measurements taken right after it.
 struct Run {
   double printed_direct, printed_fft;  // ms
-  double floor_fft, warm_fft, warm_direct;  // ms, best of a few
+  double floor_fft, warm_fft, warm_direct, stream;  // ms, best of a few
+  double baseline_direct, baseline_fft;  // ms, printed by the baseline program; 0 without one
 };
 
 struct Times {
@@ -81,12 +93,13 @@ std::vector<double> printed_stage_times(const std::string& console) {
 }
 
 std::vector<std::string> program = test_support::program("fir_bench");
+std::vector<std::string> baseline;  // empty: none
 
 // fir_bench's two printed times (direct, FFT) from one fresh run.
-std::vector<double> run_fir_bench(const std::filesystem::path& dir) {
+std::vector<double> run_fir_bench(const std::vector<std::string>& command, const std::filesystem::path& dir) {
   test_support::ProcessOptions options;
   options.stdin_bytes = "\n";
-  const auto run = test_support::run_command(program, dir.string(), options);
+  const auto run = test_support::run_command(command, dir.string(), options);
   const std::vector<double> printed = printed_stage_times(run.console);
   if (run.exit_code != 0 || printed.size() != 2) {
     std::fprintf(stderr, "printed_times: fir_bench failed in %s:\n%s\n", dir.string().c_str(), run.console.c_str());
@@ -129,11 +142,16 @@ Times measure_case(const Case& c, const std::filesystem::path& dir, int runs, bo
   const int direct_repeats = macs > 1e9 ? 1 : macs > 1e8 ? 3 : 10;
   Times t;
   for (int r = 0; r < runs; ++r) {
-    const std::vector<double> printed = run_fir_bench(dir);
-    Run run{printed[0], printed[1], 0, 0, 0};
+    const std::vector<double> printed = run_fir_bench(program, dir);
+    Run run{printed[0], printed[1], 0, 0, 0, 0, 0, 0};
+    if (!baseline.empty()) {
+      const std::vector<double> before = run_fir_bench(baseline, dir);
+      run.baseline_direct = before[0], run.baseline_fft = before[1];
+    }
     run.floor_fft = 1e3 * fftw_floor_seconds(x, h, 5);
     run.warm_fft = warm_stage_ms(convolve_overlap_add, x, h, 5);
     run.warm_direct = warm_stage_ms(convolve_direct, x, h, direct_repeats);
+    run.stream = 1e3 * stream_floor_seconds(x, h.size(), 5);
     t.runs.push_back(run);
   }
   if (with_scipy) t.scipy = scipy_ms(dir);
@@ -179,7 +197,39 @@ void print_table(const std::vector<std::pair<Case, Times>>& results, int runs, d
                 floor_fft, median_of(t, [](const Run& r) { return r.warm_fft; }), minimum(direct), median(direct),
                 median_of(t, [](const Run& r) { return r.warm_direct; }), scipy_time);
   }
-  // The direct stage on each instruction set, warm, against the same peak.
+}
+
+// The direct stage against its floor, max(N * M at the peak rate, stream).
+void print_direct_floor(const std::vector<std::pair<Case, Times>>& results, double peak) {
+  std::printf("\n| N x M | direct printed ms, best (median) | peak ms | stream ms | direct printed / floor |\n");
+  std::printf("|---|---:|---:|---:|---:|\n");
+  for (const auto& [c, t] : results) {
+    const double peak_ms = 1e3 * static_cast<double>(c.samples) * static_cast<double>(c.taps) / peak;
+    std::vector<double> direct;
+    for (const Run& run : t.runs) direct.push_back(run.printed_direct);
+    std::printf("| %zu x %zu | %.3f (%.3f) | %.3f | %.3f | %.2f |\n", c.samples, c.taps, minimum(direct),
+                median(direct), peak_ms, median_of(t, [](const Run& r) { return r.stream; }),
+                median_of(t, [&](const Run& r) { return r.printed_direct / std::max(peak_ms, r.stream); }));
+  }
+}
+
+// This build's printed times over the baseline program's, run by run.
+void print_against_baseline(const std::vector<std::pair<Case, Times>>& results) {
+  std::printf("\n| N x M | direct printed / baseline's | FFT printed / baseline's | baseline direct ms, best | "
+              "baseline FFT ms, best |\n");
+  std::printf("|---|---:|---:|---:|---:|\n");
+  for (const auto& [c, t] : results) {
+    std::vector<double> direct, fft;
+    for (const Run& run : t.runs) direct.push_back(run.baseline_direct), fft.push_back(run.baseline_fft);
+    std::printf("| %zu x %zu | %.2f | %.2f | %.3f | %.3f |\n", c.samples, c.taps,
+                median_of(t, [](const Run& r) { return r.printed_direct / r.baseline_direct; }),
+                median_of(t, [](const Run& r) { return r.printed_fft / r.baseline_fft; }), minimum(direct),
+                minimum(fft));
+  }
+}
+
+// The direct stage on each instruction set, warm, against the same peak.
+void print_direct_by_row(const std::vector<std::pair<Case, Times>>& results, double peak) {
   std::printf("\n| N x M |");
   for (const dsp_internal::Kernels& row : dsp_internal::kernel_table()) {
     if (row.supported()) std::printf(" direct warm, %s: ms (of peak) |", row.name);
@@ -201,7 +251,7 @@ void print_table(const std::vector<std::pair<Case, Times>>& results, int runs, d
 
 int main(int argc, char** argv) {
   int runs = 3;
-  bool with_scipy = true;
+  bool with_scipy = true, only_short = false;
   for (int a = 1; a < argc; ++a) {
     const std::string arg = argv[a];
     if (arg == "--runs" && a + 1 < argc) {
@@ -210,10 +260,20 @@ int main(int argc, char** argv) {
       with_scipy = false;
     } else if (arg == "--program" && a + 1 < argc) {
       program = {std::filesystem::absolute(argv[++a]).string()};
+    } else if (arg == "--baseline" && a + 1 < argc) {
+      baseline = {std::filesystem::absolute(argv[++a]).string()};
+    } else if (arg == "--short") {
+      only_short = true;
     } else {
-      std::fprintf(stderr, "usage: printed_times [--runs R] [--no-scipy] [--program PATH]\n");
+      std::fprintf(stderr, "usage: printed_times [--runs R] [--no-scipy] [--program PATH] [--baseline PATH] [--short]\n");
       return 2;
     }
+  }
+  std::vector<Case> cases;
+  if (!only_short) cases.assign(std::begin(long_cases), std::end(long_cases));
+  for (const Case& c : short_cases) {
+    const auto same = [&](const Case& other) { return other.samples == c.samples && other.taps == c.taps; };
+    if (std::none_of(cases.begin(), cases.end(), same)) cases.push_back(c);
   }
   const std::filesystem::path scratch = std::filesystem::temp_directory_path() / "fir_bench_printed_times";
   std::vector<std::pair<Case, Times>> results;
@@ -222,6 +282,10 @@ int main(int argc, char** argv) {
     results.emplace_back(c, measure_case(c, scratch / case_name(c), runs, with_scipy));
   }
   std::filesystem::remove_all(scratch);
-  print_table(results, runs, peak_multiply_add_rate());
+  const double peak = peak_multiply_add_rate();
+  print_table(results, runs, peak);
+  print_direct_floor(results, peak);
+  if (!baseline.empty()) print_against_baseline(results);
+  print_direct_by_row(results, peak);
   return 0;
 }

@@ -89,15 +89,17 @@ FIR_INLINE void load_block(double* block, const double* x, std::size_t count, st
   for (; i < length; ++i) block[i] = 0.0;
 }
 
-// Adds the first half of the block's convolution b onto y and stores the
-// second half, which no earlier block has reached.
+// Adds the first `added` values of a block's convolution b onto y (where the
+// block before left its tail) and stores the next `stored`, which no
+// earlier block has reached. The stage's blocks add n and store n.
 template <int W>
-FIR_INLINE void overlap_add(const double* b, double* y, std::size_t block_length) {
+FIR_INLINE void overlap_add(const double* b, double* y, std::size_t added, std::size_t stored) {
   std::size_t i = 0;
-  for (; i + W <= block_length; i += W) store<W>(y + i, load<W>(b + i) + load<W>(y + i));
-  for (; i < block_length; ++i) y[i] = b[i] + y[i];
-  for (i = block_length; i + W <= 2 * block_length; i += W) store<W>(y + i, load<W>(b + i));
-  for (; i < 2 * block_length; ++i) y[i] = b[i];
+  for (; i + W <= added; i += W) store<W>(y + i, load<W>(b + i) + load<W>(y + i));
+  for (; i < added; ++i) y[i] = b[i] + y[i];
+  const std::size_t end = added + stored;
+  for (; i + W <= end; i += W) store<W>(y + i, load<W>(b + i));
+  for (; i < end; ++i) y[i] = b[i];
 }
 
 }  // namespace dsp_internal

@@ -33,13 +33,16 @@
 #include "dsp/direct_segments.h"
 #include "dsp/direct_shape.h"
 #include "dsp/direct_shifted_copies.h"
+#include "dsp/direct_tap_windows.h"
 #include "dsp/dsp_internal.h"
 
 namespace dsp_internal {
 
-// Doubles of scratch the accumulation needs, 64-byte aligned.
+// Doubles of scratch the accumulation needs, 64-byte aligned: the tap
+// windows lie behind the copies.
 template <DirectShape S>
-constexpr std::size_t direct_scratch_doubles = std::max(copies_doubles<S>, segments_doubles<S>);
+constexpr std::size_t direct_scratch_doubles = std::max(copies_doubles<S> + tap_windows_doubles<S>,
+                                                        segments_doubles<S>);
 
 // y += every product, in the plain loop's order. The segments take the
 // outputs where their tiles have segments_least_rows rows at least: all but
@@ -47,6 +50,12 @@ constexpr std::size_t direct_scratch_doubles = std::max(copies_doubles<S>, segme
 // quickly; those take the shifted copies.
 template <DirectShape S>
 FIR_INLINE void accumulate(const DirectOperands& op, double* scratch) {
+  if (op.taps <= S.windows_max_taps && op.samples >= op.taps) {
+    accumulate_shifted_copies<S>(op, 0, op.taps - 1, scratch);
+    const std::ptrdiff_t k_end = accumulate_tap_windows<S>(op, op.taps - 1, op.samples, scratch);
+    accumulate_shifted_copies<S>(op, k_end, op.length, scratch);
+    return;
+  }
   const std::ptrdiff_t t_len = std::min(op.samples, op.taps), s_len = std::max(op.samples, op.taps);
   // Where rows_at first allows segments_least_rows rows.
   const std::ptrdiff_t reach = tap_spread * S.lanes * segments_least_rows;

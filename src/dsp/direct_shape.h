@@ -8,9 +8,11 @@
 namespace dsp_internal {
 
 struct DirectShape {
-  int lanes;           // W: doubles per vector, a power of two
-  int copies_group;    // shifted copies: vectors of sums per group
-  int segments_group;  // segments: vectors of sums per group (their windows take as many registers)
+  int lanes;             // W: doubles per vector, a power of two
+  int copies_group;      // shifted copies: vectors of sums per group
+  int segments_group;    // segments: vectors of sums per group (their windows take as many registers)
+  int windows_group;     // tap windows: vectors of sums per group
+  int windows_max_taps;  // tap windows take filters up to this long; 0: never
 };
 
 // Taps per tap tile, for both layouts: a tile's part of the signal, W

@@ -46,11 +46,11 @@ struct Kernels {
   // Overlap-add block loop: block[0 .. count-1] := x[0 .. count-1] and the
   // rest of its `length` values 0.0; X[k] := (X[k] * H[k]) * scale for
   // `bins` interleaved complex bins of x, H given as separate real and
-  // imaginary parts; y[0 .. n-1] += b[0 .. n-1] and y[n .. 2n-1] :=
-  // b[n .. 2n-1] for n = block_length.
+  // imaginary parts; y[0 .. a-1] += b[0 .. a-1] and y[a .. a+s-1] :=
+  // b[a .. a+s-1] for a values `added` and s `stored` (the stage: n and n).
   void (*load_block)(double* block, const double* x, std::size_t count, std::size_t length);
   void (*multiply)(double* x, const double* h_re, const double* h_im, std::size_t bins, double scale);
-  void (*overlap_add)(const double* b, double* y, std::size_t block_length);
+  void (*overlap_add)(const double* b, double* y, std::size_t added, std::size_t stored);
 
   // For the benchmarks: `iterations` rounds of separate vector multiplies
   // and adds, 12 of each per round, at the rate the processor allows (the

@@ -48,6 +48,27 @@ FIR_INLINE double peak_rounds(std::int64_t iterations) {
 
 bool always() { return true; }
 
+// The direct stage's register budget per instruction set, and the longest
+// filter its tap windows take: where they were measured faster than the
+// segments (AMD Zen 3), none where that was not measured.
+// AVX-512, 32 registers: 8 sums per group in either layout, with room for
+// their windows and the taps.
+constexpr DirectShape avx512{
+    .lanes = 8, .copies_group = 8, .segments_group = 8, .windows_group = 8, .windows_max_taps = 0};
+// AVX2, 16 registers: the copies need one for the tap and a few for the
+// loads in flight; the segments hold a window beside each sum; the tap
+// windows a tap window and a sample beside 8 sums.
+constexpr DirectShape avx2{
+    .lanes = 4, .copies_group = 12, .segments_group = 5, .windows_group = 8, .windows_max_taps = 32};
+// The baseline: 16 registers as for AVX2, 8 on 32-bit x86.
+#if defined(__i386__) || defined(_M_IX86)
+constexpr DirectShape baseline{
+    .lanes = 2, .copies_group = 4, .segments_group = 3, .windows_group = 4, .windows_max_taps = 0};
+#else
+constexpr DirectShape baseline{
+    .lanes = 2, .copies_group = 12, .segments_group = 5, .windows_group = 8, .windows_max_taps = 16};
+#endif
+
 // ---- AVX-512 and AVX2 on x86-64 ------------------------------------------------------
 
 #if defined(FIR_KERNELS_X86)
@@ -74,20 +95,15 @@ bool has_avx2() {
   return __builtin_cpu_supports("avx2");
 }
 
-// 32 registers: 8 sums per group in either layout, with room for their
-// windows and the taps.
-constexpr DirectShape avx512{.lanes = 8, .copies_group = 8, .segments_group = 8};
-// 16 registers: the copies need one for the tap and a few for the loads in
-// flight; the segments hold a window beside each sum.
-constexpr DirectShape avx2{.lanes = 4, .copies_group = 12, .segments_group = 5};
-
 #define FIR_AVX512 [[gnu::target("avx512f")]]
 FIR_AVX512 void accumulate_avx512(const DirectOperands& op, double* scratch) { accumulate<avx512>(op, scratch); }
 FIR_AVX512 void load_block_avx512(double* b, const double* x, std::size_t n, std::size_t l) { load_block<8>(b, x, n, l); }
 FIR_AVX512 void multiply_avx512(double* x, const double* re, const double* im, std::size_t bins, double s) {
   multiply_spectra<8>(x, re, im, bins, s);
 }
-FIR_AVX512 void overlap_add_avx512(const double* b, double* y, std::size_t n) { overlap_add<8>(b, y, n); }
+FIR_AVX512 void overlap_add_avx512(const double* b, double* y, std::size_t a, std::size_t s) {
+  overlap_add<8>(b, y, a, s);
+}
 FIR_AVX512 double peak_avx512(std::int64_t iterations) { return peak_rounds<8>(iterations); }
 
 #define FIR_AVX2 [[gnu::target("avx2")]]
@@ -96,7 +112,9 @@ FIR_AVX2 void load_block_avx2(double* b, const double* x, std::size_t n, std::si
 FIR_AVX2 void multiply_avx2(double* x, const double* re, const double* im, std::size_t bins, double s) {
   multiply_spectra<4>(x, re, im, bins, s);
 }
-FIR_AVX2 void overlap_add_avx2(const double* b, double* y, std::size_t n) { overlap_add<4>(b, y, n); }
+FIR_AVX2 void overlap_add_avx2(const double* b, double* y, std::size_t a, std::size_t s) {
+  overlap_add<4>(b, y, a, s);
+}
 FIR_AVX2 double peak_avx2(std::int64_t iterations) { return peak_rounds<4>(iterations); }
 
 #endif
@@ -104,20 +122,42 @@ FIR_AVX2 double peak_avx2(std::int64_t iterations) { return peak_rounds<4>(itera
 // ---- The baseline: SSE2 on x86-64, the compiler's generic vectors elsewhere, plain
 // arrays when portable ------------------------------------------------------------------
 
-// 16 registers as for AVX2, 8 on 32-bit x86.
-#if defined(__i386__) || defined(_M_IX86)
-constexpr DirectShape baseline{.lanes = 2, .copies_group = 4, .segments_group = 3};
-#else
-constexpr DirectShape baseline{.lanes = 2, .copies_group = 12, .segments_group = 5};
-#endif
-
 void accumulate_baseline(const DirectOperands& op, double* scratch) { accumulate<baseline>(op, scratch); }
 void load_block_baseline(double* b, const double* x, std::size_t n, std::size_t l) { load_block<2>(b, x, n, l); }
 void multiply_baseline(double* x, const double* re, const double* im, std::size_t bins, double s) {
   multiply_spectra<2>(x, re, im, bins, s);
 }
-void overlap_add_baseline(const double* b, double* y, std::size_t n) { overlap_add<2>(b, y, n); }
+void overlap_add_baseline(const double* b, double* y, std::size_t a, std::size_t s) {
+  overlap_add<2>(b, y, a, s);
+}
 double peak_baseline(std::int64_t iterations) { return peak_rounds<2>(iterations); }
+
+#if defined(FIR_PORTABLE_KERNELS)
+// Plain C++ at the wider rows' shapes: the portable build runs their logic
+// on any machine, whatever vector units it has. Never chosen to run the
+// program.
+bool never() { return false; }
+
+void accumulate_portable8(const DirectOperands& op, double* scratch) { accumulate<avx512>(op, scratch); }
+void load_block_portable8(double* b, const double* x, std::size_t n, std::size_t l) { load_block<8>(b, x, n, l); }
+void multiply_portable8(double* x, const double* re, const double* im, std::size_t bins, double s) {
+  multiply_spectra<8>(x, re, im, bins, s);
+}
+void overlap_add_portable8(const double* b, double* y, std::size_t a, std::size_t s) {
+  overlap_add<8>(b, y, a, s);
+}
+double peak_portable8(std::int64_t iterations) { return peak_rounds<8>(iterations); }
+
+void accumulate_portable4(const DirectOperands& op, double* scratch) { accumulate<avx2>(op, scratch); }
+void load_block_portable4(double* b, const double* x, std::size_t n, std::size_t l) { load_block<4>(b, x, n, l); }
+void multiply_portable4(double* x, const double* re, const double* im, std::size_t bins, double s) {
+  multiply_spectra<4>(x, re, im, bins, s);
+}
+void overlap_add_portable4(const double* b, double* y, std::size_t a, std::size_t s) {
+  overlap_add<4>(b, y, a, s);
+}
+double peak_portable4(std::int64_t iterations) { return peak_rounds<4>(iterations); }
+#endif
 
 constexpr Kernels table[] = {
 #if defined(FIR_KERNELS_X86)
@@ -125,6 +165,12 @@ constexpr Kernels table[] = {
      load_block_avx512, multiply_avx512, overlap_add_avx512, peak_avx512},
     {"avx2", has_avx2, has_avx2, avx2.lanes, accumulate_avx2, direct_scratch_doubles<avx2>, load_block_avx2,
      multiply_avx2, overlap_add_avx2, peak_avx2},
+#endif
+#if defined(FIR_PORTABLE_KERNELS)
+    {"portable8", always, never, avx512.lanes, accumulate_portable8, direct_scratch_doubles<avx512>,
+     load_block_portable8, multiply_portable8, overlap_add_portable8, peak_portable8},
+    {"portable4", always, never, avx2.lanes, accumulate_portable4, direct_scratch_doubles<avx2>,
+     load_block_portable4, multiply_portable4, overlap_add_portable4, peak_portable4},
 #endif
     {"baseline", always, always, baseline.lanes, accumulate_baseline, direct_scratch_doubles<baseline>,
      load_block_baseline, multiply_baseline, overlap_add_baseline, peak_baseline},

@@ -115,7 +115,7 @@ void filter_blocks(const Workspace& w, const Signal& x, std::size_t block_length
     fftw_execute(w.block_forward_plan);
     kernels.multiply(block_spectrum, w.filter_re.data(), w.filter_im.data(), n + 1, spectrum_scale);
     fftw_execute(w.block_inverse_plan);
-    kernels.overlap_add(w.block_time, y.data() + r, n);
+    kernels.overlap_add(w.block_time, y.data() + r, n, n);
   }
 }
 

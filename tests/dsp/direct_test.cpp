@@ -78,7 +78,11 @@ TEST_P(DirectExactness, LongAndTileCrossingShapesMatchPlainLoopBitForBit) {
   const std::pair<std::size_t, std::size_t> shapes[] = {
       {100'000, 64}, {100'000, 1023}, {20'000, 1024}, {3000, 2049}, {100, 1500}, {1, 600},  {4097, 513},
       {2, 1},        {700, 5000},     {1, 1 << 16},   {64, 1 << 16}, {1 << 16, 64}, {1, 1 << 20}, {1 << 20, 1},
-      {300, 700},    {5000, 4600},    {12000, 10000}, {9000, 11000}};
+      {300, 700},    {5000, 4600},    {12000, 10000}, {9000, 11000},
+      // Short filters in the tap windows, whole groups (of 16 and 32
+      // outputs) and one output either side.
+      {15 + 32 * 40, 16}, {16 + 32 * 40, 16}, {14 + 32 * 40, 16}, {31 + 32 * 40, 32}, {32 + 32 * 40, 32},
+      {30 + 32 * 40, 32}, {33 + 32 * 40, 33}};
   for (const auto& [samples, taps] : shapes) {
     const Signal x = random_samples(generator, samples);
     const Signal h = random_samples(generator, taps);
@@ -104,11 +108,13 @@ TEST_P(DirectExactness, NonFiniteValuesMatchPlainLoop) {
   x[17] = std::numeric_limits<double>::infinity();
   x[1500] = std::numeric_limits<double>::quiet_NaN();
   x[2999] = -std::numeric_limits<double>::infinity();
-  Signal h = random_samples(generator, 33);
-  h[5] = 0.0;  // 0 * inf is a NaN in the plain loop as well
-  EXPECT_TRUE(bitwise_equal(plain_convolution(x, h), convolved(x, h)));
-  h[4] = -std::numeric_limits<double>::infinity();
-  EXPECT_TRUE(bitwise_equal(plain_convolution(x, h), convolved(x, h)));
+  for (const std::size_t taps : {33, 16}) {  // the segments, the tap windows
+    Signal h = random_samples(generator, taps);
+    h[5] = 0.0;  // 0 * inf is a NaN in the plain loop as well
+    EXPECT_TRUE(bitwise_equal(plain_convolution(x, h), convolved(x, h))) << "M = " << taps;
+    h[4] = -std::numeric_limits<double>::infinity();
+    EXPECT_TRUE(bitwise_equal(plain_convolution(x, h), convolved(x, h))) << "M = " << taps;
+  }
 }
 
 TEST_P(DirectExactness, ProductsOverflowingToInfinityMatchPlainLoop) {
