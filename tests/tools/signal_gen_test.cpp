@@ -328,13 +328,15 @@ TEST(GenProgram, HelpPrintsUsage) {
   EXPECT_EQ(run.console, gen_help_text());
 }
 
-// Both tools name the project's version.
+// Both tools name the project's version and its licence.
 TEST(ToolVersion, BothToolsPrintTheProjectVersion) {
   TempDir dir;
   for (const char* name : {"fir_gen", "fir_sweep"}) {
     const ProcessResult run = run_command(program(name, {"--version"}), dir.path().string(), {});
     EXPECT_EQ(run.exit_code, 0) << name;
-    EXPECT_EQ(run.console, std::string(name) + " " + FIR_BENCH_VERSION + "\n");
+    EXPECT_EQ(run.console, std::string(name) + " " + FIR_BENCH_VERSION + "\n" +
+                               "This is free software; see COPYING: the GNU General Public License, version 2 or "
+                               "later, with no warranty.\n");
   }
 }
 

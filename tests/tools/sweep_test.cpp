@@ -124,23 +124,29 @@ TEST(SweepTable, RowsAtRoundingLevel) {
   std::mt19937_64 generator(7);
   Signal x(3000);
   for (double& value : x) value = 2.0 * random_unit(generator) - 1.0;
-  std::string text = sweep_header();
+  std::string text = sweep_header(true);
   for (const std::size_t taps : {1u, 7u, 64u, 1025u}) {
     const Signal h = sweep_filter(taps);
     SweepRow row{};
     std::string error;
-    ASSERT_TRUE(measure_filter_length(x, h, 2, 11, row, error)) << error;
+    ASSERT_TRUE(measure_filter_length(x, h, 2, 11, true, row, error)) << error;
     dsp_internal::OverlapAddLayout layout{};
     dsp_internal::overlap_add_layout(x.size(), taps, layout);
     EXPECT_EQ(row.taps, taps);
     EXPECT_EQ(row.block, layout.block_length) << "M = " << taps;
+    // The best transform holds the filter, its blocks take the rest.
+    EXPECT_GE(row.fft_best_length, taps);
+    EXPECT_GE(row.fft_best_call_length, taps);
+    EXPECT_EQ(row.fft_best_block, row.fft_best_length - taps + 1);
+    EXPECT_GE(row.fft_measure_length, taps);
     const double bound = 64.0 * rounding_scale(x, h);
-    for (const double value : {row.rms, row.max_abs, row.direct_error, row.fft_error}) {
+    for (const double value : {row.rms, row.max_abs, row.direct_error, row.fft_error, row.fft_best_error}) {
       EXPECT_LE(value, bound) << "M = " << taps;
     }
-    text += sweep_row_text(row);
+    text += sweep_row_text(row, true);
   }
   EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 5);
+  EXPECT_EQ(std::count(text.begin(), text.end(), '\t'), 5 * 25);
 }
 
 // ---- The crossover to the tap, on synthetic timings -----------------------------------
@@ -169,8 +175,9 @@ TEST_P(SweepCrossover, BisectsToTheTap) {
     row.taps = taps;
     row.direct_min_ms = row.direct_call_min_ms = direct;
     row.direct_median_ms = row.direct_call_median_ms = direct + c.spread;
-    row.fft_min_ms = row.fft_call_min_ms = c.fft;
+    row.fft_min_ms = row.fft_call_min_ms = row.fft_best_min_ms = row.fft_best_call_min_ms = c.fft;
     row.fft_median_ms = row.fft_call_median_ms = c.fft + c.spread;
+    row.fft_best_median_ms = row.fft_best_call_median_ms = c.fft + c.spread;
     rows.push_back(row);
   }
   std::size_t probes = 0;
@@ -178,15 +185,17 @@ TEST_P(SweepCrossover, BisectsToTheTap) {
     ++probes;
     return compare_times(times(c.per_tap * static_cast<double>(taps)), times(c.fft));
   };
-  for (const TimeKind kind : {TimeKind::loop, TimeKind::call}) {
-    const std::optional<Crossover> found = find_crossover(rows, kind, compare);
-    ASSERT_EQ(found.has_value(), c.expected.has_value());
-    if (!found) continue;
-    EXPECT_EQ(found->taps, c.expected->taps);
-    EXPECT_EQ(found->tie_from, c.expected->tie_from);
-    EXPECT_EQ(found->tie_to, c.expected->tie_to);
+  for (const FftMethod method : {FftMethod::rule, FftMethod::best}) {
+    for (const TimeKind kind : {TimeKind::loop, TimeKind::call}) {
+      const std::optional<Crossover> found = find_crossover(rows, kind, method, compare);
+      ASSERT_EQ(found.has_value(), c.expected.has_value());
+      if (!found) continue;
+      EXPECT_EQ(found->taps, c.expected->taps);
+      EXPECT_EQ(found->tie_from, c.expected->tie_from);
+      EXPECT_EQ(found->tie_to, c.expected->tie_to);
+    }
   }
-  EXPECT_LE(probes, 2 * 30u);  // bisection, not a scan
+  EXPECT_LE(probes, 4 * 30u);  // bisection, not a scan
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -210,16 +219,19 @@ TEST(PlotScript, SweepMarksReadTheTable) {
   SweepRow exact_row{}, sampled_row{};
   exact_row.taps = 8, exact_row.error_outputs = 100007;
   sampled_row.taps = 65536, sampled_row.error_outputs = 132000;
-  write_file(dir.file("sweep.tsv"), provenance_lines(p) + sweep_header() + sweep_row_text(exact_row) +
-                                        sweep_row_text(sampled_row) +
-                                        crossover_line(Crossover{184, 183, 184}, std::nullopt, 100000));
+  const std::vector<SweepRow> rows{exact_row, sampled_row};
+  const Crossovers found{Crossover{184, 183, 184}, std::nullopt, Crossover{60, 58, 57}, Crossover{300, 290, 310}};
+  write_file(dir.file("sweep.tsv"), provenance_lines(p) + sweep_header(false) + sweep_row_text(exact_row, false) +
+                                        sweep_row_text(sampled_row, false) + crossover_lines(found, rows, 100000));
   const ProcessResult run =
       run_command({"bash", FIR_SWEEP_MARKS, dir.file("sweep.tsv")}, dir.path().string(), {});
   EXPECT_EQ(run.exit_code, 0) << run.errors;
   EXPECT_EQ(run.console,
             "samples=100000; cpu='Some CPU'; loop_crossover=184; call_crossover=0; "
             "loop_text='FFT loop faster from M = 184 (a tie, within the measured spread, from M = 183 to 184)'; "
-            "call_text='FFT call not faster at the longest filter'; sampled_from=65536\n");
+            "call_text='FFT call not faster at the longest filter'; best_loop_crossover=60; best_call_crossover=300; "
+            "best_loop_text='best FFT loop faster from M = 60'; best_call_text='best FFT call faster from M = 300 (a "
+            "tie, within the measured spread, from M = 290 to 310)'; sampled_from=65536\n");
 }
 
 // Every output is checked up to N * M = 1e9, a sample beyond.
@@ -278,7 +290,7 @@ INSTANTIATE_TEST_SUITE_P(
                                "fir_sweep: --out: cannot write '/dev/full' completely\n"},
                     SweepFault{"StandardOutputGone", {}, Stdout::pipe_dropped, 0, 0,
                                "fir_sweep: cannot write standard output completely\n"},
-                    SweepFault{"FileSizeLimit", {"--out", "t.tsv"}, Stdout::file, 750, 0,
+                    SweepFault{"FileSizeLimit", {"--out", "t.tsv"}, Stdout::file, 900, 0,
                                "fir_sweep: --out: cannot write 't.tsv' completely\n"},
                     SweepFault{"FilterBeyondMemory", {"--taps", "4294967295"}, Stdout::file, 0, 1 << 30,
                                "fir_sweep: not enough memory to hold the sweep's signals\n"}),
@@ -305,9 +317,10 @@ TEST(SweepExact, IntegerDataIsExact) {
   }
   SweepRow row{};
   std::string error;
-  ASSERT_TRUE(measure_filter_length(x, h, 1, 5, row, error)) << error;
+  ASSERT_TRUE(measure_filter_length(x, h, 1, 5, false, row, error)) << error;
   EXPECT_EQ(row.direct_error, 0.0);
   EXPECT_LE(row.fft_error, 64.0 * rounding_scale(x, h));
+  EXPECT_LE(row.fft_best_error, 64.0 * rounding_scale(x, h));
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <system_error>
 #include <vector>
 
+#include "options/options.h"
 #include "platform/platform.h"
 #include "signal_gen/signal_gen.h"
 #include "signal_io/signal_io.h"
@@ -130,7 +131,7 @@ int main(int argc, char** argv) {
     return std::fflush(stdout) == 0 ? 0 : failed(Status::file_error, "standard output");
   }
   if (options.version) {
-    std::printf("fir_gen %s\n", FIR_BENCH_VERSION);
+    std::printf("fir_gen %s\n%s", FIR_BENCH_VERSION, tool_options::licence_notice);
     return std::fflush(stdout) == 0 ? 0 : failed(Status::file_error, "standard output");
   }
   // A file-size limit then fails a write instead of ending the program.

@@ -106,6 +106,7 @@ bool parse_sweep_arguments(const std::vector<std::string>& arguments, SweepOptio
   const auto flag = [](std::string_view name, SweepOptions& o) {
     if (name == "--help" || name == "-h") return o.help = true;
     if (name == "--version") return o.version = true;
+    if (name == "--measure") return o.measure = true;
     return false;
   };
   options.taps.clear();
@@ -128,8 +129,13 @@ std::string sweep_help_text() {
 Runs both stages of fir_bench, direct and FFT overlap-add convolution, on
 one signal for a range of filter lengths M (or for your own filter), and
 writes one table row per M: each method's time two ways, how far the two
-results lie apart, and how far each lies from the exact convolution. Then
-it finds, to the tap, the M from which FFT is faster, by each kind of time.
+results lie apart, and how far each lies from the exact convolution. Beside
+fir_bench's FFT, with its fixed rule (transforms of 2n for blocks of n, n
+the smallest power of two not below max(M, min(N, 1024))), it times the FFT
+at its best: the fastest transform length L >= M among powers of two and 3
+and 5 times them, each block taking L - M + 1 new samples. Then it finds,
+to the tap, the M from which each FFT is faster than direct convolution, by
+each kind of time; for your own filter it names the fastest of the three.
 
 The two times:
   loop   the stage's computation loop, by its own stopwatch: what fir_bench
@@ -156,6 +162,8 @@ kept; the call time for a signal filtered once.
   --out FILE      write the table to FILE (default standard output)
   --scale FILE    also write per M the rounding scale 2^-53 * sum|h| * max|x|
                   (columns taps, scale), the reference line of the picture
+  --measure       also plan the best FFT with FFTW_MEASURE (columns
+                  fft_measure_len, fft_measure_min_ms, fft_measure_plan_ms)
   --version       show the version
   --help          show this text
 
@@ -165,9 +173,13 @@ FFTW and fir_sweep versions); then a header line: taps, block (the FFT
 stage's block length), the times in ms, rms and max_abs (the two results'
 deviations, as fir_bench prints them), direct_error and fft_error (the
 largest |y[k] - exact[k]| of each method, the exact sum formed to about 106
-bits) and error_outputs (the outputs those cover: all N + M - 1 where
-N * M <= 1e9, otherwise the first and last M and 1000 drawn from the seed).
-'#' lines at the end give the crossovers. Standard output carries only the
+bits), the best FFT by the loop (fft_best_len, fft_best_block, its loop
+times, fft_best_error) and by the whole call (fft_best_call_len, its call
+times), and error_outputs (the outputs the errors cover: all
+N + M - 1 where N * M <= 1e9, otherwise the first and last M and 1000
+drawn from the seed). '#' lines at the end give the crossovers against
+fir_bench's FFT and against the best, and the fixed rule's loop time over
+the best's at each M. Standard output carries only the
 table; progress and every message go to standard error. Values may also
 be given as --option=value.
 

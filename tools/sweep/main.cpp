@@ -4,11 +4,13 @@
 #include <cstdint>
 #include <cstdio>
 #include <map>
+#include <utility>
 #include <string>
 #include <vector>
 
 #include "dsp/dsp_internal.h"
 #include "measure/measure.h"
+#include "options/options.h"
 #include "platform/platform.h"
 #include "signal_gen/signal_gen.h"
 #include "signal_io/signal_io.h"
@@ -121,29 +123,38 @@ Signal generated_noise(const SweepOptions& options) {
   return make_signal(settings);
 }
 
-// Both methods at M taps for the bisection, each M timed once. A probe that
-// cannot run keeps its problem, and the sweep ends with it.
+// Direct convolution against either FFT at M taps for the bisection, each
+// M timed once. A probe that cannot run keeps its problem, and the sweep
+// ends with it.
 struct Probes {
   const Signal& x;
   int repeat;
-  std::map<std::size_t, BothTimes> measured;
+  struct Measured {
+    BothTimes times;
+    BestFft best;
+  };
+  std::map<std::size_t, Measured> measured;
   std::string problem;
 
-  Comparison compare(std::size_t taps, TimeKind kind) {
+  Comparison compare(std::size_t taps, TimeKind kind, FftMethod method) {
     auto found = measured.find(taps);
     if (found == measured.end()) {
-      BothTimes times;
+      Measured m;
       std::string error;
       if (!problem.empty()) return {false, false};
-      if (!time_methods(x, sweep_filter(taps), repeat, times, error)) {
+      const Signal h = sweep_filter(taps);
+      if (!time_methods(x, h, repeat, m.times, error) || !time_best_fft(x, h, repeat, FFTW_ESTIMATE, m.best, error)) {
         problem = "M = " + std::to_string(taps) + " (bisection): " + error;
         return {false, false};
       }
       std::fprintf(stderr, "M = %zu (bisection)\n", taps);
-      found = measured.emplace(taps, times).first;
+      found = measured.emplace(taps, std::move(m)).first;
     }
-    const BothTimes& t = found->second;
-    return kind == TimeKind::loop ? compare_times(t.direct.loop, t.fft.loop) : compare_times(t.direct.call, t.fft.call);
+    const BothTimes& t = found->second.times;
+    const BestFft& best = found->second.best;
+    const bool at_best = method == FftMethod::best;
+    return kind == TimeKind::loop ? compare_times(t.direct.loop, at_best ? best.loop : t.fft.loop)
+                                  : compare_times(t.direct.call, at_best ? best.call : t.fft.call);
   }
 };
 
@@ -184,7 +195,7 @@ int sweep(const SweepOptions& options) {
                               measure::cpu_model(),
                               fftw_version,
                               FIR_BENCH_VERSION};
-  write_text(table, provenance_lines(provenance) + sweep_header());
+  write_text(table, provenance_lines(provenance) + sweep_header(options.measure));
   if (options.scale) write_text(scale, "taps\tscale\n");
   if (!written()) return write_failure();
   const std::vector<std::size_t> lengths = options.fir ? std::vector<std::size_t>{fir.size()} : options.taps;
@@ -192,35 +203,40 @@ int sweep(const SweepOptions& options) {
   for (const std::size_t taps : lengths) {
     const Signal h = options.fir ? fir : sweep_filter(taps);
     SweepRow row{};
-    if (!measure_filter_length(x, h, options.repeat, options.seed, row, problem)) {
+    if (!measure_filter_length(x, h, options.repeat, options.seed, options.measure, row, problem)) {
       close_text(table), close_text(scale);
       return fail("M = " + std::to_string(taps) + ": " + problem, 1);
     }
     rows.push_back(row);
-    write_text(table, sweep_row_text(row));
+    write_text(table, sweep_row_text(row, options.measure));
     if (options.scale) write_text(scale, scale_row_text(taps, rounding_scale(x, h)));
     if (!written()) return write_failure();
-    std::fprintf(stderr, "M = %zu: loop direct %.4g ms, fft %.4g ms; call direct %.4g ms, fft %.4g ms (%zu of %zu)\n",
-                 taps, row.direct_min_ms, row.fft_min_ms, row.direct_call_min_ms, row.fft_call_min_ms, rows.size(),
-                 lengths.size());
+    std::fprintf(stderr,
+                 "M = %zu: loop direct %.4g ms, fft %.4g ms, best fft %.4g ms (L = %zu); call direct %.4g ms, "
+                 "fft %.4g ms, best fft %.4g ms (%zu of %zu)\n",
+                 taps, row.direct_min_ms, row.fft_min_ms, row.fft_best_min_ms, row.fft_best_length,
+                 row.direct_call_min_ms, row.fft_call_min_ms, row.fft_best_call_min_ms, rows.size(), lengths.size());
   }
   if (options.fir) {
     const SweepRow& row = rows.front();
-    std::fprintf(stderr, "N = %zu, M = %zu: %s is faster by the loop, %s by the whole call\n", x.size(), row.taps,
-                 row.fft_min_ms < row.direct_min_ms ? "FFT" : "direct",
-                 row.fft_call_min_ms < row.direct_call_min_ms ? "FFT" : "direct");
+    std::fprintf(stderr, "N = %zu, M = %zu: %s; %s\n", x.size(), row.taps, verdict_text(row, TimeKind::loop).c_str(),
+                 verdict_text(row, TimeKind::call).c_str());
   } else {
     Probes probes{x, options.repeat, {}, {}};
-    const auto compare = [&](TimeKind kind) { return [&, kind](std::size_t m) { return probes.compare(m, kind); }; };
-    const auto loop = find_crossover(rows, TimeKind::loop, compare(TimeKind::loop));
-    const auto call = find_crossover(rows, TimeKind::call, compare(TimeKind::call));
+    const auto crossover = [&](TimeKind kind, FftMethod method) {
+      return find_crossover(rows, kind, method, [&](std::size_t m) { return probes.compare(m, kind, method); });
+    };
+    const Crossovers found{crossover(TimeKind::loop, FftMethod::rule), crossover(TimeKind::call, FftMethod::rule),
+                           crossover(TimeKind::loop, FftMethod::best), crossover(TimeKind::call, FftMethod::best)};
     if (!probes.problem.empty()) {
       close_text(table), close_text(scale);
       return fail(probes.problem, 1);
     }
-    const std::string line = crossover_line(loop, call, x.size());
-    write_text(table, line);
-    std::fprintf(stderr, "%s", line.c_str() + 2);  // without the comment mark
+    const std::string lines = crossover_lines(found, rows, x.size());
+    write_text(table, lines);
+    for (std::size_t at = 0, end; (end = lines.find('\n', at)) != std::string::npos; at = end + 1) {
+      std::fprintf(stderr, "%s\n", lines.substr(at + 2, end - at - 2).c_str());  // without the comment mark
+    }
   }
   if (!close_text(table) || !close_text(scale)) return write_failure();
   return 0;
@@ -236,7 +252,7 @@ int main(int argc, char** argv) {
   }
   if (options.help || options.version) {
     if (options.help) std::fputs(sweep_help_text().c_str(), stdout);
-    if (options.version) std::printf("fir_sweep %s\n", FIR_BENCH_VERSION);
+    if (options.version) std::printf("fir_sweep %s\n%s", FIR_BENCH_VERSION, tool_options::licence_notice);
     return std::fflush(stdout) == 0 ? 0 : fail(problem_text("standard output", Use::write, Status::file_error), 1);
   }
   // A file-size limit or a closed pipe then fails a write instead of ending

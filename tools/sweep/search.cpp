@@ -14,11 +14,15 @@ Comparison compare_mins(double direct_min, double direct_median, double fft_min,
   return {fft_min < direct_min, std::fabs(fft_min - direct_min) <= spread};
 }
 
-Comparison compare_row(const SweepRow& row, TimeKind kind) {
-  return kind == TimeKind::loop
-             ? compare_mins(row.direct_min_ms, row.direct_median_ms, row.fft_min_ms, row.fft_median_ms)
-             : compare_mins(row.direct_call_min_ms, row.direct_call_median_ms, row.fft_call_min_ms,
-                            row.fft_call_median_ms);
+Comparison compare_row(const SweepRow& row, TimeKind kind, FftMethod method) {
+  const bool best = method == FftMethod::best;
+  if (kind == TimeKind::loop) {
+    return compare_mins(row.direct_min_ms, row.direct_median_ms, best ? row.fft_best_min_ms : row.fft_min_ms,
+                        best ? row.fft_best_median_ms : row.fft_median_ms);
+  }
+  return compare_mins(row.direct_call_min_ms, row.direct_call_median_ms,
+                      best ? row.fft_best_call_min_ms : row.fft_call_min_ms,
+                      best ? row.fft_best_call_median_ms : row.fft_call_median_ms);
 }
 
 }  // namespace
@@ -47,10 +51,10 @@ std::size_t first_where(std::size_t low, std::size_t high, const std::function<b
 
 }  // namespace
 
-std::optional<Crossover> find_crossover(const std::vector<SweepRow>& rows, TimeKind kind,
+std::optional<Crossover> find_crossover(const std::vector<SweepRow>& rows, TimeKind kind, FftMethod method,
                                         const std::function<Comparison(std::size_t)>& compare) {
   std::vector<Comparison> listed;
-  for (const SweepRow& row : rows) listed.push_back(compare_row(row, kind));
+  for (const SweepRow& row : rows) listed.push_back(compare_row(row, kind, method));
   const auto at = [&](std::size_t taps) {
     for (std::size_t i = 0; i < rows.size(); ++i) {
       if (rows[i].taps == taps) return listed[i];

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "signal/signal.h"
+#include "signal/status.h"
 
 // ---- The command line ---------------------------------------------------------
 
@@ -26,6 +27,7 @@ struct SweepOptions {
   int repeat = 5;                     // runs of each stage per filter length
   std::optional<std::string> out;     // the table; standard output when unset
   std::optional<std::string> scale;   // the rounding scale per filter length
+  bool measure = false;               // the best FFT planned with FFTW_MEASURE too
   bool help = false;
   bool version = false;
 };
@@ -61,6 +63,40 @@ struct BothTimes {
 bool time_methods(const Signal& x, const Signal& h, int repeat, BothTimes& times, std::string& error,
                   Signal* direct = nullptr, Signal* fft = nullptr);
 
+// ---- The FFT at its best ---------------------------------------------------------
+
+// y := x * h by overlap-add with real transforms of `length` L >= M, planned
+// with FFTW's `flags` (FFTW_ESTIMATE as fir_bench, or FFTW_MEASURE), each
+// block taking L - M + 1 new samples; the same kernels as fir_bench's stage.
+// [size: y gets N + M - 1 values]  The block loop is timed by the
+// stopwatch, as the stage's; `plan_ms` gets the planning's time. Returns
+// too_long for L < M or beyond FFTW's int, out_of_memory, fftw_failed.
+Status convolve_fft_length(const Signal& x, const Signal& h, std::size_t length, unsigned flags, Signal& y,
+                           double& plan_ms);
+
+// The `count` transform lengths likeliest to be fastest for N `samples` and
+// M `taps`: powers of two and 3 and 5 times them, from M up to one block for
+// the whole signal, ranked by their transform work.
+std::vector<std::size_t> fft_length_candidates(std::size_t samples, std::size_t taps, std::size_t count);
+
+// The fastest transform length by the loop's minimum time, with its block,
+// loop times and planning time; and the fastest by the whole call (planning
+// weighs there: it may be shorter), with its call times.
+struct BestFft {
+  std::size_t length, block;
+  std::vector<double> loop;
+  double plan_ms;
+  std::size_t call_length;
+  std::vector<double> call;
+};
+
+// Times the candidates and fir_bench's own length 2n (with the block L - M
+// + 1), `repeat` calls each, every call planning from nothing; the best's
+// result goes to `first` when given. False, with `error` set to the run's
+// own message, when a call cannot run.
+bool time_best_fft(const Signal& x, const Signal& h, int repeat, unsigned flags, BestFft& best, std::string& error,
+                   Signal* first = nullptr);
+
 // ---- One filter length ----------------------------------------------------------
 
 struct SweepRow {
@@ -70,7 +106,18 @@ struct SweepRow {
   double direct_call_min_ms, direct_call_median_ms, fft_call_min_ms, fft_call_median_ms;
   double rms, max_abs;             // deviations between the two results, first run
   double direct_error, fft_error;  // largest |y[k] - exact[k]| of each, first run
-  std::size_t error_outputs;       // how many outputs those errors cover
+  // The FFT at its best (FFTW_ESTIMATE): length L, block L - M + 1, loop
+  // times and error as above; the fastest whole call, of length
+  // fft_best_call_length.
+  std::size_t fft_best_length, fft_best_block;
+  double fft_best_min_ms, fft_best_median_ms, fft_best_error;
+  std::size_t fft_best_call_length;
+  double fft_best_call_min_ms, fft_best_call_median_ms;
+  // With FFTW_MEASURE (0 when not asked for): its best length, loop and
+  // planning time.
+  std::size_t fft_measure_length;
+  double fft_measure_min_ms, fft_measure_plan_ms;
+  std::size_t error_outputs;  // how many outputs the errors cover
 };
 
 // The lowpass the sweep filters with: M taps from the generator, one fixed
@@ -80,12 +127,15 @@ Signal sweep_filter(std::size_t taps);
 // Both methods on x and h, `repeat` times each, and their first results
 // against the exact convolution. False, with `error` set, when a stage
 // cannot run.
-bool measure_filter_length(const Signal& x, const Signal& h, int repeat, std::uint64_t seed, SweepRow& row,
-                           std::string& error);
+// With `measure`, the FFT at its best under FFTW_MEASURE too.
+bool measure_filter_length(const Signal& x, const Signal& h, int repeat, std::uint64_t seed, bool measure,
+                           SweepRow& row, std::string& error);
 
 // ---- Where FFT overtakes direct ----------------------------------------------------
 
 enum class TimeKind { loop, call };
+// Which FFT direct convolution is set against: fir_bench's rule or the best.
+enum class FftMethod { rule, best };
 
 // Which method is faster by the minimum times, and whether that is a tie:
 // the minimums lie within the spread (median - minimum) of either method.
@@ -108,7 +158,7 @@ struct Crossover {
 // two, `compare(M)` timing both methods at M, and likewise for the edges of
 // the band of ties. The first listed M when FFT is faster at every one;
 // none when it is not faster at the last.
-std::optional<Crossover> find_crossover(const std::vector<SweepRow>& rows, TimeKind kind,
+std::optional<Crossover> find_crossover(const std::vector<SweepRow>& rows, TimeKind kind, FftMethod method,
                                         const std::function<Comparison(std::size_t)>& compare);
 
 // ---- The table ------------------------------------------------------------------
@@ -128,14 +178,24 @@ std::string provenance_lines(const Provenance& p);
 // The header line and one row, tab-separated, numbers written
 // locale-independently, each line ended by '\n'; the same for a line of
 // the rounding scale's table (taps, scale).
-std::string sweep_header();
-std::string sweep_row_text(const SweepRow& row);
+// `measured`: the FFTW_MEASURE columns too.
+std::string sweep_header(bool measured);
+std::string sweep_row_text(const SweepRow& row, bool measured);
 std::string scale_row_text(std::size_t taps, double scale);
 
-// The table's last line: both crossovers, with their bands of ties, as a
-// '#' line that the picture (tools/sweep/sweep_marks.sh) reads.
-std::string crossover_line(const std::optional<Crossover>& loop, const std::optional<Crossover>& call,
-                           std::size_t samples);
+// The table's last lines, '#' lines that the picture
+// (tools/sweep/sweep_marks.sh) reads: the crossovers against fir_bench's
+// rule and against the best FFT, by the loop and by the whole call, each
+// with its band of ties, then what the rule costs at each M (its loop time
+// over the best's).
+struct Crossovers {
+  std::optional<Crossover> loop, call, best_loop, best_call;
+};
+std::string crossover_lines(const Crossovers& c, const std::vector<SweepRow>& rows, std::size_t samples);
+
+// For one filter: which of direct, the FFT by fir_bench's rule and the FFT
+// at its best is fastest by `kind`, and by how much against the others.
+std::string verdict_text(const SweepRow& row, TimeKind kind);
 
 // 2^-53 * sum |h| * max |x|: one rounding at the scale of the output.
 double rounding_scale(const Signal& x, const Signal& h);

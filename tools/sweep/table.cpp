@@ -3,6 +3,7 @@
 
 #include "sweep/sweep.h"
 
+#include <algorithm>
 #include <charconv>
 #include <string>
 
@@ -38,13 +39,15 @@ std::string provenance_lines(const Provenance& p) {
   return text;
 }
 
-std::string sweep_header() {
-  return "taps\tblock\tdirect_min_ms\tdirect_median_ms\tfft_min_ms\tfft_median_ms\tdirect_call_min_ms\t"
-         "direct_call_median_ms\tfft_call_min_ms\tfft_call_median_ms\trms\tmax_abs\tdirect_error\tfft_error\t"
-         "error_outputs\n";
+std::string sweep_header(bool measured) {
+  return std::string("taps\tblock\tdirect_min_ms\tdirect_median_ms\tfft_min_ms\tfft_median_ms\tdirect_call_min_ms\t"
+                     "direct_call_median_ms\tfft_call_min_ms\tfft_call_median_ms\trms\tmax_abs\tdirect_error\t"
+                     "fft_error\tfft_best_len\tfft_best_block\tfft_best_min_ms\tfft_best_median_ms\t"
+                     "fft_best_error\tfft_best_call_len\tfft_best_call_min_ms\tfft_best_call_median_ms\t") +
+         (measured ? "fft_measure_len\tfft_measure_min_ms\tfft_measure_plan_ms\t" : "") + "error_outputs\n";
 }
 
-std::string sweep_row_text(const SweepRow& row) {
+std::string sweep_row_text(const SweepRow& row, bool measured) {
   std::string line;
   append_count(line, row.taps);
   line += '\t';
@@ -54,6 +57,28 @@ std::string sweep_row_text(const SweepRow& row) {
                              row.fft_call_median_ms, row.rms, row.max_abs, row.direct_error, row.fft_error}) {
     line += '\t';
     append_number(line, value);
+  }
+  for (const std::size_t count : {row.fft_best_length, row.fft_best_block}) {
+    line += '\t';
+    append_count(line, count);
+  }
+  for (const double value : {row.fft_best_min_ms, row.fft_best_median_ms, row.fft_best_error}) {
+    line += '\t';
+    append_number(line, value);
+  }
+  line += '\t';
+  append_count(line, row.fft_best_call_length);
+  for (const double value : {row.fft_best_call_min_ms, row.fft_best_call_median_ms}) {
+    line += '\t';
+    append_number(line, value);
+  }
+  if (measured) {
+    line += '\t';
+    append_count(line, row.fft_measure_length);
+    for (const double value : {row.fft_measure_min_ms, row.fft_measure_plan_ms}) {
+      line += '\t';
+      append_number(line, value);
+    }
   }
   line += '\t';
   append_count(line, row.error_outputs);
@@ -82,10 +107,43 @@ std::string crossover_text(const char* kind, const std::optional<Crossover>& cro
   return text;
 }
 
+std::string ratio_text(double ratio) {
+  char digits[32];
+  const auto [end, error] = std::to_chars(digits, digits + sizeof digits, ratio, std::chars_format::fixed, 2);
+  return std::string(digits, end);
+}
+
 }  // namespace
 
-std::string crossover_line(const std::optional<Crossover>& loop, const std::optional<Crossover>& call,
-                           std::size_t samples) {
-  return "# " + crossover_text("loop", loop) + "; " + crossover_text("call", call) +
-         " (N = " + std::to_string(samples) + ")\n";
+std::string crossover_lines(const Crossovers& c, const std::vector<SweepRow>& rows, std::size_t samples) {
+  const std::string n = " (N = " + std::to_string(samples) + ")\n";
+  std::string text = "# " + crossover_text("loop", c.loop) + "; " + crossover_text("call", c.call) + n;
+  text += "# best " + crossover_text("loop", c.best_loop) + "; best " + crossover_text("call", c.best_call) + n;
+  text += "# fixed rule / best FFT, loop:";
+  for (std::size_t k = 0; k < rows.size(); ++k) {
+    text += std::string(k == 0 ? " " : ", ") + "M = " + std::to_string(rows[k].taps) + ": " +
+            ratio_text(rows[k].fft_min_ms / rows[k].fft_best_min_ms);
+  }
+  return text + "\n";
+}
+
+std::string verdict_text(const SweepRow& row, TimeKind kind) {
+  const bool loop = kind == TimeKind::loop;
+  struct Method {
+    std::string name;
+    double ms;
+  } methods[] = {
+      {"direct", loop ? row.direct_min_ms : row.direct_call_min_ms},
+      {"FFT with fir_bench's rule (L = " + std::to_string(2 * row.block) + ")",
+       loop ? row.fft_min_ms : row.fft_call_min_ms},
+      {loop ? "FFT with L = " + std::to_string(row.fft_best_length) + " (blocks of " +
+                  std::to_string(row.fft_best_block) + ")"
+            : "FFT with L = " + std::to_string(row.fft_best_call_length) + " (blocks of " +
+                  std::to_string(row.fft_best_call_length - row.taps + 1) + ")",
+       loop ? row.fft_best_min_ms : row.fft_best_call_min_ms},
+  };
+  std::sort(std::begin(methods), std::end(methods), [](const Method& a, const Method& b) { return a.ms < b.ms; });
+  return std::string(loop ? "by the loop" : "by the whole call") + ": " + methods[0].name + " is fastest, " +
+         ratio_text(methods[1].ms / methods[0].ms) + "x as fast as " + methods[1].name + " and " +
+         ratio_text(methods[2].ms / methods[0].ms) + "x as fast as " + methods[2].name;
 }

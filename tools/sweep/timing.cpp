@@ -67,16 +67,19 @@ Signal sweep_filter(std::size_t taps) {
   return make_filter(settings, SignalSettings{}.sample_rate);
 }
 
-bool measure_filter_length(const Signal& x, const Signal& h, int repeat, std::uint64_t seed, SweepRow& row,
-                           std::string& error) {
+bool measure_filter_length(const Signal& x, const Signal& h, int repeat, std::uint64_t seed, bool measure,
+                           SweepRow& row, std::string& error) {
   dsp_internal::OverlapAddLayout layout{};
   if (const Status fits = dsp_internal::overlap_add_layout(x.size(), h.size(), layout); fits != Status::ok) {
     error = stage_failure(fits, messages::Step::fft);
     return false;
   }
   BothTimes times;
-  Signal direct, fft;
+  BestFft best{}, measured{};
+  Signal direct, fft, fft_best;
   if (!time_methods(x, h, repeat, times, error, &direct, &fft)) return false;
+  if (!time_best_fft(x, h, repeat, FFTW_ESTIMATE, best, error, &fft_best)) return false;
+  if (measure && !time_best_fft(x, h, repeat, FFTW_MEASURE, measured, error)) return false;
   Signal difference;
   DeviationStats deviations{};
   if (const Status status = compare_signals(direct, fft, difference, deviations); status != Status::ok) {
@@ -85,21 +88,32 @@ bool measure_filter_length(const Signal& x, const Signal& h, int repeat, std::ui
   }
   const std::vector<std::size_t> indices = error_indices(x.size(), h.size(), seed);
   const ExactOutputs exact = exact_outputs(x, h, indices);
+  using measure::median, measure::minimum;
   row = SweepRow{h.size(),
                  static_cast<std::size_t>(layout.block_length),
-                 measure::minimum(times.direct.loop),
-                 measure::median(times.direct.loop),
-                 measure::minimum(times.fft.loop),
-                 measure::median(times.fft.loop),
-                 measure::minimum(times.direct.call),
-                 measure::median(times.direct.call),
-                 measure::minimum(times.fft.call),
-                 measure::median(times.fft.call),
+                 minimum(times.direct.loop),
+                 median(times.direct.loop),
+                 minimum(times.fft.loop),
+                 median(times.fft.loop),
+                 minimum(times.direct.call),
+                 median(times.direct.call),
+                 minimum(times.fft.call),
+                 median(times.fft.call),
                  deviations.rms,
                  deviations.max_abs,
                  largest_error(direct, indices, exact),
                  largest_error(fft, indices, exact),
+                 best.length,
+                 best.block,
+                 minimum(best.loop),
+                 median(best.loop),
+                 largest_error(fft_best, indices, exact),
+                 best.call_length,
+                 minimum(best.call),
+                 median(best.call),
+                 measured.length,
+                 measure ? minimum(measured.loop) : 0.0,
+                 measured.plan_ms,
                  indices.size()};
   return true;
 }
-
