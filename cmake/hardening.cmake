@@ -11,7 +11,8 @@ endif()
 
 target_compile_options(project_options INTERFACE -fstack-protector-strong)
 if(WIN32)
-  target_link_options(project_options INTERFACE LINKER:--dynamicbase,--nxcompat)
+  # The flag at the link too: mingw-w64's driver then adds its libssp.
+  target_link_options(project_options INTERFACE -fstack-protector-strong LINKER:--dynamicbase,--nxcompat)
   if(CMAKE_SIZEOF_VOID_P EQUAL 8)
     target_link_options(project_options INTERFACE LINKER:--high-entropy-va)
   endif()
