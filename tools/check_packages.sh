@@ -35,7 +35,9 @@ check_run() {
 
 # Every tag lintian reports for the .deb fails the check, errors, warnings
 # and the info level of the hardening notes alike.
-report=$(lintian --display-level '>=info' --fail-on none "$deb" 2>&1 || true)
+# (Its note that it runs as root goes to standard error.)
+report=$(lintian --display-level '>=info' --fail-on none "$deb" 2>/dev/null) ||
+  { echo "check_packages: lintian could not check $(basename "$deb")" >&2; exit 1; }
 if [[ -n $report ]]; then
   echo "check_packages: lintian on $(basename "$deb"):" >&2
   echo "$report" >&2
