@@ -153,7 +153,7 @@ portable: deps build/portable/CMakeCache.txt
 PREFIX ?= /usr/local
 PROGRAMS := fir_bench fir_gen fir_sweep
 install: deps build/release/CMakeCache.txt
-	cmake --build --preset release --target $(PROGRAMS)
+	cmake --build --preset release --target $(PROGRAMS) compressed_docs
 	cmake --install build/release --prefix $(PREFIX)
 
 # CPack: the Linux .tar.gz and .deb from the release build, and a zip from
