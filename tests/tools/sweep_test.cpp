@@ -124,12 +124,13 @@ TEST(SweepTable, RowsAtRoundingLevel) {
   std::mt19937_64 generator(7);
   Signal x(3000);
   for (double& value : x) value = 2.0 * random_unit(generator) - 1.0;
-  std::string text = sweep_header(true);
+  std::string text = sweep_header(true);  // the FFTW_MEASURE columns, as the row of M = 7 has them
   for (const std::size_t taps : {1u, 7u, 64u, 1025u}) {
     const Signal h = sweep_filter(taps);
     SweepRow row{};
     std::string error;
-    ASSERT_TRUE(measure_filter_length(x, h, 2, 11, true, row, error)) << error;
+    const bool measured = taps == 7;  // FFTW_MEASURE's planning is slow: one row
+    ASSERT_TRUE(measure_filter_length(x, h, 2, 11, measured, row, error)) << error;
     dsp_internal::OverlapAddLayout layout{};
     dsp_internal::overlap_add_layout(x.size(), taps, layout);
     EXPECT_EQ(row.taps, taps);
@@ -138,15 +139,17 @@ TEST(SweepTable, RowsAtRoundingLevel) {
     EXPECT_GE(row.fft_best_length, taps);
     EXPECT_GE(row.fft_best_call_length, taps);
     EXPECT_EQ(row.fft_best_block, row.fft_best_length - taps + 1);
-    EXPECT_GE(row.fft_measure_length, taps);
+    if (measured) {
+      EXPECT_GE(row.fft_measure_length, taps);
+    }
     const double bound = 64.0 * rounding_scale(x, h);
     for (const double value : {row.rms, row.max_abs, row.direct_error, row.fft_error, row.fft_best_error}) {
       EXPECT_LE(value, bound) << "M = " << taps;
     }
-    text += sweep_row_text(row, true);
+    text += sweep_row_text(row, measured);
   }
   EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 5);
-  EXPECT_EQ(std::count(text.begin(), text.end(), '\t'), 5 * 25);
+  EXPECT_EQ(std::count(text.begin(), text.end(), '\t'), 25 + 3 * 22 + 25);  // the header and one row measured
 }
 
 // ---- The crossover to the tap, on synthetic timings -----------------------------------

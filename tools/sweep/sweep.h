@@ -91,7 +91,8 @@ struct BestFft {
 };
 
 // Times the candidates and fir_bench's own length 2n (with the block L - M
-// + 1), `repeat` calls each, every call planning from nothing; the best's
+// + 1), `repeat` calls each, every call planning from nothing (with
+// FFTW_MEASURE only the first, whose planning time is reported); the best's
 // result goes to `first` when given. False, with `error` set to the run's
 // own message, when a call cannot run.
 bool time_best_fft(const Signal& x, const Signal& h, int repeat, unsigned flags, BestFft& best, std::string& error,
