@@ -59,7 +59,7 @@ constexpr DirectShape avx512{
 // loads in flight; the segments hold a window beside each sum; the tap
 // windows a tap window and a sample beside 8 sums.
 constexpr DirectShape avx2{
-    .lanes = 4, .copies_group = 12, .segments_group = 5, .windows_group = 8, .windows_max_taps = 32};
+    .lanes = 4, .copies_group = 12, .segments_group = 5, .windows_group = 8, .windows_max_taps = 16};
 // The baseline: 16 registers as for AVX2, 8 on 32-bit x86.
 #if defined(__i386__) || defined(_M_IX86)
 constexpr DirectShape baseline{

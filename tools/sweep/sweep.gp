@@ -87,7 +87,7 @@ over = sampled_from > 0 ? sprintf("over all outputs below M = %.0f, over sampled
 set title "accuracy: the deviation between the methods and each one's error against the exact sum\n(largest " . over . ")"
 set ylabel "absolute error"
 set format y "%.0e"
-plot table using "taps":"max_abs" with linespoints pointtype 6 linecolor rgb "#2ca02c" title "max |direct - FFT|", \
+plot table using "taps":"max_abs" with linespoints pointtype 6 linecolor rgb "#9467bd" title "max |direct - FFT|", \
      "" using "taps":(column("direct_error") > 0 ? column("direct_error") : NaN) with linespoints pointtype 7 linecolor rgb "#1f77b4" title "direct: max |y - exact|", \
      "" using "taps":"fft_error" with linespoints pointtype 7 linecolor rgb "#d62728" title "FFT: max |y - exact|", \
      "" using "taps":"fft_best_error" with linespoints pointtype 5 linecolor rgb "#2ca02c" title "best FFT: max |y - exact|", \
