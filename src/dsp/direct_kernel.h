@@ -12,7 +12,8 @@
 // Two layouts share the outputs: the segments (direct_segments.h), one
 // segment of outputs per lane, for all but the ends of y; and the shifted
 // copies (direct_shifted_copies.h), consecutive outputs in a vector, for
-// the ends, where each output's tap range changes fastest.
+// the ends, where each output's tap range changes fastest. Short filters
+// take the tap windows (direct_tap_windows.h) instead of the segments.
 //
 // When the filter is longer than the signal, the segments swap the
 // operands' roles and read both backwards: s[i] = h[M-1-i] is the signal,
@@ -44,10 +45,12 @@ template <DirectShape S>
 constexpr std::size_t direct_scratch_doubles = std::max(copies_doubles<S> + tap_windows_doubles<S>,
                                                         segments_doubles<S>);
 
-// y += every product, in the plain loop's order. The segments take the
-// outputs where their tiles have segments_least_rows rows at least: all but
-// the first and last few thousand, where each output's tap range changes
-// quickly; those take the shifted copies.
+// y += every product, in the plain loop's order. A filter no longer than
+// the row's windows_max_taps takes the tap windows for the outputs whose
+// samples all lie in x. Otherwise the segments take the outputs where
+// their tiles have segments_least_rows rows at least: all but the first
+// and last few thousand, where each output's tap range changes quickly.
+// The shifted copies take the rest.
 template <DirectShape S>
 FIR_INLINE void accumulate(const DirectOperands& op, double* scratch) {
   if (op.taps <= S.windows_max_taps && op.samples >= op.taps) {
