@@ -46,12 +46,8 @@ struct Log {
 
   void flush() {
     if (file != -1 && !failed && size > 0) {
-      if (output_file_write(file, {pending.data(), size})) {
-        written += size;
-      } else {
-        static_cast<void>(output_file_truncate(file, whole_lines));  // a device has no length to cut
-        failed = true;
-      }
+      failed = !output_file_write_or_cut(file, {pending.data(), size}, whole_lines);
+      if (!failed) written += size;
     }
     size = 0;
   }

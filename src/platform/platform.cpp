@@ -234,6 +234,12 @@ bool output_file_write(int handle, std::string_view bytes) {
   return true;
 }
 
+bool output_file_write_or_cut(int handle, std::string_view bytes, std::uint64_t kept) {
+  if (output_file_write(handle, bytes)) return true;
+  static_cast<void>(output_file_truncate(handle, kept));
+  return false;
+}
+
 bool output_file_truncate(int handle, std::uint64_t size) {
 #if defined(_WIN32)
   return _chsize_s(handle, static_cast<long long>(size)) == 0;

@@ -86,6 +86,12 @@ int output_file_open_locked(std::string_view name, bool& in_use);
 // a call fails (a full disk, an I/O error).
 bool output_file_write(int handle, std::string_view bytes);
 
+// output_file_write, and when it fails, the file cut back to its first
+// `kept` bytes (the end of its last whole line), so that no reader takes a
+// line cut short for a whole one; a device has no length to cut. False when
+// the write failed.
+bool output_file_write_or_cut(int handle, std::string_view bytes, std::uint64_t kept);
+
 // Cuts the file back to its first `size` bytes; false when the system
 // refuses (a device, say).
 bool output_file_truncate(int handle, std::uint64_t size);

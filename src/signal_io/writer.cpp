@@ -142,11 +142,9 @@ Status save_signal(std::string_view file_name, const Signal& signal) {
     // Each complete line goes to the system in one write call, so an
     // interrupted run leaves only whole lines.
     const std::size_t size = text.size + line_end.size();
-    if (!output_file_write(file, {line, size})) {
-      // A full disk or a size limit may have let part of the line in; a
-      // reader would take a cut number for a whole one. Later lines would
-      // leave a gap.
-      output_file_truncate(file, whole_lines);
+    if (!output_file_write_or_cut(file, {line, size}, whole_lines)) {
+      // A full disk or a size limit may have let part of the line in, now
+      // cut away. Later lines would leave a gap.
       written = false;
       break;
     }

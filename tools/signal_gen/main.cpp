@@ -86,10 +86,11 @@ std::string temporary_name(const char* name) {
   return name + std::string(suffix);
 }
 
-void remove_temporaries(const std::vector<Output>& outputs) {
-  for (const Output& out : outputs) {
+// The temporaries of outputs `first` on.
+void remove_temporaries(const std::vector<Output>& outputs, std::size_t first = 0) {
+  for (std::size_t k = first; k < outputs.size(); ++k) {
     std::error_code ignored;
-    if (!out.temporary.empty()) std::filesystem::remove(out.temporary, ignored);
+    if (!outputs[k].temporary.empty()) std::filesystem::remove(outputs[k].temporary, ignored);
   }
 }
 
@@ -107,7 +108,7 @@ int write_outputs(std::vector<Output>& outputs) {
     std::error_code error;
     std::filesystem::rename(outputs[k].temporary, outputs[k].name, error);
     if (error) {
-      remove_temporaries(std::vector<Output>(outputs.begin() + static_cast<std::ptrdiff_t>(k), outputs.end()));
+      remove_temporaries(outputs, k);
       std::fprintf(stderr, "fir_gen: cannot rename %s to %s: %s%s%s\n", outputs[k].temporary.c_str(),
                    outputs[k].name, error.message().c_str(), k > 0 ? "; replaced already: " : "",
                    k > 0 ? outputs[0].name : "");

@@ -81,12 +81,8 @@ void write_text(TextOut& out, const std::string& lines) {
     out.failed = std::fwrite(lines.data(), 1, lines.size(), stdout) != lines.size() || std::fflush(stdout) != 0;
     return;
   }
-  if (output_file_write(out.file, lines)) {
-    out.whole += lines.size();
-    return;
-  }
-  static_cast<void>(output_file_truncate(out.file, out.whole));  // a device has no length to cut
-  out.failed = true;
+  out.failed = !output_file_write_or_cut(out.file, lines, out.whole);
+  if (!out.failed) out.whole += lines.size();
 }
 
 bool close_text(TextOut& out) {
