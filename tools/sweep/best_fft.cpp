@@ -1,6 +1,6 @@
-// The FFT method at its best: overlap-add with a transform length L chosen
-// for the filter, each block taking L - M + 1 new samples, beside
-// fir_bench's fixed rule (L = 2n, n new samples per block).
+// The FFT method without fir_bench's fixed rule (L = 2n, n new samples per
+// block): overlap-add with any transform length L, each block taking
+// L - M + 1 new samples, and the lengths worth timing for a filter.
 #include "sweep/sweep.h"
 
 #include <fftw3.h>
@@ -10,13 +10,9 @@
 #include <climits>
 #include <cmath>
 #include <cstring>
-#include <string>
-#include <utility>
 
-#include "cp1251/cp1251.h"
 #include "dsp/dsp_internal.h"
 #include "measure/measure.h"
-#include "messages/messages.h"
 #include "timing/timing.h"
 
 namespace {
@@ -58,10 +54,6 @@ Status make_transforms(std::size_t length, unsigned flags, Transforms& t, double
     t.block_inverse = fftw_plan_dft_c2r_1d(n, t.block_spectrum, t.block_time, flags);
   });
   return t.filter_forward && t.block_forward && t.block_inverse ? Status::ok : Status::fftw_failed;
-}
-
-std::string stage_failure(Status status) {
-  return cp1251::to_utf8(messages::failure_message(status, messages::Step::fft));
 }
 
 }  // namespace
@@ -123,45 +115,4 @@ std::vector<std::size_t> fft_length_candidates(std::size_t samples, std::size_t 
   std::vector<std::size_t> lengths;
   for (std::size_t k = 0; k < std::min(count, modelled.size()); ++k) lengths.push_back(modelled[k].second);
   return lengths;
-}
-
-bool time_best_fft(const Signal& x, const Signal& h, int repeat, unsigned flags, BestFft& best, std::string& error,
-                   Signal* first) {
-  dsp_internal::OverlapAddLayout layout{};
-  dsp_internal::overlap_add_layout(x.size(), h.size(), layout);
-  std::vector<std::size_t> lengths = fft_length_candidates(x.size(), h.size(), 5);
-  // The rule's own length, with the longer block the best method gives it.
-  const std::size_t rule = static_cast<std::size_t>(2 * layout.block_length);
-  if (rule >= h.size() && std::find(lengths.begin(), lengths.end(), rule) == lengths.end()) lengths.push_back(rule);
-  best = BestFft{};
-  double loop_ms = 0.0, call_ms = 0.0;
-  for (const std::size_t length : lengths) {
-    MethodTimes times;
-    double plan_ms = 0.0;
-    Signal y;
-    for (int r = 0; r < repeat; ++r) {
-      // Each call plans from nothing, as fir_bench's one call does; a
-      // measuring planner's trials only the first time, the time it
-      // reports.
-      if (r == 0 || flags == FFTW_ESTIMATE) fftw_cleanup();
-      Status status = Status::ok;
-      const double call = measure::seconds_of([&] { status = convolve_fft_length(x, h, length, flags, y, plan_ms); });
-      if (status != Status::ok) {
-        error = stage_failure(status);
-        return false;
-      }
-      times.loop.push_back(stopwatch.average_ms);
-      times.call.push_back(call * 1e3);
-    }
-    if (best.length == 0 || measure::minimum(times.loop) < loop_ms) {
-      loop_ms = measure::minimum(times.loop);
-      best.length = length, best.block = length - h.size() + 1, best.loop = times.loop, best.plan_ms = plan_ms;
-      if (first != nullptr) *first = std::move(y);
-    }
-    if (best.call_length == 0 || measure::minimum(times.call) < call_ms) {
-      call_ms = measure::minimum(times.call);
-      best.call_length = length, best.call = times.call;
-    }
-  }
-  return true;
 }

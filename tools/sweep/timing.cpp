@@ -1,9 +1,11 @@
-// Both stages timed as fir_bench runs them, and one filter length's row.
+// Both stages timed as fir_bench runs them, the FFT at its best length beside
+// them, and one filter length's row.
 
 #include "sweep/sweep.h"
 
 #include <fftw3.h>
 
+#include <algorithm>
 #include <string>
 #include <utility>
 
@@ -54,6 +56,47 @@ bool time_methods(const Signal& x, const Signal& h, int repeat, BothTimes& times
         status != Status::ok) {
       error = stage_failure(status, messages::Step::fft);
       return false;
+    }
+  }
+  return true;
+}
+
+bool time_best_fft(const Signal& x, const Signal& h, int repeat, unsigned flags, BestFft& best, std::string& error,
+                   Signal* first) {
+  dsp_internal::OverlapAddLayout layout{};
+  dsp_internal::overlap_add_layout(x.size(), h.size(), layout);
+  std::vector<std::size_t> lengths = fft_length_candidates(x.size(), h.size(), 5);
+  // The rule's own length, with the longer block the best method gives it.
+  const std::size_t rule = static_cast<std::size_t>(2 * layout.block_length);
+  if (rule >= h.size() && std::find(lengths.begin(), lengths.end(), rule) == lengths.end()) lengths.push_back(rule);
+  best = BestFft{};
+  double loop_ms = 0.0, call_ms = 0.0;
+  for (const std::size_t length : lengths) {
+    MethodTimes times;
+    double plan_ms = 0.0;
+    Signal y;
+    for (int r = 0; r < repeat; ++r) {
+      // Each call plans from nothing, as fir_bench's one call does; a
+      // measuring planner's trials only the first time, the time it
+      // reports.
+      if (r == 0 || flags == FFTW_ESTIMATE) fftw_cleanup();
+      Status status = Status::ok;
+      const double call = measure::seconds_of([&] { status = convolve_fft_length(x, h, length, flags, y, plan_ms); });
+      if (status != Status::ok) {
+        error = stage_failure(status, messages::Step::fft);
+        return false;
+      }
+      times.loop.push_back(stopwatch.average_ms);
+      times.call.push_back(call * 1e3);
+    }
+    if (best.length == 0 || measure::minimum(times.loop) < loop_ms) {
+      loop_ms = measure::minimum(times.loop);
+      best.length = length, best.block = length - h.size() + 1, best.loop = times.loop, best.plan_ms = plan_ms;
+      if (first != nullptr) *first = std::move(y);
+    }
+    if (best.call_length == 0 || measure::minimum(times.call) < call_ms) {
+      call_ms = measure::minimum(times.call);
+      best.call_length = length, best.call = times.call;
     }
   }
   return true;
