@@ -47,10 +47,10 @@ constexpr std::size_t direct_scratch_doubles = std::max(copies_doubles<S> + tap_
 
 // y += every product, in the plain loop's order. A filter no longer than
 // the row's windows_max_taps takes the tap windows for the outputs whose
-// samples all lie in x. Otherwise the segments take the outputs where
-// their tiles have segments_least_rows rows at least: all but the first
-// and last few thousand, where each output's tap range changes quickly.
-// The shifted copies take the rest.
+// samples all lie in x. Otherwise, on a row with segments, the segments
+// take the outputs where their tiles have segments_least_rows rows at
+// least: all but the first and last few thousand, where each output's tap
+// range changes quickly. The shifted copies take the rest.
 template <DirectShape S>
 FIR_INLINE void accumulate(const DirectOperands& op, double* scratch) {
   if (op.taps <= S.windows_max_taps && op.samples >= op.taps) {
@@ -59,22 +59,24 @@ FIR_INLINE void accumulate(const DirectOperands& op, double* scratch) {
     accumulate_shifted_copies<S>(op, k_end, op.length, scratch);
     return;
   }
-  const std::ptrdiff_t t_len = std::min(op.samples, op.taps), s_len = std::max(op.samples, op.taps);
-  // Where rows_at first allows segments_least_rows rows.
-  const std::ptrdiff_t reach = tap_spread * S.lanes * segments_least_rows;
-  const std::ptrdiff_t k_begin = std::min(t_len - 1, reach), k_end = std::max(s_len, op.length - reach);
-  if ((k_end - k_begin) / S.lanes < segments_least_rows) {
-    accumulate_shifted_copies<S>(op, 0, op.length, scratch);
-    return;
+  if constexpr (S.segments_group > 0) {
+    const std::ptrdiff_t t_len = std::min(op.samples, op.taps), s_len = std::max(op.samples, op.taps);
+    // Where rows_at first allows segments_least_rows rows.
+    const std::ptrdiff_t reach = tap_spread * S.lanes * segments_least_rows;
+    const std::ptrdiff_t k_begin = std::min(t_len - 1, reach), k_end = std::max(s_len, op.length - reach);
+    if ((k_end - k_begin) / S.lanes >= segments_least_rows) {
+      // Both orientations give the same ranges: k_begin = L - k_end.
+      accumulate_shifted_copies<S>(op, 0, k_begin, scratch);
+      if (op.samples >= op.taps) {
+        accumulate_segments<S>(Oriented<false>{op}, k_begin, k_end, scratch);
+      } else {
+        accumulate_segments<S>(Oriented<true>{op}, k_begin, k_end, scratch);
+      }
+      accumulate_shifted_copies<S>(op, k_end, op.length, scratch);
+      return;
+    }
   }
-  // Both orientations give the same ranges: k_begin = L - k_end.
-  accumulate_shifted_copies<S>(op, 0, k_begin, scratch);
-  if (op.samples >= op.taps) {
-    accumulate_segments<S>(Oriented<false>{op}, k_begin, k_end, scratch);
-  } else {
-    accumulate_segments<S>(Oriented<true>{op}, k_begin, k_end, scratch);
-  }
-  accumulate_shifted_copies<S>(op, k_end, op.length, scratch);
+  accumulate_shifted_copies<S>(op, 0, op.length, scratch);
 }
 
 }  // namespace dsp_internal

@@ -10,7 +10,8 @@ namespace dsp_internal {
 struct DirectShape {
   int lanes;             // W: doubles per vector, a power of two
   int copies_group;      // shifted copies: vectors of sums per group
-  int segments_group;    // segments: vectors of sums per group (their windows take as many registers)
+  int segments_group;    // segments: vectors of sums per group (their windows take as many
+                         // registers); 0: never the segments
   int windows_group;     // tap windows: vectors of sums per group
   int windows_max_taps;  // tap windows take filters up to this long; 0: never
 };

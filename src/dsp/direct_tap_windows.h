@@ -59,7 +59,8 @@ FIR_INLINE bool tap_windows_group(const DirectOperands& op, const double* window
   const double* x = op.x + k0;
   const double* window = windows + (op.taps - 1 + W - 1) * W;
   for (std::ptrdiff_t d = op.taps - 1; d > -W; --d, window -= W) {
-    const Vec<W> taps = load<W>(window);
+    Vec<W> taps = load<W>(window);
+    keep_in_register<W>(taps);
     FIR_UNROLL
     for (int u = 0; u < U; ++u) {
       // Written out here rather than in a helper: this form becomes one

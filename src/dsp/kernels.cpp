@@ -12,7 +12,7 @@
 #include "dsp/dsp_internal.h"
 #include "dsp/vector.h"
 
-#if !defined(FIR_PORTABLE_KERNELS) && defined(__x86_64__)
+#if !defined(FIR_PORTABLE_KERNELS) && (defined(__x86_64__) || defined(__i386__))
 #define FIR_KERNELS_X86 1
 #include <cpuid.h>
 #endif
@@ -50,26 +50,39 @@ bool always() { return true; }
 
 // The direct stage's register budget per instruction set, and the longest
 // filter its tap windows take: where they were measured faster than the
-// segments (AMD Zen 3), none where that was not measured.
+// segments, none where that was not measured.
+#if defined(__i386__) || defined(_M_IX86)
+// 32-bit x86 has 8 vector registers. Measured on AMD Zen 5 (the 32-bit
+// program under Wine, against the 64-bit one): the segments' sums and
+// windows fit only 2 to 3 of each, too few to hide the adds' latency, and
+// ran 2 to 3.5 times slower than the tap windows, which keep a tap window
+// and 5 or 6 sums (a sample comes from memory with each product); those
+// take filters up to 1024 taps, the shifted copies (6 sums and the tap)
+// longer ones. SSE2 keeps the segments: it has no load inside a multiply,
+// and its tap windows ran 1.2 to 1.6 times slower.
+constexpr DirectShape avx512{
+    .lanes = 8, .copies_group = 6, .segments_group = 0, .windows_group = 6, .windows_max_taps = 1024};
+constexpr DirectShape avx2{
+    .lanes = 4, .copies_group = 6, .segments_group = 0, .windows_group = 5, .windows_max_taps = 1024};
+constexpr DirectShape baseline{
+    .lanes = 2, .copies_group = 4, .segments_group = 3, .windows_group = 4, .windows_max_taps = 0};
+#else
 // AVX-512, 32 registers: 8 sums per group in either layout, with room for
 // their windows and the taps.
 constexpr DirectShape avx512{
     .lanes = 8, .copies_group = 8, .segments_group = 8, .windows_group = 8, .windows_max_taps = 0};
 // AVX2, 16 registers: the copies need one for the tap and a few for the
 // loads in flight; the segments hold a window beside each sum; the tap
-// windows a tap window and a sample beside 8 sums.
+// windows a tap window and a sample beside 8 sums. Tap windows measured on
+// AMD Zen 3.
 constexpr DirectShape avx2{
     .lanes = 4, .copies_group = 12, .segments_group = 5, .windows_group = 8, .windows_max_taps = 16};
-// The baseline: 16 registers as for AVX2, 8 on 32-bit x86.
-#if defined(__i386__) || defined(_M_IX86)
-constexpr DirectShape baseline{
-    .lanes = 2, .copies_group = 4, .segments_group = 3, .windows_group = 4, .windows_max_taps = 0};
-#else
+// The baseline: 16 registers as for AVX2.
 constexpr DirectShape baseline{
     .lanes = 2, .copies_group = 12, .segments_group = 5, .windows_group = 8, .windows_max_taps = 16};
 #endif
 
-// ---- AVX-512 and AVX2 on x86-64 ------------------------------------------------------
+// ---- AVX-512 and AVX2 on x86 ----------------------------------------------------------
 
 #if defined(FIR_KERNELS_X86)
 
@@ -119,7 +132,7 @@ FIR_AVX2 double peak_avx2(std::int64_t iterations) { return peak_rounds<4>(itera
 
 #endif
 
-// ---- The baseline: SSE2 on x86-64, the compiler's generic vectors elsewhere, plain
+// ---- The baseline: SSE2 on x86, the compiler's generic vectors elsewhere, plain
 // arrays when portable ------------------------------------------------------------------
 
 void accumulate_baseline(const DirectOperands& op, double* scratch) { accumulate<baseline>(op, scratch); }

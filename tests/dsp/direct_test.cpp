@@ -81,7 +81,9 @@ TEST_P(DirectExactness, LongAndTileCrossingShapesMatchPlainLoopBitForBit) {
       {300, 700},    {5000, 4600},    {12000, 10000}, {9000, 11000},
       // Short filters in the tap windows, whole groups (of 16 and 32
       // outputs) and one output either side; one tap more, beyond them.
-      {15 + 32 * 40, 16}, {16 + 32 * 40, 16}, {14 + 32 * 40, 16}, {16 + 32 * 40, 17}};
+      {15 + 32 * 40, 16}, {16 + 32 * 40, 16}, {14 + 32 * 40, 16}, {16 + 32 * 40, 17},
+      // The longest filter the 32-bit rows' tap windows take, and one tap more.
+      {3000, 1024}, {3000, 1025}};
   for (const auto& [samples, taps] : shapes) {
     const Signal x = random_samples(generator, samples);
     const Signal h = random_samples(generator, taps);
