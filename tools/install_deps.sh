@@ -24,11 +24,23 @@ done
 if [[ $(id -u) -ne 0 ]]; then
   echo "install_deps: missing packages: ${missing[*]}" >&2
   echo "install them with:" >&2
-  echo "  sudo apt-get update && sudo apt-get install -y ${missing[*]}" >&2
+  foreign=
+  for package in "${missing[@]}"; do
+    [[ $package == *:* ]] && foreign="sudo dpkg --add-architecture ${package##*:} && "
+  done
+  echo "  ${foreign}sudo apt-get update && sudo apt-get install -y ${missing[*]}" >&2
   exit 1
 fi
 
 echo "install_deps: installing ${missing[*]}"
 export DEBIAN_FRONTEND=noninteractive
+# A package of another architecture (wine32:i386) needs that architecture
+# enabled first.
+for package in "${missing[@]}"; do
+  architecture=${package##*:}
+  if [[ $package == *:* ]] && ! dpkg --print-foreign-architectures | grep -qx "$architecture"; then
+    dpkg --add-architecture "$architecture"
+  fi
+done
 apt-get update -qq
 apt-get install -y -qq --no-install-recommends "${missing[@]}"

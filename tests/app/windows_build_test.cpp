@@ -18,19 +18,26 @@ namespace {
 
 using namespace test_support;
 
-// Wine's 64-bit loader first: the plain `wine` script picks the 32-bit one
-// where the 32-bit Wine package is installed, and that cannot start here.
-std::string find_wine() {
-  for (const char* candidate : {"/usr/lib/wine/wine64", "/usr/bin/wine64", "/usr/bin/wine"}) {
-    if (std::filesystem::exists(candidate)) return candidate;
+// The Windows program under test and the command that starts it: a cross
+// build's, as its ctest names them (FIR_BENCH_PROGRAMS, FIR_BENCH_LAUNCHER:
+// the 32-bit program under Wine's 32-bit loader, say), or else `make
+// windows`'s 64-bit program under Wine's 64-bit loader (the plain `wine`
+// script picks the 32-bit one where the 32-bit Wine package is installed).
+// Empty when there is none.
+std::vector<std::string> windows_command() {
+  if (launched()) return program("fir_bench");
+  if (!std::filesystem::exists(FIR_BENCH_WINDOWS_EXE)) return {};
+  for (const char* wine : {"/usr/lib/wine/wine64", "/usr/bin/wine64", "/usr/bin/wine"}) {
+    if (std::filesystem::exists(wine)) return {wine, FIR_BENCH_WINDOWS_EXE};
   }
-  return "";
+  return {};
 }
 
-ProcessResult run_under_wine(const std::string& wine, const TempDir& dir) {
+// A launched program takes its Wine prefix from ctest's environment.
+ProcessResult run_windows(const std::vector<std::string>& command, const TempDir& dir) {
   ProcessOptions options;
-  options.environment = {{"WINEPREFIX", FIR_BENCH_WINEPREFIX}, {"WINEDEBUG", "-all"}};
-  return run_command({wine, FIR_BENCH_WINDOWS_EXE}, dir.path().string(), options);
+  if (!launched()) options.environment = {{"WINEPREFIX", FIR_BENCH_WINEPREFIX}, {"WINEDEBUG", "-all"}};
+  return run_command(command, dir.path().string(), options);
 }
 
 // The two stage times and the two deviations replaced by marks, in console
@@ -74,9 +81,8 @@ void expect_close_values(const std::string& linux_text, const std::string& windo
 class WindowsBuild : public testing::Test {
  protected:
   void SetUp() override {
-    wine_ = find_wine();
-    if (!std::filesystem::exists(FIR_BENCH_WINDOWS_EXE)) GTEST_SKIP() << "no Windows build yet (make windows)";
-    if (wine_.empty()) GTEST_SKIP() << "Wine is not installed";
+    windows_ = windows_command();
+    if (windows_.empty()) GTEST_SKIP() << "no Windows build or no Wine yet (make windows)";
   }
 
   // Both programs on the same input files; checks everything but the values
@@ -87,8 +93,9 @@ class WindowsBuild : public testing::Test {
       write_file(dir->file("input.txt"), input);
       if (!fir.empty()) write_file(dir->file("fir.txt"), fir);
     }
-    const ProcessResult linux_run = run_program(linux_dir.path().string());
-    const ProcessResult windows_run = run_under_wine(wine_, windows_dir);
+    const ProcessResult linux_run =
+        run_command({std::string(FIR_BENCH_BUILD_DIR) + "/fir_bench"}, linux_dir.path().string(), {});
+    const ProcessResult windows_run = run_windows(windows_, windows_dir);
     EXPECT_EQ(windows_run.exit_code, 0) << "Wine: " << windows_run.errors;
     const std::string& windows_console = windows_run.console;  // read back as this build's
     EXPECT_EQ(without_measurements(windows_console), without_measurements(linux_run.console));
@@ -111,7 +118,7 @@ class WindowsBuild : public testing::Test {
     }
   }
 
-  std::string wine_;
+  std::vector<std::string> windows_;
 };
 
 TEST_F(WindowsBuild, ExampleDataGivesTheSameRun) {
