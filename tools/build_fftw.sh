@@ -11,16 +11,19 @@ set -euo pipefail
 
 version=3.3.10
 host=${1:-x86_64-w64-mingw32}
-# 64-bit Windows: the same SIMD set as Debian's own FFTW, so both builds
-# plan alike, and FFTW's own aligned allocator (configure finds no aligned
-# malloc for mingw). 32-bit: SSE2 arithmetic throughout (no x87 excess
-# precision); on Windows the stack is realigned at entry, as 32-bit Windows
-# keeps it only 4-byte aligned.
-system=mingw extra=(--with-our-malloc)
+# Every target takes the SIMD set of Debian's own FFTW, SSE2 and AVX
+# (chosen at run time by the processor), so that all builds plan alike; on
+# 32-bit Windows AVX made the FFT stage 1.8 times faster than SSE2 alone,
+# and AVX2 as well 1.2 times slower than AVX (AMD Zen 5). Windows: FFTW's
+# own aligned allocator (configure finds no aligned malloc for mingw).
+# 32-bit: SSE2 arithmetic throughout (no x87 excess precision); on Windows
+# the stack is realigned at entry, as 32-bit Windows keeps it only 4-byte
+# aligned.
+system=mingw extra=(--with-our-malloc) simd=(--enable-sse2 --enable-avx)
 case $host in
-  x86_64-w64-mingw32) simd=(--enable-sse2 --enable-avx) cflags="-O3" ;;
-  i686-w64-mingw32) simd=(--enable-sse2) cflags="-O3 -msse2 -mfpmath=sse -mstackrealign" ;;
-  i686-linux-gnu) simd=(--enable-sse2) cflags="-O3 -msse2 -mfpmath=sse" system=linux extra=() ;;
+  x86_64-w64-mingw32) cflags="-O3" ;;
+  i686-w64-mingw32) cflags="-O3 -msse2 -mfpmath=sse -mstackrealign" ;;
+  i686-linux-gnu) cflags="-O3 -msse2 -mfpmath=sse" system=linux extra=() ;;
   *) echo "build_fftw: unknown target '$host' (x86_64-w64-mingw32, i686-w64-mingw32 or i686-linux-gnu)" >&2; exit 2 ;;
 esac
 flags=(--host="$host" --enable-static --disable-shared "${simd[@]}" --disable-fortran --disable-doc "${extra[@]}")
