@@ -94,6 +94,23 @@ bool process_prepare() {
 }
 #endif
 
+#if defined(_WIN32)
+std::uint32_t process_id() { return GetCurrentProcessId(); }
+
+bool process_running(std::uint32_t id) {
+  const HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, id);
+  if (process == nullptr) return GetLastError() == ERROR_ACCESS_DENIED;  // someone else's
+  DWORD code = 0;
+  const bool running = GetExitCodeProcess(process, &code) && code == STILL_ACTIVE;
+  CloseHandle(process);
+  return running;
+}
+#else
+std::uint32_t process_id() { return static_cast<std::uint32_t>(getpid()); }
+
+bool process_running(std::uint32_t id) { return kill(static_cast<pid_t>(id), 0) == 0 || errno == EPERM; }
+#endif
+
 // ---- Console -----------------------------------------------------------------------
 
 namespace {
@@ -173,8 +190,13 @@ bool locked_by_another(int handle) {
          GetLastError() == ERROR_LOCK_VIOLATION;
 }
 #else
+// Without blocking: a FIFO that no process reads would hold the open for
+// ever, so it fails instead (ENXIO), as an unwritable file does. A FIFO
+// with a reader is then written as before, each write waiting for room.
 int open_for_writing(const char* path, bool truncate) {
-  return ::open(path, O_WRONLY | O_CREAT | O_CLOEXEC | (truncate ? O_TRUNC : 0), 0666);
+  const int handle = ::open(path, O_WRONLY | O_CREAT | O_CLOEXEC | O_NONBLOCK | (truncate ? O_TRUNC : 0), 0666);
+  if (handle != -1) fcntl(handle, F_SETFL, fcntl(handle, F_GETFL) & ~O_NONBLOCK);
+  return handle;
 }
 
 bool regular_file(int handle) {
@@ -196,9 +218,9 @@ std::FILE* input_file_open(std::string_view name) {
   return std::fopen(path, "rb");
 }
 
-int output_file_open(std::string_view name) {
+int output_file_open(std::string_view name, bool truncate) {
   char path[path_capacity];
-  return terminated_path(name, path) ? open_for_writing(path, true) : -1;
+  return terminated_path(name, path) ? open_for_writing(path, truncate) : -1;
 }
 
 int output_file_open_locked(std::string_view name, bool& in_use) {

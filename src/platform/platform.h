@@ -24,6 +24,12 @@
 // ends a step with a status instead of terminating the process.
 bool process_prepare();
 
+// This process's id, and whether a process with `id` runs now (an id is
+// taken again only once its process has ended): files named after a process
+// can then be told from ones left by a process that was killed.
+std::uint32_t process_id();
+bool process_running(std::uint32_t id);
+
 // ---- Memory -------------------------------------------------------------------
 
 // Whether `bytes` more could be allocated now: allocates them and gives them
@@ -71,8 +77,10 @@ void console_wait_for_char();
 std::FILE* input_file_open(std::string_view name);
 
 // Opens `name` for writing bytes unchanged (no newline translation), created
-// or truncated. Returns a handle, or -1 when the file cannot be opened.
-int output_file_open(std::string_view name);
+// if missing and, unless `truncate` is false, emptied. Returns a handle, or
+// -1 when the file cannot be opened: also a FIFO that no process reads,
+// whose open would otherwise wait for one.
+int output_file_open(std::string_view name, bool truncate = true);
 
 // The same, holding a lock on the file until the handle is closed, so that a
 // second process asking for the same lock finds the file in use: then -1 with

@@ -1,6 +1,9 @@
 // Hostile inputs, unusable result files and exhaustion, end to end: the
 // program never crashes, never hangs and never reports a failure as success.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <iterator>
@@ -8,6 +11,7 @@
 #include <regex>
 #include <random>
 #include <string>
+#include <thread>
 
 #include "app/run_expect.h"
 #include "support/console.h"
@@ -147,6 +151,73 @@ TEST(HostileResults, FullDiskForOneFileOthersWritten) {
   EXPECT_EQ(line_count(dir.file("output_fft.txt")), 48u);
   EXPECT_EQ(line_count(dir.file("output_diff.txt")), 10u);
 }
+
+// A file of the run that is a FIFO: with no reader its open fails at once
+// instead of holding the run (the log is skipped, a result file named as
+// unwritable); with a reader it receives every byte a file would.
+struct FifoCase {
+  const char* name;
+  const char* file;
+  bool read;
+};
+void PrintTo(const FifoCase& c, std::ostream* os) { *os << c.name; }
+
+class FifoFiles : public testing::TestWithParam<FifoCase> {};
+
+TEST_P(FifoFiles, NeverHoldTheRun) {
+  if (windows_programs()) GTEST_SKIP() << "a FIFO is a POSIX folder's";
+  const FifoCase& c = GetParam();
+  TempDir dir, reference;
+  for (const TempDir* d : {&dir, &reference}) {
+    write_samples(d->file("input.txt"), 20000, 1.0);
+    write_file(d->file("fir.txt"), "0.5 0.25");
+  }
+  ASSERT_EQ(run_program(reference.path().string()).exit_code, 0);
+  const std::string fifo = dir.file(c.file);
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
+  // The test's own writer end keeps the reader from an end of file until
+  // the program has finished.
+  int reader = -1, writer = -1;
+  std::string received;
+  std::thread drain;
+  if (c.read) {
+    reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+    writer = open(fifo.c_str(), O_WRONLY);
+    ASSERT_TRUE(reader >= 0 && writer >= 0);
+    fcntl(reader, F_SETFL, 0);
+    drain = std::thread([&] {
+      char buffer[65536];
+      for (ssize_t n; (n = read(reader, buffer, sizeof buffer)) > 0;) received.append(buffer, static_cast<std::size_t>(n));
+    });
+  }
+  ProcessOptions options;
+  options.time_limit_seconds = 30;
+  const ProcessResult run = run_command(program("fir_bench"), dir.path().string(), options);
+  if (c.read) {
+    close(writer);
+    drain.join();
+    close(reader);
+  }
+  const bool log = std::string(c.file) == "log.txt";
+  const FailedFiles failed = c.read || log ? FailedFiles{} : FailedFiles{c.file};
+  const std::string log_text = log ? (c.read ? received : read_file(reference.file("log.txt"))) : read_file(dir.file("log.txt"));
+  if (log && !c.read) {
+    EXPECT_EQ(run.exit_code, 0);
+    EXPECT_TRUE(std::regex_match(run.console, complete_console(20000, 2))) << run.console;
+  } else {
+    expect_complete(run, log_text, 20000, 2, failed);
+  }
+  if (!log && c.read) {
+    EXPECT_TRUE(received == read_file(reference.file(c.file)));
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, FifoFiles,
+                         testing::Values(FifoCase{"LogWithoutReader", "log.txt", false},
+                                         FifoCase{"LogWithReader", "log.txt", true},
+                                         FifoCase{"ResultWithoutReader", "output_linear.txt", false},
+                                         FifoCase{"ResultWithReader", "output_fft.txt", true}),
+                         [](const testing::TestParamInfo<FifoCase>& row) { return std::string(row.param.name); });
 
 // A file-size limit (ulimit -f) makes writes past it fail: each result file
 // keeps the longest run of whole lines that fits, every file cut short is

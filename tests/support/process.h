@@ -83,12 +83,14 @@ enum class Stdout {
   file,          // captured whole
   closed,        // descriptor 1 closed before the program starts
   pipe_dropped,  // a pipe whose reader takes `pipe_bytes` bytes, then closes it
+  full,          // the full device: every write fails (ENOSPC)
 };
 
 struct ProcessOptions {
   std::string stdin_bytes;
   std::uint64_t address_space_limit = 0;  // bytes of virtual memory; 0: no limit
   std::uint64_t file_size_limit = 0;      // bytes any one file may hold; 0: no limit
+  unsigned time_limit_seconds = 0;        // then the program is ended (SIGALRM); 0: no limit
   std::vector<std::pair<std::string, std::string>> environment;  // set in the child
   Stdout stdout_to = Stdout::file;
   std::size_t pipe_bytes = 0;
@@ -119,9 +121,11 @@ inline ProcessResult run_command(const std::vector<std::string>& command, const 
       const rlimit limit{options.file_size_limit, options.file_size_limit};
       if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(126);
     }
+    if (options.time_limit_seconds != 0) alarm(options.time_limit_seconds);
     for (const auto& [name, value] : options.environment) setenv(name.c_str(), value.c_str(), 1);
     const int in = open(in_path.c_str(), O_RDONLY);
     const int out = options.stdout_to == Stdout::pipe_dropped ? pipe_ends[1]
+                    : options.stdout_to == Stdout::full       ? open("/dev/full", O_WRONLY)
                                                               : open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     const int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (in < 0 || out < 0 || err < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0) _exit(126);

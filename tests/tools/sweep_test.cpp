@@ -118,6 +118,64 @@ TEST(SweepProgram, FileThatStopsEarlyIsRefused) {
   EXPECT_FALSE(std::filesystem::exists(dir.file("table.tsv")));
 }
 
+// A refused command names the problem, exits with code 2 and writes and cuts
+// nothing: no file it made stays, and keep.tsv keeps its bytes.
+struct SweepRefusal {
+  const char* name;
+  std::vector<std::string> arguments;
+  std::string errors;
+};
+void PrintTo(const SweepRefusal& c, std::ostream* os) { *os << c.name; }
+
+class SweepProgramRefusals : public testing::TestWithParam<SweepRefusal> {};
+
+TEST_P(SweepProgramRefusals, WriteAndCutNothing) {
+  TempDir dir;
+  write_file(dir.file("keep.tsv"), "KEEP\n");
+  std::filesystem::create_symlink("keep.tsv", dir.file("link.tsv"));
+  std::vector<std::string> arguments{"--length", "50", "--taps", "1,2"};
+  arguments.insert(arguments.end(), GetParam().arguments.begin(), GetParam().arguments.end());
+  const ProcessResult run = run_command(program("fir_sweep", arguments), dir.path().string(), {});
+  EXPECT_EQ(run.exit_code, 2);
+  EXPECT_EQ(run.errors, GetParam().errors);
+  EXPECT_EQ(run.console, "");
+  EXPECT_EQ(read_file(dir.file("keep.tsv")), "KEEP\n");
+  std::size_t files = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(dir.path())) files += !entry.path().filename().string().starts_with(".");
+  EXPECT_EQ(files, 2u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, SweepProgramRefusals,
+    testing::Values(SweepRefusal{"ScaleInAMissingFolder", {"--out", "keep.tsv", "--scale", "no/s.tsv"},
+                                 "fir_sweep: --scale: cannot write 'no/s.tsv'\n"},
+                    SweepRefusal{"NewTableScaleInAMissingFolder", {"--out", "new.tsv", "--scale", "no/s.tsv"},
+                                 "fir_sweep: --scale: cannot write 'no/s.tsv'\n"},
+                    SweepRefusal{"OneFileForBoth", {"--out", "keep.tsv", "--scale", "./keep.tsv"},
+                                 "fir_sweep: --out and --scale name one file, './keep.tsv'\n"},
+                    SweepRefusal{"ALinkToTheOther", {"--out", "keep.tsv", "--scale", "link.tsv"},
+                                 "fir_sweep: --out and --scale name one file, 'link.tsv'\n"}),
+    [](const testing::TestParamInfo<SweepRefusal>& row) { return std::string(row.param.name); });
+
+// Sums beyond the largest double: the deviations spelled as fir_bench
+// prints them, and a line that says why they are not numbers.
+TEST(SweepProgram, OverflowingSumsAreSaidSo) {
+  TempDir dir;
+  write_file(dir.file("fir.txt"), "1e308\n1e308\n1e308\n");
+  const ProcessResult run =
+      run_command(program("fir_sweep", {"--length", "50", "--fir", "fir.txt", "--repeat", "1"}), dir.path().string(), {});
+  EXPECT_EQ(run.exit_code, 0) << run.errors;
+  const std::string row = run.console.substr(run.console.rfind("\n3\t") + 1);
+  std::vector<std::string> fields;
+  for (std::size_t at = 0, end; at < row.size(); at = end + 1) {
+    end = std::min(row.find_first_of("\t\n", at), row.size());
+    fields.push_back(row.substr(at, end - at));
+  }
+  ASSERT_GE(fields.size(), 14u) << row;
+  for (std::size_t column = 10; column < 14; ++column) EXPECT_EQ(fields[column], "nan") << column;  // rms .. fft_error
+  EXPECT_NE(run.errors.find("M = 3: the sums overflow"), std::string::npos) << run.errors;
+}
+
 // ---- The table of a small sweep -----------------------------------------------------
 
 TEST(SweepTable, RowsAtRoundingLevel) {

@@ -202,7 +202,8 @@ std::string gen_help_text() {
 Writes a test signal to input.txt and FIR filter taps to fir.txt in the
 current directory, in the format fir_bench reads. Without options it writes
 the shipped example data. Both files are written under temporary names and
-renamed once both are whole: a failure leaves the folder as it was.
+renamed once both are whole, the old ones kept until both new ones are in
+place and reported: a failure leaves the folder as it was.
 
 Signal (input.txt):
   --signal KIND      sines (default), noise, chirp, impulse or step
@@ -236,7 +237,7 @@ Filter (fir.txt):
   --help             show this text
 
 Values may also be given as --option=value. Numbers use a decimal point.
-Exit status: 0 written, 1 a file could not be written or memory ran out
-(nothing replaced), 2 bad arguments (nothing touched).
+Exit status: 0 written, 1 a file or standard output could not be written
+or memory ran out (nothing replaced), 2 bad arguments (nothing touched).
 )";
 }

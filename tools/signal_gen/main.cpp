@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <exception>
 #include <filesystem>
 #include <random>
@@ -16,13 +17,11 @@
 
 namespace {
 
-// One file fir_gen writes: first under a temporary name in the same
-// folder, renamed over `name` once every file is whole.
+// One file fir_gen writes.
 struct Output {
   const char* name;
   bool is_signal;  // input.txt, else fir.txt
   Signal values;
-  std::string temporary;
 };
 
 // The one wording of what went wrong with `what` (a file, or nothing for
@@ -56,8 +55,8 @@ int refused(const std::string& problem) {
 // exception of the maths library, or a value that is not finite (which
 // the argument checks should already have refused).
 int make_outputs(const GenOptions& options, std::vector<Output>& outputs) {
-  if (options.write_signal) outputs.push_back({"input.txt", true, {}, {}});
-  if (options.write_filter) outputs.push_back({"fir.txt", false, {}, {}});
+  if (options.write_signal) outputs.push_back({"input.txt", true, {}});
+  if (options.write_filter) outputs.push_back({"fir.txt", false, {}});
   for (Output& out : outputs) {
     std::string maths_error;
     const Status made = allocating([&] {
@@ -79,42 +78,132 @@ int make_outputs(const GenOptions& options, std::vector<Output>& outputs) {
   return 0;
 }
 
-std::string temporary_name(const char* name) {
+// ---- Replacing the pair together --------------------------------------------
+//
+// Each new file is written as <name>.<process id>.<random>.tmp beside the
+// old one, which is kept as <name>.<process id>.<random>.old (a hard link,
+// or a copy where the file system has none) until every new file is in
+// place and reported on standard output. A rename or a report that fails
+// puts every old file back. The names carry the process id, so that a run
+// can remove what a killed one left, and never what a running one holds.
+
+struct Names {
+  std::string temporary, backup;  // backup empty: no old file to keep
+};
+
+constexpr const char* temporary_suffix = ".tmp";
+constexpr const char* backup_suffix = ".old";
+
+// ".<process id>.<16 hex digits>"
+std::string process_tag() {
   std::random_device entropy;
-  char suffix[32];
-  std::snprintf(suffix, sizeof suffix, ".%08x%08x.tmp", entropy(), entropy());
-  return name + std::string(suffix);
+  char tag[40];
+  std::snprintf(tag, sizeof tag, ".%u.%08x%08x", static_cast<unsigned>(process_id()), entropy(), entropy());
+  return tag;
 }
 
-// The temporaries of outputs `first` on.
-void remove_temporaries(const std::vector<Output>& outputs, std::size_t first = 0) {
-  for (std::size_t k = first; k < outputs.size(); ++k) {
-    std::error_code ignored;
-    if (!outputs[k].temporary.empty()) std::filesystem::remove(outputs[k].temporary, ignored);
+// Whether `file` is one of `name`'s temporaries or backups, left by a
+// process that no longer runs.
+bool stale(const std::string& file, const char* name) {
+  const std::string prefix = std::string(name) + ".";
+  if (!file.starts_with(prefix) || !(file.ends_with(temporary_suffix) || file.ends_with(backup_suffix))) return false;
+  unsigned id = 0;
+  char hex[17] = {};
+  int used = 0;
+  if (std::sscanf(file.c_str() + prefix.size(), "%u.%16[0-9a-f]%n", &id, hex, &used) != 2) return false;
+  return std::strlen(hex) == 16 && prefix.size() + static_cast<std::size_t>(used) + 4 == file.size() &&
+         !process_running(id);
+}
+
+void remove_quietly(const std::string& file) {
+  std::error_code ignored;
+  if (!file.empty()) std::filesystem::remove(file, ignored);
+}
+
+void remove_stale_files(const std::vector<Output>& outputs) {
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator(".", error)) {
+    const std::string file = entry.path().filename().string();
+    for (const Output& out : outputs) {
+      if (stale(file, out.name)) remove_quietly(file);
+    }
   }
 }
 
-// Every output under its temporary name, then all renamed: the old files
-// stay until every new one is whole.
-int write_outputs(std::vector<Output>& outputs) {
-  for (Output& out : outputs) {
-    out.temporary = temporary_name(out.name);
-    if (const Status saved = save_signal(out.temporary, out.values); saved != Status::ok) {
-      remove_temporaries(outputs);
-      return failed(saved, out.name);
+// The old file kept under `backup`; empty when there is none to keep (no
+// file, or a folder, which no rename replaces).
+std::string keep_old(const char* name, const std::string& backup, std::string& problem) {
+  std::error_code error;
+  const auto status = std::filesystem::symlink_status(name, error);
+  if (error || !std::filesystem::exists(status) || std::filesystem::is_directory(status)) return {};
+  std::filesystem::create_hard_link(name, backup, error);
+  if (error) std::filesystem::copy_file(name, backup, error);
+  if (!error) return backup;
+  problem = std::string("cannot keep a copy of the old ") + name + ": " + error.message();
+  return {};
+}
+
+// Outputs [0, renamed) back as they were; false, naming in `problem` what
+// could not be put back, when a backup has to stay.
+bool put_back(const std::vector<Output>& outputs, const std::vector<Names>& names, std::size_t renamed,
+              std::string& problem) {
+  bool all = true;
+  for (std::size_t k = 0; k < renamed; ++k) {
+    std::error_code error;
+    if (names[k].backup.empty()) {
+      std::filesystem::remove(outputs[k].name, error);
+    } else {
+      std::filesystem::rename(names[k].backup, outputs[k].name, error);
+    }
+    if (error) {
+      all = false;
+      problem += std::string("; cannot put back the old ") + outputs[k].name +
+                 (names[k].backup.empty() ? "" : " (it is in " + names[k].backup + ")") + ": " + error.message();
+    }
+  }
+  return all;
+}
+
+// Writes every output, then puts them all in place and reports them, or
+// leaves the folder as it was; returns the exit code.
+int write_outputs(const std::vector<Output>& outputs) {
+  remove_stale_files(outputs);
+  std::vector<Names> names(outputs.size());
+  const auto give_up = [&](std::size_t renamed, std::string problem) {
+    const bool restored = put_back(outputs, names, renamed, problem);
+    for (std::size_t k = 0; k < names.size(); ++k) {
+      remove_quietly(names[k].temporary);
+      if (restored || k >= renamed) remove_quietly(names[k].backup);
+    }
+    std::fprintf(stderr, "fir_gen: %s%s\n", problem.c_str(), restored ? "; nothing was replaced" : "");
+    return 1;
+  };
+  const std::string tag = process_tag();
+  for (std::size_t k = 0; k < outputs.size(); ++k) {
+    names[k].temporary = outputs[k].name + tag + temporary_suffix;
+    if (const Status saved = save_signal(names[k].temporary, outputs[k].values); saved != Status::ok) {
+      for (const Names& written : names) remove_quietly(written.temporary);
+      return failed(saved, outputs[k].name);
     }
   }
   for (std::size_t k = 0; k < outputs.size(); ++k) {
-    std::error_code error;
-    std::filesystem::rename(outputs[k].temporary, outputs[k].name, error);
-    if (error) {
-      remove_temporaries(outputs, k);
-      std::fprintf(stderr, "fir_gen: cannot rename %s to %s: %s%s%s\n", outputs[k].temporary.c_str(),
-                   outputs[k].name, error.message().c_str(), k > 0 ? "; replaced already: " : "",
-                   k > 0 ? outputs[0].name : "");
-      return 1;
-    }
+    std::string problem;
+    names[k].backup = keep_old(outputs[k].name, outputs[k].name + tag + backup_suffix, problem);
+    if (!problem.empty()) return give_up(0, problem);
   }
+  for (std::size_t k = 0; k < outputs.size(); ++k) {
+    std::error_code error;
+    std::filesystem::rename(names[k].temporary, outputs[k].name, error);
+    if (error) {
+      return give_up(k, "cannot rename " + names[k].temporary + " to " + outputs[k].name + ": " + error.message());
+    }
+    names[k].temporary.clear();
+  }
+  for (const Output& out : outputs) {
+    std::printf("wrote %s (%zu %s)\n", out.name, out.values.size(), out.is_signal ? "samples" : "taps");
+  }
+  if (std::fflush(stdout) != 0) return give_up(outputs.size(), "cannot write standard output completely");
+  for (const Names& kept : names) remove_quietly(kept.backup);
   return 0;
 }
 
@@ -139,9 +228,5 @@ int main(int argc, char** argv) {
   if (!process_prepare()) return failed(Status::out_of_memory, "");
   std::vector<Output> outputs;
   if (const int code = make_outputs(options, outputs); code != 0) return code;
-  if (const int code = write_outputs(outputs); code != 0) return code;
-  for (const Output& out : outputs) {
-    std::printf("wrote %s (%zu %s)\n", out.name, out.values.size(), out.is_signal ? "samples" : "taps");
-  }
-  return std::fflush(stdout) == 0 ? 0 : failed(Status::file_error, "standard output");
+  return write_outputs(outputs);
 }

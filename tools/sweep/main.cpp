@@ -1,9 +1,12 @@
 // fir_sweep: which method for my filter; see --help.
 #include <fftw3.h>
 
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <filesystem>
 #include <map>
+#include <optional>
 #include <utility>
 #include <string>
 #include <vector>
@@ -20,27 +23,6 @@
 namespace {
 
 // ---- What went wrong, worded once ----------------------------------------------
-
-enum class Use { read, write, hold };
-
-// The one wording of a file, or of the values the sweep holds, that could
-// not be used: `what` names it ("'table.tsv'", "standard output").
-std::string problem_text(const std::string& what, Use use, Status status) {
-  const char* verb = use == Use::read ? "read " : use == Use::write ? "write " : "hold ";
-  switch (status) {
-    case Status::ok:
-      return {};
-    case Status::file_error:
-      return "cannot " + std::string(verb) + what;
-    case Status::out_of_memory:
-      return "not enough memory to " + std::string(verb) + what;
-    case Status::too_long:
-      return what + " holds more values than a signal can count";
-    case Status::fftw_failed:
-      break;  // no file or buffer of the sweep plans a transform
-  }
-  return "cannot use " + what;
-}
 
 // The same for the file an option names: "--out: cannot write 'x'".
 std::string file_problem(const std::string& option, const std::string& name, Use use, Status status) {
@@ -70,11 +52,6 @@ std::string write_problem(const TextOut& out) {
   return file_problem(out.option, out.name, Use::write, Status::file_error);
 }
 
-bool open_text(const char* option, const std::string& name, TextOut& out) {
-  out = TextOut{option, name, output_file_open(name)};
-  return out.file != -1;
-}
-
 void write_text(TextOut& out, const std::string& lines) {
   if (out.failed) return;
   if (out.file == -1) {
@@ -89,6 +66,44 @@ bool close_text(TextOut& out) {
   if (out.file != -1 && !output_file_close(out.file)) out.failed = true;
   out.file = -1;
   return !out.failed;
+}
+
+// Whether two names reach one file: the same path, or links to one file.
+bool same_file(const std::string& a, const std::string& b) {
+  std::error_code error_a, error_b;
+  if (std::filesystem::equivalent(a, b, error_a)) return true;
+  const auto path_a = std::filesystem::weakly_canonical(a, error_a), path_b = std::filesystem::weakly_canonical(b, error_b);
+  return error_a || error_b ? a == b : path_a == path_b;
+}
+
+// The files the options name, opened and emptied, or none touched: a
+// refused command cuts no file short and leaves none it made. False with
+// the problem.
+bool open_outputs(const SweepOptions& options, TextOut& table, TextOut& scale, std::string& problem) {
+  if (options.out && options.scale && same_file(*options.out, *options.scale)) {
+    problem = "--out and --scale name one file, '" + *options.scale + "'";
+    return false;
+  }
+  const std::pair<const std::optional<std::string>*, TextOut*> wanted[] = {{&options.out, &table},
+                                                                          {&options.scale, &scale}};
+  std::vector<std::pair<TextOut*, bool>> opened;  // and whether it existed before
+  for (const auto& [name, out] : wanted) {
+    if (!*name) continue;
+    const bool existed = std::filesystem::exists(**name);
+    *out = TextOut{name == &options.out ? "--out" : "--scale", **name, output_file_open(**name, false)};
+    if (out->file == -1) {
+      problem = write_problem(*out);
+      for (auto& [done, was_there] : opened) {
+        close_text(*done);
+        std::error_code ignored;
+        if (!was_there) std::filesystem::remove(done->name, ignored);
+      }
+      return false;
+    }
+    opened.emplace_back(out, existed);
+  }
+  for (auto& [out, existed] : opened) static_cast<void>(output_file_truncate(out->file, 0));  // a device has no length
+  return true;
 }
 
 // ---- The signal and the filters ----------------------------------------------------
@@ -168,11 +183,7 @@ int sweep(const SweepOptions& options) {
   }
   if (options.fir && !load_file("--fir", *options.fir, fir, problem)) return fail(problem, 1);
   TextOut table, scale;
-  if (options.out && !open_text("--out", *options.out, table)) return fail(write_problem(table), 2);
-  if (options.scale && !open_text("--scale", *options.scale, scale)) {
-    close_text(table);
-    return fail(write_problem(scale), 2);
-  }
+  if (!open_outputs(options, table, scale, problem)) return fail(problem, 2);
   // Each write is checked once the sweep has gone on: the first failure
   // ends it.
   const auto written = [&] { return !table.failed && !scale.failed; };
@@ -204,6 +215,12 @@ int sweep(const SweepOptions& options) {
       return fail("M = " + std::to_string(taps) + ": " + problem, 1);
     }
     rows.push_back(row);
+    if (!std::isfinite(row.rms) || !std::isfinite(row.fft_error) || !std::isfinite(row.direct_error)) {
+      std::fprintf(stderr,
+                   "M = %zu: the sums overflow (values near the largest double, or above about 1e300 for the exact "
+                   "reference): the deviations and errors are not numbers\n",
+                   taps);
+    }
     write_text(table, sweep_row_text(row, options.measure));
     if (options.scale) write_text(scale, scale_row_text(taps, rounding_scale(x, h)));
     if (!written()) return write_failure();

@@ -14,6 +14,14 @@
 #include "signal/signal.h"
 #include "signal/status.h"
 
+// ---- What went wrong ------------------------------------------------------------
+
+// The one wording of fir_sweep's problems: what it could not do with
+// `what`, a file ("'t.tsv'"), standard output, its signals or a stage ("the
+// FFT stage"), by `status`.
+enum class Use { read, write, hold, run };
+std::string problem_text(const std::string& what, Use use, Status status);
+
 // ---- The command line ---------------------------------------------------------
 
 struct SweepOptions {

@@ -1,15 +1,20 @@
-// The table's text: provenance, header and rows, numbers written
-// locale-independently.
+// fir_sweep's texts: its problems, and the table's provenance, header and
+// rows, numbers written locale-independently.
 
 #include "sweep/sweep.h"
 
 #include <algorithm>
 #include <charconv>
+#include <cmath>
 #include <string>
 
 namespace {
 
 void append_number(std::string& line, double value) {
+  if (std::isnan(value)) {  // as fir_bench prints it, whatever the sign bit
+    line += "nan";
+    return;
+  }
   char text[32];
   const auto [end, error] = std::to_chars(text, text + sizeof text, value, std::chars_format::general, 6);
   line.append(text, end);
@@ -22,6 +27,25 @@ void append_count(std::string& line, std::uint64_t value) {
 }
 
 }  // namespace
+
+std::string problem_text(const std::string& what, Use use, Status status) {
+  static constexpr const char* verbs[] = {"read ", "write ", "hold ", "run "};
+  const std::string verb = verbs[static_cast<int>(use)];
+  switch (status) {
+    case Status::ok:
+      return {};
+    case Status::file_error:
+      return "cannot " + verb + what;
+    case Status::out_of_memory:
+      return "not enough memory to " + verb + what;
+    case Status::too_long:
+      return use == Use::run ? what + ": the signal or its transform is too long"
+                             : what + " holds more values than a signal can count";
+    case Status::fftw_failed:
+      return "FFTW could not plan the transforms of " + what;
+  }
+  return "cannot use " + what;
+}
 
 std::string provenance_lines(const Provenance& p) {
   std::string text = "# fir_sweep " + p.version + ": fir_bench's two stages over filter lengths\n";

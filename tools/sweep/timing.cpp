@@ -9,20 +9,13 @@
 #include <string>
 #include <utility>
 
-#include "cp1251/cp1251.h"
 #include "dsp/dsp.h"
 #include "dsp/dsp_internal.h"
 #include "measure/measure.h"
-#include "messages/messages.h"
 #include "signal_gen/signal_gen.h"
 #include "timing/timing.h"
 
 namespace {
-
-// The run's own message for a stage that could not run, as UTF-8.
-std::string stage_failure(Status status, messages::Step step) {
-  return cp1251::to_utf8(messages::failure_message(status, step));
-}
 
 // One call of `stage` into a fresh result, its loop and whole-call times
 // appended to `times`; the result goes to `kept` when given.
@@ -46,7 +39,7 @@ bool time_methods(const Signal& x, const Signal& h, int repeat, BothTimes& times
   for (int r = 0; r < repeat; ++r) {
     if (const Status status = time_call(convolve_direct, x, h, times.direct, r == 0 ? direct : nullptr);
         status != Status::ok) {
-      error = stage_failure(status, messages::Step::direct);
+      error = problem_text("the direct stage", Use::run, status);
       return false;
     }
     // FFTW forgets its planner and what it planned, so that each call
@@ -54,7 +47,7 @@ bool time_methods(const Signal& x, const Signal& h, int repeat, BothTimes& times
     fftw_cleanup();
     if (const Status status = time_call(convolve_overlap_add, x, h, times.fft, r == 0 ? fft : nullptr);
         status != Status::ok) {
-      error = stage_failure(status, messages::Step::fft);
+      error = problem_text("the FFT stage", Use::run, status);
       return false;
     }
   }
@@ -83,7 +76,7 @@ bool time_best_fft(const Signal& x, const Signal& h, int repeat, unsigned flags,
       Status status = Status::ok;
       const double call = measure::seconds_of([&] { status = convolve_fft_length(x, h, length, flags, y, plan_ms); });
       if (status != Status::ok) {
-        error = stage_failure(status, messages::Step::fft);
+        error = problem_text("the FFT stage", Use::run, status);
         return false;
       }
       times.loop.push_back(stopwatch.average_ms);
@@ -114,7 +107,7 @@ bool measure_filter_length(const Signal& x, const Signal& h, int repeat, std::ui
                            SweepRow& row, std::string& error) {
   dsp_internal::OverlapAddLayout layout{};
   if (const Status fits = dsp_internal::overlap_add_layout(x.size(), h.size(), layout); fits != Status::ok) {
-    error = stage_failure(fits, messages::Step::fft);
+    error = problem_text("the FFT stage", Use::run, fits);
     return false;
   }
   BothTimes times;
@@ -126,7 +119,7 @@ bool measure_filter_length(const Signal& x, const Signal& h, int repeat, std::ui
   Signal difference;
   DeviationStats deviations{};
   if (const Status status = compare_signals(direct, fft, difference, deviations); status != Status::ok) {
-    error = stage_failure(status, messages::Step::compare);
+    error = problem_text("the comparison", Use::run, status);
     return false;
   }
   const std::vector<std::size_t> indices = error_indices(x.size(), h.size(), seed);
