@@ -44,7 +44,8 @@ plot: deps
 
 # fir_sweep's default sweep (SWEEP_ARGS adds options, e.g. --length 1000000)
 # and its picture; the table, the rounding scale and the progress lines stay
-# beside it. The picture's marks come from the table's '#' lines.
+# beside it. The picture's marks come from the table's '#' lines, which
+# the plot script reads itself.
 SWEEP_DIR := build/release/sweep
 SWEEP_ARGS ?=
 SWEEP_TABLE := $(SWEEP_DIR)/sweep.tsv
@@ -54,7 +55,7 @@ sweep: deps build/release/CMakeCache.txt
 	build/release/fir_sweep $(SWEEP_ARGS) --out $(SWEEP_TABLE) --scale $(SWEEP_DIR)/scale.tsv \
 	  2>$(SWEEP_DIR)/progress.txt || { cat $(SWEEP_DIR)/progress.txt; exit 1; }
 	@cat $(SWEEP_DIR)/progress.txt
-	gnuplot -e "dir='$(SWEEP_DIR)'; $$(tools/sweep/sweep_marks.sh $(SWEEP_TABLE))" tools/sweep/sweep.gp
+	gnuplot -e "dir='$(SWEEP_DIR)'" tools/sweep/sweep.gp
 	@echo "wrote $(SWEEP_DIR)/sweep.png"
 
 build/test/CMakeCache.txt: | deps

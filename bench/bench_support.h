@@ -1,5 +1,5 @@
-// What the benchmarks share: their data and the two ceilings the stages are
-// measured against.
+// What the benchmarks share: their data and the ceilings and floors the
+// stages are measured against.
 #pragma once
 
 #include <cstdint>
@@ -14,19 +14,24 @@ Signal bench_noise(std::size_t count, std::uint64_t seed);
 // taps whose gain never exceeds about 1, so repeated filtering stays finite.
 Signal bench_lowpass(std::size_t taps);
 
-// The peak rate of separate (unfused) vector multiplies and adds, the
-// ceiling of an exact multiply-add kernel: one vector multiply plus one
-// vector add per lane counted as one multiply-add, with the fastest vector
-// width this processor has. A virtual machine's speed drifts, so each call
-// takes fresh samples (about half a second): call it next to the
-// measurement it is set beside.
+// The multiply-add rates that the direct stage is set against, with the
+// fastest vector width this processor has, one vector multiply and add per
+// lane counted as one: the peak, of separate multiplies and adds; and the
+// bound, each product of a loaded vector feeding its add, as in the stage.
+// A virtual machine's speed drifts, so each call takes fresh samples (about
+// half a second): call it next to the measurement it is set beside.
 double peak_multiply_add_rate();
+double bound_multiply_add_rate();
 
-// The overlap-add stage's floor: per block only what FFTW and the bin
-// product must do (r2c, the product, c2r) on plans of the stage's length
-// made before timing, warm. Best of `repeats` passes over all blocks, in
-// seconds.
+// The overlap-add stage's floor: its engine's transforms and bin product
+// alone, per block, on plans made before timing, warm. Best of `repeats`
+// passes over all blocks, in seconds.
 double fftw_floor_seconds(const Signal& x, const Signal& h, int repeats);
+
+// The stage's block loop run once on an engine just prepared (buffers
+// touched, block plans never executed before), in seconds: in a fresh
+// process, what one run of the program can do at best.
+double cold_loop_seconds(const Signal& x, const Signal& h);
 
 // The direct stage's other floor: one read of x and one write of y's
 // N + M - 1 values (the stage's own vector copy), y zero-filled before each

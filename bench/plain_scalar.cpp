@@ -1,5 +1,5 @@
 // The plain direct-convolution loop, compiled without vectorisation
-// (see bench/CMakeLists.txt): the baseline that the stage is compared with.
+// (see bench/CMakeLists.txt): the scalar loop that the stage is compared with.
 // Only this file instantiates the shared loop in the benchmark, so its
 // flags decide how it is compiled.
 #include "plain_scalar.h"

@@ -2,21 +2,27 @@
 // process on generated data, its printed times set beside what the same
 // work costs when everything is warm.
 //
-//   printed_times [--runs R] [--no-scipy] [--program PATH] [--baseline PATH] [--short]
+//   printed_times [--runs R] [--no-scipy] [--program PATH] [--other PATH] [--short]
 //
 // Per case (N samples x M taps), R runs of fir_bench in a scratch folder,
 // each followed at once by this process's own measurements:
 //   floor       FFTW alone on the stage's block rule: per block r2c, the
 //               stage's own bin product, c2r; plans made before timing, warm;
+//   cold        the stage's block loop run once in a fresh process of this
+//               program, on an engine just prepared (buffers touched, block
+//               plans never executed): what one run can do at best;
 //   warm        the stage itself called again and again in this process, its
 //               own stopwatch read (the same loop, everything warm);
 //   stream      one read of x and one write of y (N + M - 1 values), y
 //               zero-filled before, best of several: the direct stage's
 //               floor where memory, not arithmetic, bounds it;
 //   of peak     the direct stage's multiply-adds per second (N * M over the
-//               printed time) as a share of the unfused multiply-add peak,
-//               measured once per run of this program; "/ floor" sets the
-//               printed time over max(N * M / peak, stream);
+//               printed time) as a share of the unfused multiply-add peak
+//               (separate chains of multiplies and adds, no loads), and of
+//               bound, of the convolution's own bound (each product of a
+//               loaded vector feeding its add), both measured once per run
+//               of this program; "/ floor" sets the printed time over
+//               max(N * M / bound, stream);
 //   scipy       scipy.signal.oaconvolve on the same values, best of three
 //               (bench/compare_numpy.py; left out when numpy is missing).
 // A virtual machine's speed drifts by tens of percent within seconds, so
@@ -28,11 +34,12 @@
 // the processor has side by side.
 //
 // --program runs another build's fir_bench in place of this build's; the
-// in-process columns stay this build's. --baseline runs another build's
+// in-process columns stay this build's. --other runs another build's
 // fir_bench (an earlier version) right after each run of this one and adds
-// a table of the paired ratios, this build's printed time over the
-// baseline's. --short takes only the short filters, M = 16 to 256 at
-// N = 10^5 and 10^6.
+// a table of the paired ratios, this build's printed time over the other's.
+// --short takes only the short filters, M = 16 to 256 at N = 10^5 and 10^6.
+// (--cold DIR, the fresh process of the cold column, prints that time in ms
+// for DIR's input.txt and fir.txt.)
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -44,7 +51,7 @@
 
 #include "bench_support.h"
 #include "dsp/dsp.h"
-#include "dsp/dsp_internal.h"
+#include "dsp/kernels.h"
 #include "measure/measure.h"
 #include "signal_io/signal_io.h"
 #include "support/process.h"
@@ -67,8 +74,8 @@ constexpr Case short_cases[] = {{100'000, 16},  {1'000'000, 16},  {100'000, 32},
 // One run of fir_bench and the measurements taken right after it.
 struct Run {
   double printed_direct, printed_fft;  // ms
-  double floor_fft, warm_fft, warm_direct, stream;  // ms, best of a few
-  double baseline_direct, baseline_fft;  // ms, printed by the baseline program; 0 without one
+  double floor_fft, warm_fft, cold_fft, warm_direct, stream;  // ms, best of a few (cold: once)
+  double other_direct, other_fft;  // ms, printed by the other build's program; 0 without one
 };
 
 struct Times {
@@ -93,7 +100,8 @@ std::vector<double> printed_stage_times(const std::string& console) {
 }
 
 std::vector<std::string> program = test_support::program("fir_bench");
-std::vector<std::string> baseline;  // empty: none
+std::vector<std::string> other;  // empty: none
+std::string self;                 // this program, for the cold runs
 
 // fir_bench's two printed times (direct, FFT) from one fresh run.
 std::vector<double> run_fir_bench(const std::vector<std::string>& command, const std::filesystem::path& dir) {
@@ -116,6 +124,26 @@ double warm_stage_ms(Stage stage, const Signal& x, const Signal& h, int repeats)
     stage(x, h, y);
     return stopwatch.average_ms;
   });
+}
+
+// One cold run of the FFT stage's loop in a fresh process of this program.
+double cold_fft_ms(const std::filesystem::path& dir) {
+  const auto run = test_support::run_command({self, "--cold", dir.string()}, dir.string(), {});
+  if (run.exit_code != 0) {
+    std::fprintf(stderr, "printed_times: the cold run failed in %s\n", dir.string().c_str());
+    std::exit(1);
+  }
+  return std::stod(run.console);
+}
+
+// The --cold mode: the fresh process itself.
+int print_cold_run(const std::filesystem::path& dir) {
+  Signal x, h;
+  if (load_signal((dir / "input.txt").string(), x) != Status::ok || load_signal((dir / "fir.txt").string(), h) != Status::ok) {
+    return 1;
+  }
+  std::printf("%.6f\n", 1e3 * cold_loop_seconds(x, h));
+  return 0;
 }
 
 std::optional<double> scipy_ms(const std::filesystem::path& dir) {
@@ -143,11 +171,12 @@ Times measure_case(const Case& c, const std::filesystem::path& dir, int runs, bo
   Times t;
   for (int r = 0; r < runs; ++r) {
     const std::vector<double> printed = run_fir_bench(program, dir);
-    Run run{printed[0], printed[1], 0, 0, 0, 0, 0, 0};
-    if (!baseline.empty()) {
-      const std::vector<double> before = run_fir_bench(baseline, dir);
-      run.baseline_direct = before[0], run.baseline_fft = before[1];
+    Run run{printed[0], printed[1], 0, 0, 0, 0, 0, 0, 0};
+    if (!other.empty()) {
+      const std::vector<double> before = run_fir_bench(other, dir);
+      run.other_direct = before[0], run.other_fft = before[1];
     }
+    run.cold_fft = cold_fft_ms(dir);
     run.floor_fft = 1e3 * fftw_floor_seconds(x, h, 5);
     run.warm_fft = warm_stage_ms(convolve_overlap_add, x, h, 5);
     run.warm_direct = warm_stage_ms(convolve_direct, x, h, direct_repeats);
@@ -155,12 +184,12 @@ Times measure_case(const Case& c, const std::filesystem::path& dir, int runs, bo
     t.runs.push_back(run);
   }
   if (with_scipy) t.scipy = scipy_ms(dir);
-  const std::string active = dsp_internal::active_kernels().name;
-  for (const dsp_internal::Kernels& row : dsp_internal::kernel_table()) {
-    if (!dsp_internal::use_kernels(row.name)) continue;
+  const std::string active = active_kernels().name;
+  for (const Kernels& row : kernel_table()) {
+    if (!use_kernels(row.name)) continue;
     t.warm_direct_by_row.push_back(warm_stage_ms(convolve_direct, x, h, direct_repeats));
   }
-  dsp_internal::use_kernels(active);
+  use_kernels(active);
   return t;
 }
 
@@ -172,13 +201,13 @@ double median_of(const Times& t, Value value) {
   return median(values);
 }
 
-void print_table(const std::vector<std::pair<Case, Times>>& results, int runs, double peak) {
-  std::printf("\n%s, %s kernels; fir_bench runs per case: %d; multiply-add peak %.1f G/s\n\n", measure::cpu_model().c_str(),
-              dsp_internal::active_kernels().name, runs, peak * 1e-9);
-  std::printf("| N x M | FFT printed / floor | FFT printed / warm | scipy / FFT printed | direct of peak | "
-              "direct printed / warm | FFT printed ms, best (median) | FFT floor ms | FFT warm ms | "
-              "direct printed ms, best (median) | direct warm ms | scipy oaconvolve ms |\n");
-  std::printf("|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|\n");
+void print_table(const std::vector<std::pair<Case, Times>>& results, int runs, double peak, double bound) {
+  std::printf("\n%s, %s kernels; fir_bench runs per case: %d; multiply-add peak %.1f G/s, bound %.1f G/s\n\n",
+              measure::cpu_model().c_str(), active_kernels().name, runs, peak * 1e-9, bound * 1e-9);
+  std::printf("| N x M | FFT printed / cold | FFT printed / floor | FFT printed / warm | scipy / FFT printed | "
+              "direct of bound | direct of peak | direct printed / warm | FFT printed ms, best (median) | FFT cold ms | "
+              "FFT floor ms | FFT warm ms | direct printed ms, best (median) | direct warm ms | scipy oaconvolve ms |\n");
+  std::printf("|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|\n");
   for (const auto& [c, t] : results) {
     const double macs = static_cast<double>(c.samples) * static_cast<double>(c.taps);
     std::vector<double> fft, direct;
@@ -189,60 +218,65 @@ void print_table(const std::vector<std::pair<Case, Times>>& results, int runs, d
       std::snprintf(scipy_ratio, sizeof scipy_ratio, "%.2f", *t.scipy / median(fft));
       std::snprintf(scipy_time, sizeof scipy_time, "%.3f", *t.scipy);
     }
-    std::printf("| %zu x %zu | %.2f | %.2f | %s | %.0f%% | %.2f | %.3f (%.3f) | %.3f | %.3f | %.3f (%.3f) | %.3f | %s |\n",
-                c.samples, c.taps, median_of(t, [](const Run& r) { return r.printed_fft / r.floor_fft; }),
-                median_of(t, [](const Run& r) { return r.printed_fft / r.warm_fft; }), scipy_ratio,
-                100.0 * median_of(t, [&](const Run& r) { return macs / (r.printed_direct * 1e-3) / peak; }),
-                median_of(t, [](const Run& r) { return r.printed_direct / r.warm_direct; }), minimum(fft), median(fft),
-                floor_fft, median_of(t, [](const Run& r) { return r.warm_fft; }), minimum(direct), median(direct),
+    const auto share = [&](double rate) {
+      return 100.0 * median_of(t, [&](const Run& r) { return macs / (r.printed_direct * 1e-3) / rate; });
+    };
+    std::printf("| %zu x %zu | %.2f | %.2f | %.2f | %s | %.0f%% | %.0f%% | %.2f | %.3f (%.3f) | %.3f | %.3f | %.3f | "
+                "%.3f (%.3f) | %.3f | %s |\n",
+                c.samples, c.taps, median_of(t, [](const Run& r) { return r.printed_fft / r.cold_fft; }),
+                median_of(t, [](const Run& r) { return r.printed_fft / r.floor_fft; }),
+                median_of(t, [](const Run& r) { return r.printed_fft / r.warm_fft; }), scipy_ratio, share(bound),
+                share(peak), median_of(t, [](const Run& r) { return r.printed_direct / r.warm_direct; }), minimum(fft),
+                median(fft), median_of(t, [](const Run& r) { return r.cold_fft; }), floor_fft,
+                median_of(t, [](const Run& r) { return r.warm_fft; }), minimum(direct), median(direct),
                 median_of(t, [](const Run& r) { return r.warm_direct; }), scipy_time);
   }
 }
 
-// The direct stage against its floor, max(N * M at the peak rate, stream).
-void print_direct_floor(const std::vector<std::pair<Case, Times>>& results, double peak) {
-  std::printf("\n| N x M | direct printed ms, best (median) | peak ms | stream ms | direct printed / floor |\n");
+// The direct stage against its floor, max(N * M at the bound's rate, stream).
+void print_direct_floor(const std::vector<std::pair<Case, Times>>& results, double bound) {
+  std::printf("\n| N x M | direct printed ms, best (median) | bound ms | stream ms | direct printed / floor |\n");
   std::printf("|---|---:|---:|---:|---:|\n");
   for (const auto& [c, t] : results) {
-    const double peak_ms = 1e3 * static_cast<double>(c.samples) * static_cast<double>(c.taps) / peak;
+    const double bound_ms = 1e3 * static_cast<double>(c.samples) * static_cast<double>(c.taps) / bound;
     std::vector<double> direct;
     for (const Run& run : t.runs) direct.push_back(run.printed_direct);
     std::printf("| %zu x %zu | %.3f (%.3f) | %.3f | %.3f | %.2f |\n", c.samples, c.taps, minimum(direct),
-                median(direct), peak_ms, median_of(t, [](const Run& r) { return r.stream; }),
-                median_of(t, [&](const Run& r) { return r.printed_direct / std::max(peak_ms, r.stream); }));
+                median(direct), bound_ms, median_of(t, [](const Run& r) { return r.stream; }),
+                median_of(t, [&](const Run& r) { return r.printed_direct / std::max(bound_ms, r.stream); }));
   }
 }
 
-// This build's printed times over the baseline program's, run by run.
-void print_against_baseline(const std::vector<std::pair<Case, Times>>& results) {
-  std::printf("\n| N x M | direct printed / baseline's | FFT printed / baseline's | baseline direct ms, best | "
-              "baseline FFT ms, best |\n");
+// This build's printed times over the other build's, run by run.
+void print_against_other(const std::vector<std::pair<Case, Times>>& results) {
+  std::printf("\n| N x M | direct printed / other's | FFT printed / other's | other direct ms, best | "
+              "other FFT ms, best |\n");
   std::printf("|---|---:|---:|---:|---:|\n");
   for (const auto& [c, t] : results) {
     std::vector<double> direct, fft;
-    for (const Run& run : t.runs) direct.push_back(run.baseline_direct), fft.push_back(run.baseline_fft);
+    for (const Run& run : t.runs) direct.push_back(run.other_direct), fft.push_back(run.other_fft);
     std::printf("| %zu x %zu | %.2f | %.2f | %.3f | %.3f |\n", c.samples, c.taps,
-                median_of(t, [](const Run& r) { return r.printed_direct / r.baseline_direct; }),
-                median_of(t, [](const Run& r) { return r.printed_fft / r.baseline_fft; }), minimum(direct),
+                median_of(t, [](const Run& r) { return r.printed_direct / r.other_direct; }),
+                median_of(t, [](const Run& r) { return r.printed_fft / r.other_fft; }), minimum(direct),
                 minimum(fft));
   }
 }
 
-// The direct stage on each instruction set, warm, against the same peak.
-void print_direct_by_row(const std::vector<std::pair<Case, Times>>& results, double peak) {
+// The direct stage on each instruction set, warm, against the same bound.
+void print_direct_by_row(const std::vector<std::pair<Case, Times>>& results, double bound) {
   std::printf("\n| N x M |");
-  for (const dsp_internal::Kernels& row : dsp_internal::kernel_table()) {
-    if (row.supported()) std::printf(" direct warm, %s: ms (of peak) |", row.name);
+  for (const Kernels& row : kernel_table()) {
+    if (row.supported()) std::printf(" direct warm, %s: ms (of bound) |", row.name);
   }
   std::printf("\n|---|");
-  for (const dsp_internal::Kernels& row : dsp_internal::kernel_table()) {
+  for (const Kernels& row : kernel_table()) {
     if (row.supported()) std::printf("---:|");
   }
   std::printf("\n");
   for (const auto& [c, t] : results) {
     const double macs = static_cast<double>(c.samples) * static_cast<double>(c.taps);
     std::printf("| %zu x %zu |", c.samples, c.taps);
-    for (const double ms : t.warm_direct_by_row) std::printf(" %.3f (%.0f%%) |", ms, 100.0 * macs / (ms * 1e-3) / peak);
+    for (const double ms : t.warm_direct_by_row) std::printf(" %.3f (%.0f%%) |", ms, 100.0 * macs / (ms * 1e-3) / bound);
     std::printf("\n");
   }
 }
@@ -250,6 +284,8 @@ void print_direct_by_row(const std::vector<std::pair<Case, Times>>& results, dou
 }  // namespace
 
 int main(int argc, char** argv) {
+  self = std::filesystem::absolute(argv[0]).string();
+  if (argc == 3 && std::string(argv[1]) == "--cold") return print_cold_run(argv[2]);
   int runs = 3;
   bool with_scipy = true, only_short = false;
   for (int a = 1; a < argc; ++a) {
@@ -260,12 +296,12 @@ int main(int argc, char** argv) {
       with_scipy = false;
     } else if (arg == "--program" && a + 1 < argc) {
       program = {std::filesystem::absolute(argv[++a]).string()};
-    } else if (arg == "--baseline" && a + 1 < argc) {
-      baseline = {std::filesystem::absolute(argv[++a]).string()};
+    } else if (arg == "--other" && a + 1 < argc) {
+      other = {std::filesystem::absolute(argv[++a]).string()};
     } else if (arg == "--short") {
       only_short = true;
     } else {
-      std::fprintf(stderr, "usage: printed_times [--runs R] [--no-scipy] [--program PATH] [--baseline PATH] [--short]\n");
+      std::fprintf(stderr, "usage: printed_times [--runs R] [--no-scipy] [--program PATH] [--other PATH] [--short]\n");
       return 2;
     }
   }
@@ -282,10 +318,10 @@ int main(int argc, char** argv) {
     results.emplace_back(c, measure_case(c, scratch / case_name(c), runs, with_scipy));
   }
   std::filesystem::remove_all(scratch);
-  const double peak = peak_multiply_add_rate();
-  print_table(results, runs, peak);
-  print_direct_floor(results, peak);
-  if (!baseline.empty()) print_against_baseline(results);
-  print_direct_by_row(results, peak);
+  const double peak = peak_multiply_add_rate(), bound = bound_multiply_add_rate();
+  print_table(results, runs, peak, bound);
+  print_direct_floor(results, bound);
+  if (!other.empty()) print_against_other(results);
+  print_direct_by_row(results, bound);
   return 0;
 }

@@ -12,20 +12,21 @@ namespace dsp_internal {
 // X[k] := (X[k] * H[k]) * scale for bins k = first .. bins-1, one at a
 // time: re = (xr*hr - xi*hi) * scale, im = (xr*hi + xi*hr) * scale, one
 // rounding per operation, the scale applied to the finished product.
-inline void multiply_bins(double* x, const double* h_re, const double* h_im, std::size_t first, std::size_t bins,
-                          double scale) {
+inline void multiply_bins(double* spectrum, const double* h_re, const double* h_im, std::size_t first,
+                          std::size_t bins, double scale) {
   for (std::size_t k = first; k < bins; ++k) {
-    const double xr = x[2 * k], xi = x[2 * k + 1];
-    x[2 * k] = (xr * h_re[k] - xi * h_im[k]) * scale;
-    x[2 * k + 1] = (xr * h_im[k] + xi * h_re[k]) * scale;
+    const double xr = spectrum[2 * k], xi = spectrum[2 * k + 1];
+    spectrum[2 * k] = (xr * h_re[k] - xi * h_im[k]) * scale;
+    spectrum[2 * k + 1] = (xr * h_im[k] + xi * h_re[k]) * scale;
   }
 }
 
 #if defined(FIR_PORTABLE_KERNELS)
 
 template <int W>
-inline void multiply_spectra(double* x, const double* h_re, const double* h_im, std::size_t bins, double scale) {
-  multiply_bins(x, h_re, h_im, 0, bins, scale);
+inline void multiply_spectra(double* spectrum, const double* h_re, const double* h_im, std::size_t bins,
+                             double scale) {
+  multiply_bins(spectrum, h_re, h_im, 0, bins, scale);
 }
 
 #else
@@ -50,28 +51,29 @@ FIR_INLINE Vec<W> interleave_high(Vec<W> re, Vec<W> im, std::index_sequence<Lane
   return __builtin_shufflevector(re, im, static_cast<int>(W / 2 + Lane / 2 + (Lane % 2) * W)...);
 }
 
-// multiply_bins for `bins` complex bins of the interleaved block spectrum x,
+// multiply_bins for `bins` complex bins of the interleaved block spectrum,
 // with H given as separate real and imaginary parts (split once before the
 // loop, so only the block's values need shuffling); bins are independent,
 // so W of them share a vector without changing a bit.
 template <int W>
-FIR_INLINE void multiply_spectra(double* x, const double* h_re, const double* h_im, std::size_t bins, double scale) {
+FIR_INLINE void multiply_spectra(double* spectrum, const double* h_re, const double* h_im, std::size_t bins,
+                                 double scale) {
   constexpr auto lanes = std::make_index_sequence<W>{};
   const Vec<W> s = Vec<W>{} + scale;
   std::size_t k = 0;
   for (; k + W <= bins; k += W) {
-    const Vec<W> a = load<W>(x + 2 * k);
-    const Vec<W> b = load<W>(x + 2 * k + W);
+    const Vec<W> a = load<W>(spectrum + 2 * k);
+    const Vec<W> b = load<W>(spectrum + 2 * k + W);
     const Vec<W> xr = even_lanes<W>(a, b, lanes);
     const Vec<W> xi = odd_lanes<W>(a, b, lanes);
     const Vec<W> hr = load<W>(h_re + k);
     const Vec<W> hi = load<W>(h_im + k);
     const Vec<W> re = (xr * hr - xi * hi) * s;
     const Vec<W> im = (xr * hi + xi * hr) * s;
-    store<W>(x + 2 * k, interleave_low<W>(re, im, lanes));
-    store<W>(x + 2 * k + W, interleave_high<W>(re, im, lanes));
+    store<W>(spectrum + 2 * k, interleave_low<W>(re, im, lanes));
+    store<W>(spectrum + 2 * k + W, interleave_high<W>(re, im, lanes));
   }
-  multiply_bins(x, h_re, h_im, k, bins, scale);
+  multiply_bins(spectrum, h_re, h_im, k, bins, scale);
 }
 
 #endif

@@ -12,8 +12,10 @@ Status compare_signals(const Signal& y, const Signal& f, Signal& d, DeviationSta
   if (const Status reserved = allocating([&] { d.reserve(length); }); reserved != Status::ok) return reserved;
   double sum_of_squares = 0.0;
   double max_abs = 0.0;
-  // One pass in index order: the sum must not be reassociated, and the
-  // maximum's NaN behaviour depends on the order of comparisons.
+  // One pass in index order: the squares summed from 0.0, one addition
+  // each, never reassociated; the running maximum takes |d[k]| unless
+  // |d[k]| < max_abs, so that a NaN difference makes it a NaN and the next
+  // difference of any size replaces it.
   for (std::size_t k = 0; k < length; ++k) {
     const double e = y[k] - f[k];
     d.push_back(e);

@@ -9,11 +9,28 @@
 // add, so the bits are those of the plain loop. Outputs are independent, so
 // which outputs share a vector changes nothing.
 //
-// Two layouts share the outputs: the segments (direct_segments.h), one
-// segment of outputs per lane, for all but the ends of y; and the shifted
-// copies (direct_shifted_copies.h), consecutive outputs in a vector, for
-// the ends, where each output's tap range changes fastest. Short filters
-// take the tap windows (direct_tap_windows.h) instead of the segments.
+// Which layout takes which outputs, for a row's DirectShape S and W = S.lanes
+// (the one place this choice is stated; the layouts' files say how each
+// works):
+//
+//   condition                 layout (file)              outputs
+//   M <= S.windows_max_taps,  tap windows                k = M - 1 .. N - 1 in whole groups,
+//   N >= M                    (direct_tap_windows.h)     whose samples all lie in x
+//   S.segments_group > 0      segments                   all but the first and last
+//   and a middle of at least  (direct_segments.h)        min(N, M) - 1 outputs, at most
+//   segments_least_rows rows                             tap_spread * W * segments_least_rows
+//                                                        (8192 with AVX-512) at each end
+//   always                    shifted copies             the rest: the ends, where each
+//                             (direct_shifted_copies.h)  output's tap range changes
+//
+// Why: the segments load each span of the signal once for U taps and reach
+// 89 to 92% of the unfused peak from M = 1024 on (AVX-512, AMD Zen 5,
+// x86-64). The tap windows copy and transpose nothing, at the price of
+// W - 1 steps per vector: faster up to 16 taps with AVX2 and SSE2 on
+// x86-64 (AMD Zen 3: 0.17 against 0.24 ms at N = 10^5, M = 16), and, with
+// the 8 registers of 32-bit x86, 2 to 3.5 times faster than the segments
+// up to 1024 taps (AVX2 and AVX-512, AMD Zen 5). kernels.cpp sets each
+// row's S from these measurements.
 //
 // When the filter is longer than the signal, the segments swap the
 // operands' roles and read both backwards: s[i] = h[M-1-i] is the signal,
@@ -22,7 +39,7 @@
 // same order of increasing i; the groups then run over the shorter operand,
 // as always.
 //
-// Outside the signal a window holds zeros, so a lane whose index falls
+// Outside the signal a span holds zeros, so a lane whose index falls
 // outside it adds h[j] * 0 = +-0, which leaves the sum unchanged: a sum that
 // starts at +0.0 never becomes -0 under round-to-nearest. This needs every
 // tap finite (inf * 0 is NaN); the stage takes the plain loop otherwise.
@@ -35,7 +52,7 @@
 #include "dsp/direct_shape.h"
 #include "dsp/direct_shifted_copies.h"
 #include "dsp/direct_tap_windows.h"
-#include "dsp/dsp_internal.h"
+#include "dsp/kernels.h"
 
 namespace dsp_internal {
 
@@ -45,19 +62,17 @@ template <DirectShape S>
 constexpr std::size_t direct_scratch_doubles = std::max(copies_doubles<S> + tap_windows_doubles<S>,
                                                         segments_doubles<S>);
 
-// y += every product, in the plain loop's order. A filter no longer than
-// the row's windows_max_taps takes the tap windows for the outputs whose
-// samples all lie in x. Otherwise, on a row with segments, the segments
-// take the outputs where their tiles have segments_least_rows rows at
-// least: all but the first and last few thousand, where each output's tap
-// range changes quickly. The shifted copies take the rest.
+// y += every product, in the plain loop's order, each output by the layout
+// the table above gives it.
 template <DirectShape S>
 FIR_INLINE void accumulate(const DirectOperands& op, double* scratch) {
-  if (op.taps <= S.windows_max_taps && op.samples >= op.taps) {
-    accumulate_shifted_copies<S>(op, 0, op.taps - 1, scratch);
-    const std::ptrdiff_t k_end = accumulate_tap_windows<S>(op, op.taps - 1, op.samples, scratch);
-    accumulate_shifted_copies<S>(op, k_end, op.length, scratch);
-    return;
+  if constexpr (S.windows_max_taps > 0) {
+    if (op.taps <= S.windows_max_taps && op.samples >= op.taps) {
+      accumulate_shifted_copies<S>(op, 0, op.taps - 1, scratch);
+      const std::ptrdiff_t k_end = accumulate_tap_windows<S>(op, op.taps - 1, op.samples, scratch);
+      accumulate_shifted_copies<S>(op, k_end, op.length, scratch);
+      return;
+    }
   }
   if constexpr (S.segments_group > 0) {
     const std::ptrdiff_t t_len = std::min(op.samples, op.taps), s_len = std::max(op.samples, op.taps);

@@ -1,5 +1,5 @@
 // The direct stage's segments layout: one segment of consecutive outputs
-// per lane. It takes all outputs but the few thousand at either end of y.
+// per lane. Which outputs it takes: the table in direct_kernel.h.
 //
 // Names:
 //   s, t     the signal and the taps of the oriented convolution (Oriented):
@@ -12,11 +12,11 @@
 //            k0 + l*rows + r
 //   group    U consecutive rows of sums kept in registers while the taps run
 //   square   W consecutive rows, transposed as a W x W block
-//   window   the signal one tap of a group reads, one vector per row
+//   span     the signal one tap of a group reads, one vector per row
 //
 // A tile's signal is transposed once, square by square, so that tap j's
-// window of row r is the aligned transposed row r + (tap tile end - 1 - j).
-// Consecutive taps share all but one of a group's windows, which stay in
+// span of row r is the aligned transposed row r + (tap tile end - 1 - j).
+// Consecutive taps share all but one of a group's spans, which stay in
 // registers. A group runs every tap that any of its outputs takes: where the
 // outputs' tap ranges grow or shrink (the ends of y), tiles are made short,
 // so that a group's outputs stay close and few taps run for nothing.
@@ -27,7 +27,7 @@
 #include <utility>
 
 #include "dsp/direct_shape.h"
-#include "dsp/dsp_internal.h"
+#include "dsp/kernels.h"
 #include "dsp/vector.h"
 
 namespace dsp_internal {
@@ -76,20 +76,20 @@ struct Oriented {
   void store_output(std::ptrdiff_t k, double v) const { op.y[Reversed ? op.length - 1 - k : k] = v; }
 };
 
-// One tap of a group whose windows rotate through registers: window u of
-// this tap is register (u + T) mod U; register T then takes the window the
+// One tap of a group whose spans rotate through registers: span u of
+// this tap is register (u + T) mod U; register T then takes the span the
 // tap U steps on needs.
 template <int W, int U, int T>
-FIR_INLINE void rotated_tap(Vec<W> (&sum)[U], Vec<W> (&window)[U], const double* signal, double tap) {
+FIR_INLINE void rotated_tap(Vec<W> (&sum)[U], Vec<W> (&span)[U], const double* signal, double tap) {
   const Vec<W> taps = tap - Vec<W>{};
   FIR_UNROLL
-  for (int u = 0; u < U; ++u) sum[u] = taps * window[(u + T) % U] + sum[u];
-  window[T] = load<W>(signal + (U + T) * W);
+  for (int u = 0; u < U; ++u) sum[u] = taps * span[(u + T) % U] + sum[u];
+  span[T] = load<W>(signal + (U + T) * W);
 }
 template <int W, int U, bool Reversed, std::size_t... T>
-FIR_INLINE void rotated_taps(Vec<W> (&sum)[U], Vec<W> (&window)[U], const double* signal, const Oriented<Reversed>& o,
+FIR_INLINE void rotated_taps(Vec<W> (&sum)[U], Vec<W> (&span)[U], const double* signal, const Oriented<Reversed>& o,
                              std::ptrdiff_t j, std::index_sequence<T...>) {
-  (rotated_tap<W, U, static_cast<int>(T)>(sum, window, signal, o.tap(j - static_cast<std::ptrdiff_t>(T))), ...);
+  (rotated_tap<W, U, static_cast<int>(T)>(sum, span, signal, o.tap(j - static_cast<std::ptrdiff_t>(T))), ...);
 }
 
 // Rows per lane of the tile from output k: segments_tile_rows where every
@@ -169,23 +169,23 @@ FIR_INLINE void scatter_square(const Oriented<Reversed>& o, std::ptrdiff_t k0, s
   }
 }
 
-// U rows of sums receive taps j_hi down to j_lo; tap j_hi's windows start at
-// `window_at`, and each tap down moves them one row on.
+// U rows of sums receive taps j_hi down to j_lo; tap j_hi's spans start at
+// `span_at`, and each tap down moves them one row on.
 template <int W, int U, bool Reversed>
-FIR_INLINE void accumulate_segments_group(const Oriented<Reversed>& o, const double* window_at, std::ptrdiff_t j_hi,
+FIR_INLINE void accumulate_segments_group(const Oriented<Reversed>& o, const double* span_at, std::ptrdiff_t j_hi,
                                           std::ptrdiff_t j_lo, Vec<W> (&sum)[U]) {
-  Vec<W> window[U];
+  Vec<W> span[U];
   FIR_UNROLL
-  for (int u = 0; u < U; ++u) window[u] = load<W>(window_at + u * W);
+  for (int u = 0; u < U; ++u) span[u] = load<W>(span_at + u * W);
   std::ptrdiff_t j = j_hi;
-  for (; j - (U - 1) >= j_lo; j -= U, window_at += U * W) {
-    rotated_taps<W, U>(sum, window, window_at, o, j, std::make_index_sequence<U>{});
+  for (; j - (U - 1) >= j_lo; j -= U, span_at += U * W) {
+    rotated_taps<W, U>(sum, span, span_at, o, j, std::make_index_sequence<U>{});
   }
-  for (; j >= j_lo; --j, window_at += W) {
+  for (; j >= j_lo; --j, span_at += W) {
     const double tap = o.tap(j);
     const Vec<W> taps = tap - Vec<W>{};
     FIR_UNROLL
-    for (int u = 0; u < U; ++u) sum[u] = taps * load<W>(window_at + u * W) + sum[u];
+    for (int u = 0; u < U; ++u) sum[u] = taps * load<W>(span_at + u * W) + sum[u];
   }
 }
 

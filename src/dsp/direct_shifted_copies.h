@@ -1,6 +1,6 @@
 // The direct stage's shifted-copies layout: W consecutive outputs in one
-// vector. It takes the outputs at either end of y, whose tap ranges change
-// from one output to the next.
+// vector, each output with its own tap range. Which outputs it takes: the
+// table in direct_kernel.h.
 //
 // Names:
 //   k        output index; a vector holds outputs k .. k + W - 1
@@ -13,7 +13,7 @@
 //   copy s   the tile's part of x moved by s samples (s = 0 .. W - 1):
 //            copy s, position q holds x[base + q - s], 0.0 outside x
 //
-// Tap j reads x from k0 - j on, a window that moves by one sample per tap;
+// Tap j reads x from k0 - j on, a span that moves by one sample per tap;
 // in the copy whose shift makes that position a multiple of W it is an
 // aligned load.
 #pragma once
@@ -23,7 +23,7 @@
 #include <cstring>
 
 #include "dsp/direct_shape.h"
-#include "dsp/dsp_internal.h"
+#include "dsp/kernels.h"
 #include "dsp/vector.h"
 
 namespace dsp_internal {
@@ -32,7 +32,7 @@ namespace dsp_internal {
 // within the second-level cache of every processor we run on.
 constexpr std::ptrdiff_t copies_tile_outputs = 2048;
 
-// Doubles in one copy: a tile's window of x plus the group and shift
+// Doubles in one copy: a tile's span of x plus the group and shift
 // margins, rounded up to whole cache lines.
 template <DirectShape S>
 constexpr std::ptrdiff_t copy_stride =
@@ -84,20 +84,20 @@ FIR_INLINE void accumulate_copies_group(const DirectOperands& op, const double* 
   // wrapping to the last copy one vector further on.
   static_assert((W & (W - 1)) == 0);
   std::ptrdiff_t shift = (base - (k0 - j_hi)) & (W - 1);
-  const double* window = copies + shift * stride + (k0 - j_hi - base + shift);
+  const double* span = copies + shift * stride + (k0 - j_hi - base + shift);
   for (std::ptrdiff_t j = j_hi; j >= j_lo; --j) {
     // Written out here rather than in a helper: this form becomes one
     // broadcast from memory (tap - 0.0 is tap for every double).
     const double tap = op.h[j];
     const Vec<W> taps = tap - Vec<W>{};
     FIR_UNROLL
-    for (int u = 0; u < U; ++u) sum[u] = taps * load<W>(window + u * W) + sum[u];
+    for (int u = 0; u < U; ++u) sum[u] = taps * load<W>(span + u * W) + sum[u];
     if (shift > 0) {
       --shift;
-      window -= stride;
+      span -= stride;
     } else {
       shift = W - 1;
-      window += (W - 1) * stride + W;
+      span += (W - 1) * stride + W;
     }
   }
   for (int u = 0; u < U; ++u) store<W>(out + u * W, sum[u]);

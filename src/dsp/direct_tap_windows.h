@@ -1,7 +1,8 @@
-// The direct stage's tap-windows layout, for short filters: W consecutive
-// outputs in one vector, each step adding one signal sample times a window
-// of W consecutive taps. Nothing is copied or transposed; the price is W - 1
+// The direct stage's tap-windows layout: W consecutive outputs in one
+// vector, each step adding one signal sample times a window of W
+// consecutive taps. Nothing is copied or transposed; the price is W - 1
 // steps per vector in which some lanes add a product with a zero tap.
+// Which outputs it takes: the table in direct_kernel.h.
 //
 // Names:
 //   k        output index; a vector holds outputs k .. k + W - 1
@@ -26,7 +27,7 @@
 
 #include "dsp/direct_shape.h"
 #include "dsp/direct_shifted_copies.h"
-#include "dsp/dsp_internal.h"
+#include "dsp/kernels.h"
 #include "dsp/vector.h"
 
 namespace dsp_internal {

@@ -1,15 +1,16 @@
-// The kernel table: every instruction set the stages can run on, each with
-// the test of the processor that picks it, its register budget for the
-// direct stage (a DirectShape) and its instantiations of the kernels.
-// Adding an instruction set is one block of instantiations here and one row
-// in the table.
+// The kernel table: every instruction set the stages run on, with the test
+// of the processor that picks it, its register budget for the direct stage
+// (a DirectShape; direct_kernel.h says what each budget decides) and its
+// loops, stamped from one definition. Adding an instruction set takes its
+// processor test, its DirectShape, one FIR_KERNEL_LOOPS line and its row.
+#include "dsp/kernels.h"
+
 #include <cstdint>
 #include <iterator>
 #include <string_view>
 
 #include "dsp/block_kernels.h"
 #include "dsp/direct_kernel.h"
-#include "dsp/dsp_internal.h"
 #include "dsp/vector.h"
 
 #if !defined(FIR_PORTABLE_KERNELS) && (defined(__x86_64__) || defined(__i386__))
@@ -19,6 +20,45 @@
 
 namespace dsp_internal {
 namespace {
+
+// ---- Register budgets --------------------------------------------------------------
+
+// x86-64: 32 vector registers with AVX-512, 16 otherwise. AVX-512: 8 sums
+// per group in the copies and the segments, with room for their spans and
+// the taps. AVX2 and SSE2: the copies need one register for the tap and a
+// few for the loads in flight; the segments hold a span beside each sum;
+// the tap windows a tap window and a sample beside 8 sums, for the filters
+// where they measured faster than the segments (AMD Zen 3).
+constexpr DirectShape avx512_x86_64{
+    .lanes = 8, .copies_group = 8, .segments_group = 8, .windows_group = 0, .windows_max_taps = 0};
+constexpr DirectShape avx2_x86_64{
+    .lanes = 4, .copies_group = 12, .segments_group = 5, .windows_group = 8, .windows_max_taps = 16};
+constexpr DirectShape sse2_x86_64{
+    .lanes = 2, .copies_group = 12, .segments_group = 5, .windows_group = 8, .windows_max_taps = 16};
+// 32-bit x86: 8 vector registers. Measured on AMD Zen 5, the 32-bit
+// program under Wine against the 64-bit one: the segments' sums and spans
+// fit only 2 or 3 of each, too few to hide the adds' latency, and ran 2 to
+// 3.5 times slower than the tap windows, which keep a tap window and 5 or
+// 6 sums (the sample comes from memory with each product) and take filters
+// up to 1024 taps; the shifted copies (6 sums and the tap) longer ones.
+// SSE2 has no load inside a multiply: it keeps the segments, its tap
+// windows ran 1.2 to 1.6 times slower.
+constexpr DirectShape avx512_x86_32{
+    .lanes = 8, .copies_group = 6, .segments_group = 0, .windows_group = 6, .windows_max_taps = 1024};
+constexpr DirectShape avx2_x86_32{
+    .lanes = 4, .copies_group = 6, .segments_group = 0, .windows_group = 5, .windows_max_taps = 1024};
+constexpr DirectShape sse2_x86_32{
+    .lanes = 2, .copies_group = 4, .segments_group = 3, .windows_group = 0, .windows_max_taps = 0};
+
+// The baseline elsewhere (the compiler's generic vectors, plain arrays when
+// portable) takes x86-64 SSE2's budget, not measured there.
+#if defined(__i386__) || defined(_M_IX86)
+constexpr DirectShape avx512 = avx512_x86_32, avx2 = avx2_x86_32, baseline = sse2_x86_32;
+#else
+constexpr DirectShape avx512 = avx512_x86_64, avx2 = avx2_x86_64, baseline = sse2_x86_64;
+#endif
+
+// ---- The benchmarks' ceilings ----------------------------------------------------
 
 // `iterations` rounds of 12 independent vector multiplies and 12 independent
 // vector adds, more chains than the latencies need. Rounding keeps the
@@ -46,43 +86,72 @@ FIR_INLINE double peak_rounds(std::int64_t iterations) {
   return total;
 }
 
+// `iterations` rounds of 12 multiply-adds as the direct stage does them: a
+// tap times a vector loaded from memory, the product added into its own
+// chain. The vectors cycle through 8 rounds' worth, a few KiB that stay in
+// the first-level cache, so that every product takes a load.
+template <int W>
+FIR_INLINE double bound_rounds(std::int64_t iterations) {
+  constexpr int chains = 12, rounds = 8;
+  double operands[rounds * chains * W];
+  for (int i = 0; i < rounds * chains * W; ++i) operands[i] = 1.0 + i * 1e-6;
+  Vec<W> sum[chains];
+  for (int c = 0; c < chains; ++c) sum[c] = Vec<W>{} + static_cast<double>(c);
+  const Vec<W> tap = Vec<W>{} + 1e-300;
+  for (std::int64_t i = 0; i < iterations; ++i) {
+    const double* round = operands + (i % rounds) * chains * W;
+    FIR_UNROLL
+    for (int c = 0; c < chains; ++c) sum[c] = tap * load<W>(round + c * W) + sum[c];
+  }
+  double total = 0.0;
+  for (int c = 0; c < chains; ++c) {
+    for (int l = 0; l < W; ++l) total += sum[c][l];
+  }
+  return total;
+}
+
+// ---- Stamping a row ------------------------------------------------------------------
+
+// Every loop of one instruction set: the templates at the shape S, inside
+// functions compiled for the set (TARGET, a target attribute, or nothing).
+#define FIR_KERNEL_LOOPS(Loops, S, TARGET)                                                                \
+  struct Loops {                                                                                          \
+    static constexpr DirectShape shape = S;                                                               \
+    TARGET static void accumulate(const DirectOperands& op, double* scratch) {                            \
+      dsp_internal::accumulate<S>(op, scratch);                                                           \
+    }                                                                                                     \
+    TARGET static void load_block(double* block, const double* x, std::size_t count, std::size_t length) { \
+      dsp_internal::load_block<S.lanes>(block, x, count, length);                                         \
+    }                                                                                                     \
+    TARGET static void multiply(double* spectrum, const double* h_re, const double* h_im, std::size_t bins, \
+                                double scale) {                                                           \
+      multiply_spectra<S.lanes>(spectrum, h_re, h_im, bins, scale);                                       \
+    }                                                                                                     \
+    TARGET static void overlap_add(const double* b, double* y, std::size_t added, std::size_t stored) {   \
+      dsp_internal::overlap_add<S.lanes>(b, y, added, stored);                                            \
+    }                                                                                                     \
+    TARGET static double peak(std::int64_t iterations) { return peak_rounds<S.lanes>(iterations); }       \
+    TARGET static double bound(std::int64_t iterations) { return bound_rounds<S.lanes>(iterations); }     \
+  }
+
+template <typename Loops>
+constexpr Kernels row(const char* name, bool (*supported)(), bool (*preferred)()) {
+  return {name,
+          supported,
+          preferred,
+          Loops::shape.lanes,
+          Loops::accumulate,
+          direct_scratch_doubles<Loops::shape>,
+          Loops::load_block,
+          Loops::multiply,
+          Loops::overlap_add,
+          Loops::peak,
+          Loops::bound};
+}
+
 bool always() { return true; }
 
-// The direct stage's register budget per instruction set, and the longest
-// filter its tap windows take: where they were measured faster than the
-// segments, none where that was not measured.
-#if defined(__i386__) || defined(_M_IX86)
-// 32-bit x86 has 8 vector registers. Measured on AMD Zen 5 (the 32-bit
-// program under Wine, against the 64-bit one): the segments' sums and
-// windows fit only 2 to 3 of each, too few to hide the adds' latency, and
-// ran 2 to 3.5 times slower than the tap windows, which keep a tap window
-// and 5 or 6 sums (a sample comes from memory with each product); those
-// take filters up to 1024 taps, the shifted copies (6 sums and the tap)
-// longer ones. SSE2 keeps the segments: it has no load inside a multiply,
-// and its tap windows ran 1.2 to 1.6 times slower.
-constexpr DirectShape avx512{
-    .lanes = 8, .copies_group = 6, .segments_group = 0, .windows_group = 6, .windows_max_taps = 1024};
-constexpr DirectShape avx2{
-    .lanes = 4, .copies_group = 6, .segments_group = 0, .windows_group = 5, .windows_max_taps = 1024};
-constexpr DirectShape baseline{
-    .lanes = 2, .copies_group = 4, .segments_group = 3, .windows_group = 4, .windows_max_taps = 0};
-#else
-// AVX-512, 32 registers: 8 sums per group in either layout, with room for
-// their windows and the taps.
-constexpr DirectShape avx512{
-    .lanes = 8, .copies_group = 8, .segments_group = 8, .windows_group = 8, .windows_max_taps = 0};
-// AVX2, 16 registers: the copies need one for the tap and a few for the
-// loads in flight; the segments hold a window beside each sum; the tap
-// windows a tap window and a sample beside 8 sums. Tap windows measured on
-// AMD Zen 3.
-constexpr DirectShape avx2{
-    .lanes = 4, .copies_group = 12, .segments_group = 5, .windows_group = 8, .windows_max_taps = 16};
-// The baseline: 16 registers as for AVX2.
-constexpr DirectShape baseline{
-    .lanes = 2, .copies_group = 12, .segments_group = 5, .windows_group = 8, .windows_max_taps = 16};
-#endif
-
-// ---- AVX-512 and AVX2 on x86 ----------------------------------------------------------
+// ---- The rows ----------------------------------------------------------------------
 
 #if defined(FIR_KERNELS_X86)
 
@@ -108,91 +177,43 @@ bool has_avx2() {
   return __builtin_cpu_supports("avx2");
 }
 
-#define FIR_AVX512 [[gnu::target("avx512f")]]
-FIR_AVX512 void accumulate_avx512(const DirectOperands& op, double* scratch) { accumulate<avx512>(op, scratch); }
-FIR_AVX512 void load_block_avx512(double* b, const double* x, std::size_t n, std::size_t l) { load_block<8>(b, x, n, l); }
-FIR_AVX512 void multiply_avx512(double* x, const double* re, const double* im, std::size_t bins, double s) {
-  multiply_spectra<8>(x, re, im, bins, s);
-}
-FIR_AVX512 void overlap_add_avx512(const double* b, double* y, std::size_t a, std::size_t s) {
-  overlap_add<8>(b, y, a, s);
-}
-FIR_AVX512 double peak_avx512(std::int64_t iterations) { return peak_rounds<8>(iterations); }
-
-#define FIR_AVX2 [[gnu::target("avx2")]]
-FIR_AVX2 void accumulate_avx2(const DirectOperands& op, double* scratch) { accumulate<avx2>(op, scratch); }
-FIR_AVX2 void load_block_avx2(double* b, const double* x, std::size_t n, std::size_t l) { load_block<4>(b, x, n, l); }
-FIR_AVX2 void multiply_avx2(double* x, const double* re, const double* im, std::size_t bins, double s) {
-  multiply_spectra<4>(x, re, im, bins, s);
-}
-FIR_AVX2 void overlap_add_avx2(const double* b, double* y, std::size_t a, std::size_t s) {
-  overlap_add<4>(b, y, a, s);
-}
-FIR_AVX2 double peak_avx2(std::int64_t iterations) { return peak_rounds<4>(iterations); }
-
+FIR_KERNEL_LOOPS(Avx512Loops, avx512, [[gnu::target("avx512f")]]);
+FIR_KERNEL_LOOPS(Avx2Loops, avx2, [[gnu::target("avx2")]]);
 #endif
 
-// ---- The baseline: SSE2 on x86, the compiler's generic vectors elsewhere, plain
-// arrays when portable ------------------------------------------------------------------
-
-void accumulate_baseline(const DirectOperands& op, double* scratch) { accumulate<baseline>(op, scratch); }
-void load_block_baseline(double* b, const double* x, std::size_t n, std::size_t l) { load_block<2>(b, x, n, l); }
-void multiply_baseline(double* x, const double* re, const double* im, std::size_t bins, double s) {
-  multiply_spectra<2>(x, re, im, bins, s);
-}
-void overlap_add_baseline(const double* b, double* y, std::size_t a, std::size_t s) {
-  overlap_add<2>(b, y, a, s);
-}
-double peak_baseline(std::int64_t iterations) { return peak_rounds<2>(iterations); }
+// SSE2 on x86, the compiler's generic vectors elsewhere, plain arrays when
+// portable.
+FIR_KERNEL_LOOPS(BaselineLoops, baseline, );
 
 #if defined(FIR_PORTABLE_KERNELS)
-// Plain C++ at the wider rows' shapes: the portable build runs their logic
+// Plain C++ at the vector rows' shapes: the portable build runs their logic
 // on any machine, whatever vector units it has. Never chosen to run the
 // program.
 bool never() { return false; }
-
-void accumulate_portable8(const DirectOperands& op, double* scratch) { accumulate<avx512>(op, scratch); }
-void load_block_portable8(double* b, const double* x, std::size_t n, std::size_t l) { load_block<8>(b, x, n, l); }
-void multiply_portable8(double* x, const double* re, const double* im, std::size_t bins, double s) {
-  multiply_spectra<8>(x, re, im, bins, s);
-}
-void overlap_add_portable8(const double* b, double* y, std::size_t a, std::size_t s) {
-  overlap_add<8>(b, y, a, s);
-}
-double peak_portable8(std::int64_t iterations) { return peak_rounds<8>(iterations); }
-
-void accumulate_portable4(const DirectOperands& op, double* scratch) { accumulate<avx2>(op, scratch); }
-void load_block_portable4(double* b, const double* x, std::size_t n, std::size_t l) { load_block<4>(b, x, n, l); }
-void multiply_portable4(double* x, const double* re, const double* im, std::size_t bins, double s) {
-  multiply_spectra<4>(x, re, im, bins, s);
-}
-void overlap_add_portable4(const double* b, double* y, std::size_t a, std::size_t s) {
-  overlap_add<4>(b, y, a, s);
-}
-double peak_portable4(std::int64_t iterations) { return peak_rounds<4>(iterations); }
+FIR_KERNEL_LOOPS(Portable8Loops, avx512_x86_64, );
+FIR_KERNEL_LOOPS(Portable4Loops, avx2_x86_64, );
+FIR_KERNEL_LOOPS(Portable8X86_32Loops, avx512_x86_32, );
+FIR_KERNEL_LOOPS(Portable4X86_32Loops, avx2_x86_32, );
 #endif
 
 constexpr Kernels table[] = {
 #if defined(FIR_KERNELS_X86)
-    {"avx512", has_avx512, prefers_avx512, avx512.lanes, accumulate_avx512, direct_scratch_doubles<avx512>,
-     load_block_avx512, multiply_avx512, overlap_add_avx512, peak_avx512},
-    {"avx2", has_avx2, has_avx2, avx2.lanes, accumulate_avx2, direct_scratch_doubles<avx2>, load_block_avx2,
-     multiply_avx2, overlap_add_avx2, peak_avx2},
+    row<Avx512Loops>("avx512", has_avx512, prefers_avx512),
+    row<Avx2Loops>("avx2", has_avx2, has_avx2),
 #endif
 #if defined(FIR_PORTABLE_KERNELS)
-    {"portable8", always, never, avx512.lanes, accumulate_portable8, direct_scratch_doubles<avx512>,
-     load_block_portable8, multiply_portable8, overlap_add_portable8, peak_portable8},
-    {"portable4", always, never, avx2.lanes, accumulate_portable4, direct_scratch_doubles<avx2>,
-     load_block_portable4, multiply_portable4, overlap_add_portable4, peak_portable4},
+    row<Portable8Loops>("portable8", always, never),
+    row<Portable4Loops>("portable4", always, never),
+    row<Portable8X86_32Loops>("portable8_x86_32", always, never),
+    row<Portable4X86_32Loops>("portable4_x86_32", always, never),
 #endif
-    {"baseline", always, always, baseline.lanes, accumulate_baseline, direct_scratch_doubles<baseline>,
-     load_block_baseline, multiply_baseline, overlap_add_baseline, peak_baseline},
+    row<BaselineLoops>("baseline", always, always),
 };
 
 const Kernels*& active() {
   static const Kernels* chosen = [] {
-    for (const Kernels& row : table) {
-      if (row.preferred()) return &row;
+    for (const Kernels& r : table) {
+      if (r.preferred()) return &r;
     }
     return &table[std::size(table) - 1];
   }();
@@ -200,19 +221,18 @@ const Kernels*& active() {
 }
 
 }  // namespace
+}  // namespace dsp_internal
 
-std::span<const Kernels> kernel_table() { return table; }
+std::span<const Kernels> kernel_table() { return dsp_internal::table; }
 
-const Kernels& active_kernels() { return *active(); }
+const Kernels& active_kernels() { return *dsp_internal::active(); }
 
 bool use_kernels(std::string_view name) {
-  for (const Kernels& row : table) {
+  for (const Kernels& row : dsp_internal::table) {
     if (row.name == name && row.supported()) {
-      active() = &row;
+      dsp_internal::active() = &row;
       return true;
     }
   }
   return false;
 }
-
-}  // namespace dsp_internal

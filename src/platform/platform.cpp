@@ -33,6 +33,13 @@
 
 // ---- Memory ------------------------------------------------------------------------
 
+// What the answer guarantees: under an address-space limit (ulimit -v,
+// RLIMIT_AS) and on Windows, which commits memory when it is allocated, a
+// later allocation of up to `bytes` succeeds unless something else took the
+// memory meanwhile. What it cannot: under Linux's default overcommit almost
+// any allocation succeeds and memory runs short only when its pages are
+// first touched; the kernel's OOM killer then ends a process, perhaps this
+// one, with a signal that no program can catch or foresee.
 bool memory_available(std::size_t bytes) {
   // Through a volatile pointer, so that the compiler keeps the pair.
   void* volatile probe = std::malloc(bytes);
@@ -73,6 +80,15 @@ char grow_stack() {
 
 }  // namespace
 
+// A closed standard input, output or error is reopened on the null device,
+// so that no file of the run can take descriptor 0, 1 or 2. A console that
+// goes away (a pipe closed by its reader) makes console writes fail instead
+// of ending the process, and so does a write past a file-size limit
+// (EFBIG). On POSIX systems the stack is grown in advance, so that an
+// address space filled by the run's signals cannot stop it from growing
+// later. A MiB must then be free once the C++ runtime has taken its reserve
+// for exceptions, so that running out later ends a step with a status
+// instead of terminating the process.
 #if defined(_WIN32)
 // The C runtime keeps descriptors 0, 1 and 2 for the standard streams even
 // when they have no handle (a program started without a console), so no

@@ -11,17 +11,9 @@
 
 // ---- Process ------------------------------------------------------------------
 
-// Makes the process independent of how it was started; call it first, before
-// anything is opened. A closed standard input, output or error is reopened
-// on the null device, so that no file of the run can take descriptor 0, 1
-// or 2. A console that goes away (a pipe closed by its reader) makes console
-// writes fail instead of ending the process, and a write past a file-size
-// limit fails (EFBIG) instead of ending it too. On POSIX systems the stack is
-// grown in advance, so that an address space filled by the run's signals
-// cannot stop it from growing later. Returns false when the run lacks the
-// memory to start (see memory_available): a MiB must be free once the C++
-// runtime has taken its reserve for exceptions, so that running out later
-// ends a step with a status instead of terminating the process.
+// Makes the process independent of how it was started (closed standard
+// streams, a console that goes away, a file-size limit); call it first,
+// before anything is opened. False when the run lacks the memory to start.
 bool process_prepare();
 
 // This process's id, and whether a process with `id` runs now (an id is
@@ -33,16 +25,8 @@ bool process_running(std::uint32_t id);
 // ---- Memory -------------------------------------------------------------------
 
 // Whether `bytes` more could be allocated now: allocates them and gives them
-// back. The run asks before steps that a library would abort when memory
-// runs out (the start, FFTW's planner), so that it can refuse them with a
-// message instead.
-// What the answer guarantees: under an address-space limit (ulimit -v,
-// RLIMIT_AS) and on Windows, which commits memory when it is allocated, a
-// later allocation of up to `bytes` succeeds unless something else took the
-// memory meanwhile. What it cannot: under Linux's default overcommit almost
-// any allocation succeeds and memory runs short only when its pages are
-// first touched; the kernel's OOM killer then ends a process, perhaps this
-// one, with a signal that no program can catch or foresee.
+// back, before a step that a library would abort when memory runs out (the
+// start, FFTW's planner). Under Linux's overcommit the answer is weak.
 bool memory_available(std::size_t bytes);
 
 // ---- Console ----------------------------------------------------------------

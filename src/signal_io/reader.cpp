@@ -15,6 +15,15 @@
 #include "platform/platform.h"
 #include "signal_io/signal_io_internal.h"
 
+// The grammar: numbers separated by any whitespace; a number is an optional
+// sign, digits with at most one '.', and an optional exponent (e or E,
+// optional sign, digits). Reading stops at the end of the file or at the
+// first token that is not such a number or is too large for a double; the
+// values before it are kept and a warning names the line and the token.
+// Values too small for a double round to a subnormal or 0. A failure line
+// is a line end, the message, the file name and a line end; memory that
+// runs out is left for the caller to name.
+
 namespace {
 
 // How much of a rejected token the warning shows.

@@ -9,29 +9,20 @@
 #include "signal/signal.h"
 #include "signal/status.h"
 
-// Appends the numbers in `file_name` to `signal`, keeping what it held.
-// Numbers are separated by any whitespace; a number is an optional sign,
-// digits with at most one '.', and an optional exponent (e or E, optional
-// sign, digits). Reading stops at the end of the file or at the first token
-// that is not such a number or is too large for a double; the values before
-// it are kept, a warning naming the line and the token is printed on the
-// console, and the result is still ok. Values too small for a double round
-// to a subnormal or 0.
-// Returns, with `signal` unchanged: file_error (-1) when the file cannot be
-// opened or read, too_long when it holds more values than a Signal counts,
-// each after printing its failure line (a line end, the message, the file
-// name, a line end); out_of_memory, with nothing printed, when memory runs
-// out while reading (the caller names it).
+// Appends the numbers in `file_name` to `signal`; a token that is not a
+// number ends reading with a warning, still ok (reader.cpp has the grammar).
+// Returns, with `signal` unchanged: file_error (-1) or too_long after
+// printing its failure line, out_of_memory with nothing printed.
 Status load_signal(std::string_view file_name, Signal& signal);
 
-// Writes `signal` to `file_name`, one value per line, each line ended by CR LF
-// and flushed to the operating system on its own (one write call per line),
-// so an interrupted run leaves only complete lines. An empty signal gives an
-// empty file. Returns file_error, printing nothing (the caller reports it),
-// when the file cannot be created, or when a write or the close fails. A
-// write that fails (a full disk, a file-size limit) ends the file: it is cut
-// back to the end of its last complete line, so it holds whole lines, the
-// start of the signal, and nothing more is written to it.
+// load_signal, also saying whether a token ended reading before the end of
+// the file (its warning printed), for a caller that refuses such a file.
+Status load_signal(std::string_view file_name, Signal& signal, bool& stopped_early);
+
+// Writes `signal` to `file_name`, one value per line ended by CR LF, each line
+// handed to the system on its own. Returns file_error, printing nothing,
+// when the file cannot be created or a write or the close fails; the file
+// then holds whole lines only.
 Status save_signal(std::string_view file_name, const Signal& signal);
 
 // The text of one value as the writer formats it: %g with six significant

@@ -1,4 +1,4 @@
-// The reader's seams for tests, the fuzzer and fir_sweep.
+// The reader's seams for its tests and the fuzzer.
 #pragma once
 
 #include <cstddef>
@@ -20,7 +20,3 @@ inline constexpr std::size_t load_chunk_bytes = 64 * 1024;
 // whether a token ended reading before the end of the file.
 Status load_signal_stream(std::FILE* file, std::string_view file_name, Signal& signal, std::size_t max_values,
                           std::size_t chunk_bytes = load_chunk_bytes, bool* stopped_early = nullptr);
-
-// load_signal, also saying whether a token ended reading before the end of
-// the file (its warning printed): for fir_sweep, which refuses such a file.
-Status load_signal(std::string_view file_name, Signal& signal, bool& stopped_early);

@@ -129,6 +129,10 @@ ValueText format_value(double value) {
   return out;
 }
 
+// One write call per line, so that an interrupted run leaves only complete
+// lines; an empty signal gives an empty file. A write that fails (a full
+// disk, a file-size limit) ends the file: it is cut back to the end of its
+// last complete line, the start of the signal, and nothing more is written.
 Status save_signal(std::string_view file_name, const Signal& signal) {
   const int file = output_file_open(file_name);
   if (file == -1) return Status::file_error;

@@ -127,9 +127,9 @@ TEST_P(DirectExactness, ProductsOverflowingToInfinityMatchPlainLoop) {
 INSTANTIATE_TEST_SUITE_P(Kernels, DirectExactness, test_support::kernel_rows(), test_support::kernel_row_name);
 
 TEST(DirectKernels, UnknownNameChangesNothing) {
-  const std::string before = dsp_internal::active_kernels().name;
-  EXPECT_FALSE(dsp_internal::use_kernels("mmx"));
-  EXPECT_EQ(dsp_internal::active_kernels().name, before);
+  const std::string before = active_kernels().name;
+  EXPECT_FALSE(use_kernels("mmx"));
+  EXPECT_EQ(active_kernels().name, before);
 }
 
 // ---- The stage and the stopwatch ----------------------------------------------------
@@ -150,7 +150,7 @@ TEST(DirectStage, TakesExactlyOneMeasurement) {
 // 2^28 - 1 doubles. Checked on the arithmetic, as no machine here holds such
 // signals and none of its programs is 32-bit.
 TEST(DirectLength, FitsTheSampleCountOrIsRefused) {
-  constexpr std::uint64_t addressable_bytes = std::numeric_limits<std::int64_t>::max();  // a 64-bit system
+  constexpr std::uint64_t bytes64 = std::numeric_limits<std::int64_t>::max();  // a 64-bit system
   constexpr std::uint64_t max = std::numeric_limits<std::uint32_t>::max();
   constexpr std::uint64_t bytes32 = std::numeric_limits<std::int32_t>::max();
   constexpr std::uint64_t max32 = (std::uint64_t{1} << 28) - 1;
@@ -160,15 +160,15 @@ TEST(DirectLength, FitsTheSampleCountOrIsRefused) {
     std::uint64_t length;
   };
   const Case cases[] = {
-      {0, 0, addressable_bytes, Status::ok, 0},
-      {1, 0, addressable_bytes, Status::ok, 0},
-      {0, 7, addressable_bytes, Status::ok, 6},
-      {100000, 64, addressable_bytes, Status::ok, 100063},
-      {max, 1, addressable_bytes, Status::ok, max},
-      {max - 9, 10, addressable_bytes, Status::ok, max},
-      {max, 2, addressable_bytes, Status::too_long, 0},
-      {max / 2 + 1, max / 2 + 2, addressable_bytes, Status::too_long, 0},
-      {std::numeric_limits<std::uint64_t>::max(), 2, addressable_bytes, Status::too_long, 0},  // would wrap
+      {0, 0, bytes64, Status::ok, 0},
+      {1, 0, bytes64, Status::ok, 0},
+      {0, 7, bytes64, Status::ok, 6},
+      {100000, 64, bytes64, Status::ok, 100063},
+      {max, 1, bytes64, Status::ok, max},
+      {max - 9, 10, bytes64, Status::ok, max},
+      {max, 2, bytes64, Status::too_long, 0},
+      {max / 2 + 1, max / 2 + 2, bytes64, Status::too_long, 0},
+      {std::numeric_limits<std::uint64_t>::max(), 2, bytes64, Status::too_long, 0},  // would wrap
       {max32, 1, bytes32, Status::ok, max32},
       {max32 - 99, 100, bytes32, Status::ok, max32},
       {max32, 2, bytes32, Status::too_long, 0},

@@ -10,14 +10,14 @@
 #include <utility>
 
 #include "dsp/dsp.h"
-#include "dsp/dsp_internal.h"
+#include "dsp/kernels.h"
+#include "dsp/overlap_add.h"
 #include "support/kernel_rows.h"
 #include "support/samples.h"
 #include "timing/timing.h"
 
 namespace {
 
-using dsp_internal::OverlapAddLayout;
 using test_support::bitwise_equal;
 using test_support::random_samples;
 
@@ -36,7 +36,7 @@ constexpr std::uint64_t bytes64 = std::numeric_limits<std::int64_t>::max();
 
 TEST_P(OverlapAddLayoutTable, BlockLengthBlocksOutputLength) {
   OverlapAddLayout layout{};
-  ASSERT_EQ(dsp_internal::overlap_add_layout(GetParam().samples, GetParam().taps, layout, bytes64), Status::ok);
+  ASSERT_EQ(overlap_add_layout(GetParam().samples, GetParam().taps, layout, bytes64), Status::ok);
   EXPECT_EQ(layout.block_length, GetParam().expected.block_length);
   EXPECT_EQ(layout.blocks, GetParam().expected.blocks);
   EXPECT_EQ(layout.output_length, GetParam().expected.output_length);
@@ -55,21 +55,22 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(OverlapAddLayoutLimits, SizesThatDoNotFitAreRefused) {
   OverlapAddLayout layout{1, 1, 1};
   // 2n must fit FFTW's int: M = 2^30 asks for 2n = 2^31.
-  EXPECT_EQ(dsp_internal::overlap_add_layout(10, std::uint64_t{1} << 30, layout, bytes64), Status::too_long);
+  EXPECT_EQ(overlap_add_layout(10, std::uint64_t{1} << 30, layout, bytes64), Status::too_long);
   EXPECT_EQ(layout.block_length, 0u);
-  EXPECT_EQ(dsp_internal::overlap_add_layout(0, (std::uint64_t{1} << 29) + 1, layout, bytes64), Status::too_long);
-  EXPECT_EQ(dsp_internal::overlap_add_layout(10, std::numeric_limits<std::uint64_t>::max(), layout, bytes64), Status::too_long);
+  EXPECT_EQ(overlap_add_layout(0, (std::uint64_t{1} << 29) + 1, layout, bytes64), Status::too_long);
+  EXPECT_EQ(overlap_add_layout(10, std::numeric_limits<std::uint64_t>::max(), layout, bytes64), Status::too_long);
   // The output length must fit the 32-bit sample count: N = 2^32 - 3072
   // gives 4194301 blocks of 1024 and 2^32 - 1024 samples, one more does not.
-  EXPECT_EQ(dsp_internal::overlap_add_layout(std::numeric_limits<std::uint32_t>::max(), 1, layout, bytes64), Status::too_long);
-  EXPECT_EQ(dsp_internal::overlap_add_layout(std::numeric_limits<std::uint32_t>::max() - 3070, 1, layout, bytes64), Status::too_long);
-  ASSERT_EQ(dsp_internal::overlap_add_layout(std::numeric_limits<std::uint32_t>::max() - 3072, 1, layout, bytes64), Status::ok);
+  EXPECT_EQ(overlap_add_layout(std::numeric_limits<std::uint32_t>::max(), 1, layout, bytes64), Status::too_long);
+  EXPECT_EQ(overlap_add_layout(std::numeric_limits<std::uint32_t>::max() - 3070, 1, layout, bytes64), Status::too_long);
+  ASSERT_EQ(overlap_add_layout(std::numeric_limits<std::uint32_t>::max() - 3072, 1, layout, bytes64), Status::ok);
   EXPECT_EQ(layout.output_length, std::numeric_limits<std::uint32_t>::max() - 1023);
 }
 
 // On a 32-bit system one block of memory spans at most 2^31 - 1 bytes: the
-// largest FFTW buffer (32n + 16 bytes) allows blocks up to n = 2^25, and the
-// output at most 2^28 - 1 doubles. Checked on the arithmetic with that limit.
+// largest FFTW buffer, a spectrum of n + 1 bins (16 (n + 1) bytes), allows
+// blocks up to n = 2^26, and the output at most 2^28 - 1 doubles. Checked on
+// the arithmetic with that limit.
 TEST(OverlapAddLayoutLimits, ThirtyTwoBitAddressSpace) {
   constexpr std::uint64_t bytes32 = std::numeric_limits<std::int32_t>::max();
   struct Case {
@@ -79,15 +80,15 @@ TEST(OverlapAddLayoutLimits, ThirtyTwoBitAddressSpace) {
   };
   const Case cases[] = {
       {100000, 64, Status::ok, 102400},
-      {0, std::uint64_t{1} << 25, Status::ok, std::uint64_t{1} << 26},
-      {0, (std::uint64_t{1} << 25) + 1, Status::too_long, 0},  // n = 2^26: a 2 GiB spectrum
+      {0, std::uint64_t{1} << 26, Status::ok, std::uint64_t{1} << 27},
+      {0, (std::uint64_t{1} << 26) + 1, Status::too_long, 0},  // n = 2^27: a 2 GiB spectrum
       {(std::uint64_t{1} << 28) - 3072, 1, Status::ok, (std::uint64_t{1} << 28) - 1024},
       {(std::uint64_t{1} << 28) - 3071, 1, Status::too_long, 0},
       {std::numeric_limits<std::uint32_t>::max(), 1, Status::too_long, 0},
   };
   for (const Case& c : cases) {
     OverlapAddLayout layout{1, 1, 1};
-    EXPECT_EQ(dsp_internal::overlap_add_layout(c.samples, c.taps, layout, bytes32), c.status) << "N=" << c.samples << " M=" << c.taps;
+    EXPECT_EQ(overlap_add_layout(c.samples, c.taps, layout, bytes32), c.status) << "N=" << c.samples << " M=" << c.taps;
     EXPECT_EQ(layout.output_length, c.output_length) << "N=" << c.samples << " M=" << c.taps;
   }
 }
@@ -123,7 +124,7 @@ double max_abs(const Signal& s) {
 // holds only residue below that bound, and everything after it is 0.0.
 testing::AssertionResult matches_direct(const Signal& x, const Signal& h, const Signal& fft) {
   OverlapAddLayout layout{};
-  dsp_internal::overlap_add_layout(x.size(), h.size(), layout);
+  overlap_add_layout(x.size(), h.size(), layout);
   if (fft.size() != layout.output_length) return testing::AssertionFailure() << "length " << fft.size();
   const Signal direct = direct_of(x, h);
   const double bound = 1e-12 * sum_abs(h) * max_abs(x);
@@ -152,15 +153,15 @@ class OverlapAddKernels : public test_support::WithKernelRow {};
 // cross the vector widths in the block load, the bin product and the
 // overlap-add.
 TEST_P(OverlapAddKernels, GiveTheBaselineBits) {
-  const std::string baseline = dsp_internal::kernel_table().back().name;
+  const std::string baseline = kernel_table().back().name;
   std::mt19937_64 generator(405);
   for (const auto& [samples, taps] : {std::pair<std::size_t, std::size_t>{4099, 77}, {1000, 10}, {3000, 1025}, {5, 3}}) {
     const Signal x = random_samples(generator, samples);
     const Signal h = random_samples(generator, taps);
     const Signal on_row = overlap_add_of(x, h);
-    dsp_internal::use_kernels(baseline);
+    use_kernels(baseline);
     const Signal reference = overlap_add_of(x, h);
-    dsp_internal::use_kernels(GetParam());
+    use_kernels(GetParam());
     EXPECT_TRUE(bitwise_equal(reference, on_row)) << "N=" << samples << " M=" << taps;
   }
 }
@@ -180,7 +181,7 @@ TEST_P(OverlapAddKernels, BinProductScalesTheFinishedProduct) {
     x.insert(x.end(), {xr, xi});
     expected.insert(expected.end(), {0x1.c18b10226477dp-1, 0x1.ad47287382baap-7});
   }
-  dsp_internal::active_kernels().multiply(x.data(), h_re.data(), h_im.data(), bins, 1.0 / 3.0);
+  active_kernels().multiply(x.data(), h_re.data(), h_im.data(), bins, 1.0 / 3.0);
   EXPECT_TRUE(bitwise_equal(expected, x));
 }
 

@@ -7,14 +7,14 @@
 #include <string>
 #include <vector>
 
-#include "dsp/dsp_internal.h"
+#include "dsp/kernels.h"
 
 namespace test_support {
 
 // Every row built into the program, by name, for INSTANTIATE_TEST_SUITE_P.
 inline auto kernel_rows() {
   std::vector<std::string> names;
-  for (const dsp_internal::Kernels& row : dsp_internal::kernel_table()) names.emplace_back(row.name);
+  for (const Kernels& row : kernel_table()) names.emplace_back(row.name);
   return testing::ValuesIn(names);
 }
 
@@ -25,12 +25,12 @@ inline std::string kernel_row_name(const testing::TestParamInfo<std::string>& in
 class WithKernelRow : public testing::TestWithParam<std::string> {
  protected:
   void SetUp() override {
-    if (!dsp_internal::use_kernels(GetParam())) GTEST_SKIP() << GetParam() << ": this processor lacks it";
+    if (!use_kernels(GetParam())) GTEST_SKIP() << GetParam() << ": this processor lacks it";
   }
-  void TearDown() override { dsp_internal::use_kernels(previous_); }
+  void TearDown() override { use_kernels(previous_); }
 
  private:
-  std::string previous_ = dsp_internal::active_kernels().name;
+  std::string previous_ = active_kernels().name;
 };
 
 }  // namespace test_support

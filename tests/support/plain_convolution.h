@@ -1,6 +1,6 @@
 // The direct convolution as the plain loop: for i, for j,
 // y[i+j] = h[j]*x[i] + y[i+j], from zeros. The oracle of exactness for tests,
-// and the scalar baseline of the benchmarks.
+// and the scalar loop of the benchmarks.
 #pragma once
 
 #include "signal/signal.h"

@@ -132,8 +132,8 @@ writes one table row per M: each method's time two ways, how far the two
 results lie apart, and how far each lies from the exact convolution. Beside
 fir_bench's FFT, with its fixed rule (transforms of 2n for blocks of n, n
 the smallest power of two not below max(M, min(N, 1024))), it times the FFT
-at its best: the fastest transform length L >= M among powers of two and 3
-and 5 times them, each block taking L - M + 1 new samples. Then it finds,
+at its best: the fastest transform length K >= M among powers of two and 3
+and 5 times them, each block taking K - M + 1 new samples. Then it finds,
 to the tap, the M from which each FFT is faster than direct convolution, by
 each kind of time; for your own filter it names the fastest of the three.
 
@@ -168,8 +168,8 @@ kept; the call time for a signal filtered once.
   --help          show this text
 
 The table is tab-separated. Its first lines, starting with '#', say what
-produced it (N, the seed, the repeats, the files, the kernels, the CPU, the
-FFTW and fir_sweep versions); then a header line: taps, block (the FFT
+produced it, "#", a key and its value a tab apart (samples, signal,
+filters, seed, repeats, kernels, cpu, fftw, version); then a header line: taps, block (the FFT
 stage's block length), the times in ms, rms and max_abs (the two results'
 deviations, as fir_bench prints them), direct_error and fft_error (the
 largest |y[k] - exact[k]| of each method, the exact sum formed to about 106
@@ -177,14 +177,16 @@ bits), the best FFT by the loop (fft_best_len, fft_best_block, its loop
 times, fft_best_error) and by the whole call (fft_best_call_len, its call
 times), and error_outputs (the outputs the errors cover: all
 N + M - 1 where N * M <= 1e9, otherwise the first and last M and 1000
-drawn from the seed). '#' lines at the end give the crossovers against
-fir_bench's FFT and against the best, and the fixed rule's loop time over
-the best's at each M. Standard output carries only the
-table; progress and every message go to standard error. Values may also
+drawn from the seed). '#' lines at the end give the crossovers: "#",
+"crossover", loop or call, rule or best, the M from which FFT stays faster
+and the band of ties ("0 0 1" for none). Standard output carries only the
+table; progress, the crossovers in words, the fixed rule's loop time over
+the best's at each M and every message go to standard error. Values may also
 be given as --option=value.
 
-Exit code 0 when the table is complete; 2 for a bad option or an --out or
---scale file that cannot be created; 1 for a file that cannot be read or
+Exit code 0 when the table is complete; 2 for a bad option, an --out or
+--scale file that cannot be opened, or both naming one file (both are then
+left as they were); 1 for a file that cannot be read or
 that reading stops early in (nothing is written then), for a table or
 scale that cannot be written completely (a file keeps its whole lines),
 and when memory runs out or a stage cannot run (the message says which).

@@ -11,20 +11,19 @@
 #include <string>
 #include <vector>
 
-#include "dsp/dsp_internal.h"
+#include "dsp/kernels.h"
 #include "measure/measure.h"
 #include "options/options.h"
 #include "platform/platform.h"
 #include "signal_gen/signal_gen.h"
 #include "signal_io/signal_io.h"
-#include "signal_io/signal_io_internal.h"
 #include "sweep/sweep.h"
 
 namespace {
 
 // ---- What went wrong, worded once ----------------------------------------------
 
-// The same for the file an option names: "--out: cannot write 'x'".
+// A problem with the file an option names: "--out: cannot write 'x'".
 std::string file_problem(const std::string& option, const std::string& name, Use use, Status status) {
   return option + ": " + problem_text("'" + name + "'", use, status);
 }
@@ -72,7 +71,8 @@ bool close_text(TextOut& out) {
 bool same_file(const std::string& a, const std::string& b) {
   std::error_code error_a, error_b;
   if (std::filesystem::equivalent(a, b, error_a)) return true;
-  const auto path_a = std::filesystem::weakly_canonical(a, error_a), path_b = std::filesystem::weakly_canonical(b, error_b);
+  const auto path_a = std::filesystem::weakly_canonical(a, error_a);
+  const auto path_b = std::filesystem::weakly_canonical(b, error_b);
   return error_a || error_b ? a == b : path_a == path_b;
 }
 
@@ -198,7 +198,7 @@ int sweep(const SweepOptions& options) {
                               options.repeat,
                               options.input ? "'" + *options.input + "'" : "seeded noise",
                               options.fir ? "'" + *options.fir + "'" : "Hamming lowpasses, 1000 Hz of 8000 Hz",
-                              dsp_internal::active_kernels().name,
+                              active_kernels().name,
                               measure::cpu_model(),
                               fftw_version,
                               FIR_BENCH_VERSION};
@@ -225,7 +225,7 @@ int sweep(const SweepOptions& options) {
     if (options.scale) write_text(scale, scale_row_text(taps, rounding_scale(x, h)));
     if (!written()) return write_failure();
     std::fprintf(stderr,
-                 "M = %zu: loop direct %.4g ms, fft %.4g ms, best fft %.4g ms (L = %zu); call direct %.4g ms, "
+                 "M = %zu: loop direct %.4g ms, fft %.4g ms, best fft %.4g ms (K = %zu); call direct %.4g ms, "
                  "fft %.4g ms, best fft %.4g ms (%zu of %zu)\n",
                  taps, row.direct_min_ms, row.fft_min_ms, row.fft_best_min_ms, row.fft_best_length,
                  row.direct_call_min_ms, row.fft_call_min_ms, row.fft_best_call_min_ms, rows.size(), lengths.size());
@@ -245,11 +245,8 @@ int sweep(const SweepOptions& options) {
       close_text(table), close_text(scale);
       return fail(probes.problem, 1);
     }
-    const std::string lines = crossover_lines(found, rows, x.size());
-    write_text(table, lines);
-    for (std::size_t at = 0, end; (end = lines.find('\n', at)) != std::string::npos; at = end + 1) {
-      std::fprintf(stderr, "%s\n", lines.substr(at + 2, end - at - 2).c_str());  // without the comment mark
-    }
+    write_text(table, crossover_fields(found));
+    std::fputs(crossover_prose(found, rows, x.size()).c_str(), stderr);
   }
   if (!close_text(table) || !close_text(scale)) return write_failure();
   return 0;

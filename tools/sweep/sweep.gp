@@ -4,38 +4,55 @@
 # deviations and each method's distance from the exact convolution, beside
 # the rounding scale.
 #
-#   gnuplot -e "dir='build/release/sweep'; loop_crossover=223; call_crossover=1100" tools/sweep/sweep.gp
+#   gnuplot -e "dir='build/release/sweep'" tools/sweep/sweep.gp
 #
-# dir:             folder with sweep.tsv and scale.tsv from fir_sweep
-# out:             PNG to write (default: dir/sweep.png)
-# loop_crossover:  the M from which the FFT loop (fir_bench's rule) stays faster (0: none)
-# call_crossover:  the same for the whole call (0: none)
-# loop_text, call_text: fir_sweep's words on each (the band of ties)
-# best_loop_crossover, best_call_crossover, best_loop_text, best_call_text:
-#                  the same against the FFT at its best transform length
-# samples, cpu:    N and the processor, for the title
-# sampled_from:    the first M whose errors cover sampled outputs only (0: none)
+# dir:  folder with sweep.tsv and scale.tsv from fir_sweep
+# out:  PNG to write (default: dir/sweep.png)
+# The marks come from the table's "#" lines as they stand: N and the CPU
+# for the title, each crossover with its band of ties. Printed on standard
+# error as read.
 
 if (!exists("dir")) dir = "."
 if (!exists("out")) out = dir . "/sweep.png"
-if (!exists("loop_crossover")) loop_crossover = 0
-if (!exists("call_crossover")) call_crossover = 0
-if (!exists("loop_text")) loop_text = sprintf("FFT loop faster from M = %.0f", loop_crossover)
-if (!exists("call_text")) call_text = sprintf("FFT call faster from M = %.0f", call_crossover)
-if (!exists("best_loop_crossover")) best_loop_crossover = 0
-if (!exists("best_call_crossover")) best_call_crossover = 0
-if (!exists("best_loop_text")) best_loop_text = sprintf("best FFT loop faster from M = %.0f", best_loop_crossover)
-if (!exists("best_call_text")) best_call_text = sprintf("best FFT call faster from M = %.0f", best_call_crossover)
-if (!exists("samples")) samples = 100000
-if (!exists("cpu")) cpu = "unknown CPU"
-if (!exists("sampled_from")) sampled_from = 0
 table = dir . "/sweep.tsv"
 scale = dir . "/scale.tsv"
 
+samples = 0; cpu = "unknown CPU"
+loop_rule = 0; loop_rule_from = 0; loop_rule_to = -1; call_rule = 0; call_rule_from = 0; call_rule_to = -1
+loop_best = 0; loop_best_from = 0; loop_best_to = -1; call_best = 0; call_best_from = 0; call_best_to = -1
+set datafile separator "\t"
+set datafile commentschars ""
+# One pass over every line: a "#" line's key picks what its fields set.
+crossover(time, fft) = strcol(3) eq time && strcol(4) eq fft
+stats table using (strcol(1) ne "#" ? 0 : \
+  strcol(2) eq "samples" ? (samples = column(3), 0) : \
+  strcol(2) eq "cpu" ? (cpu = strcol(3), 0) : \
+  strcol(2) ne "crossover" ? 0 : \
+  crossover("loop", "rule") ? (loop_rule = column(5), loop_rule_from = column(6), loop_rule_to = column(7), 0) : \
+  crossover("call", "rule") ? (call_rule = column(5), call_rule_from = column(6), call_rule_to = column(7), 0) : \
+  crossover("loop", "best") ? (loop_best = column(5), loop_best_from = column(6), loop_best_to = column(7), 0) : \
+  crossover("call", "best") ? (call_best = column(5), call_best_from = column(6), call_best_to = column(7), 0) : 0) \
+  nooutput
+set datafile commentschars "#"
+set datafile columnheaders
+# The first M whose errors cover sampled outputs only (fewer than N + M - 1).
+sampled_from = 0
+stats table using (sampled_from == 0 && column("error_outputs") < samples + column("taps") - 1 ? \
+  (sampled_from = column("taps"), 0) : 0) nooutput
+
+# "FFT loop faster from M = 184 (a tie, within the measured spread, from M = 183 to 184)"
+mark_text(what, taps, from, to) = taps == 0 ? what . " not faster at the longest filter" : \
+  sprintf("%s faster from M = %.0f", what, taps) . \
+  (from <= to ? sprintf(" (a tie, within the measured spread, from M = %.0f to %.0f)", from, to) : "")
+loop_text = mark_text("FFT loop", loop_rule, loop_rule_from, loop_rule_to)
+call_text = mark_text("FFT call", call_rule, call_rule_from, call_rule_to)
+best_loop_text = mark_text("best FFT loop", loop_best, loop_best_from, loop_best_to)
+best_call_text = mark_text("best FFT call", call_best, call_best_from, call_best_to)
+print sprintf("N = %.0f, %s; %s; %s; %s; %s; sampled from M = %.0f", samples, cpu, loop_text, call_text, \
+  best_loop_text, best_call_text, sampled_from)
+
 set terminal pngcairo size 1100,1100 font "sans,10" noenhanced
 set output out
-set datafile separator "\t"
-set datafile columnheaders
 set logscale xy 2
 set format x "%.0f"
 set xlabel "taps M"
@@ -47,20 +64,20 @@ set title sprintf("stage times, N = %.0f samples, %s", samples, cpu)
 set ylabel "ms (lines: minimum; points: median)"
 set logscale y 10
 set format y "%g"
-if (loop_crossover > 0) {
-  set arrow 1 from loop_crossover, graph 0 to loop_crossover, graph 1 nohead linewidth 1.5 linecolor rgb "#444444"
+if (loop_rule > 0) {
+  set arrow 1 from loop_rule, graph 0 to loop_rule, graph 1 nohead linewidth 1.5 linecolor rgb "#444444"
   set label 1 "solid line: " . loop_text at graph 0.01, graph 0.09 left
 }
-if (call_crossover > 0) {
-  set arrow 2 from call_crossover, graph 0 to call_crossover, graph 1 nohead dashtype 2 linecolor rgb "#444444"
+if (call_rule > 0) {
+  set arrow 2 from call_rule, graph 0 to call_rule, graph 1 nohead dashtype 2 linecolor rgb "#444444"
   set label 2 "dashed line: " . call_text at graph 0.01, graph 0.04 left
 }
-if (best_loop_crossover > 0) {
-  set arrow 3 from best_loop_crossover, graph 0 to best_loop_crossover, graph 1 nohead linewidth 1.5 linecolor rgb "#2ca02c"
+if (loop_best > 0) {
+  set arrow 3 from loop_best, graph 0 to loop_best, graph 1 nohead linewidth 1.5 linecolor rgb "#2ca02c"
   set label 3 "green solid line: " . best_loop_text at graph 0.01, graph 0.19 left
 }
-if (best_call_crossover > 0) {
-  set arrow 4 from best_call_crossover, graph 0 to best_call_crossover, graph 1 nohead dashtype 2 linecolor rgb "#2ca02c"
+if (call_best > 0) {
+  set arrow 4 from call_best, graph 0 to call_best, graph 1 nohead dashtype 2 linecolor rgb "#2ca02c"
   set label 4 "green dashed line: " . best_call_text at graph 0.01, graph 0.14 left
 }
 plot table using "taps":"direct_min_ms" with lines linewidth 2 linecolor rgb "#1f77b4" title "direct, loop (fir_bench's time)", \

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -73,12 +74,12 @@ bool time_methods(const Signal& x, const Signal& h, int repeat, BothTimes& times
 
 // ---- The FFT at its best ---------------------------------------------------------
 
-// y := x * h by overlap-add with real transforms of `length` L >= M, planned
+// y := x * h by overlap-add with real transforms of `length` K >= M, planned
 // with FFTW's `flags` (FFTW_ESTIMATE as fir_bench, or FFTW_MEASURE), each
-// block taking L - M + 1 new samples; the same kernels as fir_bench's stage.
+// block taking K - M + 1 new samples; the same kernels as fir_bench's stage.
 // [size: y gets N + M - 1 values]  The block loop is timed by the
 // stopwatch, as the stage's; `plan_ms` gets the planning's time. Returns
-// too_long for L < M or beyond FFTW's int, out_of_memory, fftw_failed.
+// too_long for K < M or beyond FFTW's int, out_of_memory, fftw_failed.
 Status convolve_fft_length(const Signal& x, const Signal& h, std::size_t length, unsigned flags, Signal& y,
                            double& plan_ms);
 
@@ -98,11 +99,10 @@ struct BestFft {
   std::vector<double> call;
 };
 
-// Times the candidates and fir_bench's own length 2n (with the block L - M
-// + 1), `repeat` calls each, every call planning from nothing (with
-// FFTW_MEASURE only the first, whose planning time is reported); the best's
-// result goes to `first` when given. False, with `error` set to the run's
-// own message, when a call cannot run.
+// Times the candidates and fir_bench's own length 2n, `repeat` calls each,
+// every call planning from nothing (with FFTW_MEASURE only the first); the
+// best's result goes to `first` when given. False, with `error` set, when a
+// call cannot run.
 bool time_best_fft(const Signal& x, const Signal& h, int repeat, unsigned flags, BestFft& best, std::string& error,
                    Signal* first = nullptr);
 
@@ -115,7 +115,7 @@ struct SweepRow {
   double direct_call_min_ms, direct_call_median_ms, fft_call_min_ms, fft_call_median_ms;
   double rms, max_abs;             // deviations between the two results, first run
   double direct_error, fft_error;  // largest |y[k] - exact[k]| of each, first run
-  // The FFT at its best (FFTW_ESTIMATE): length L, block L - M + 1, loop
+  // The FFT at its best (FFTW_ESTIMATE): length K, block K - M + 1, loop
   // times and error as above; the fastest whole call, of length
   // fft_best_call_length.
   std::size_t fft_best_length, fft_best_block;
@@ -171,9 +171,27 @@ std::optional<Crossover> find_crossover(const std::vector<SweepRow>& rows, TimeK
                                         const std::function<Comparison(std::size_t)>& compare);
 
 // ---- The table ------------------------------------------------------------------
+//
+// Tab-separated: '#' lines first, then a header and one row per M, then
+// '#' lines of the crossovers. A '#' line is prose, or "#", a key and its
+// fields, each after a tab, for gnuplot (tools/sweep/sweep.gp) and tests to
+// read as they stand; TSV readers skip them all.
 
-// What produced the table, as '#' comment lines that gnuplot and TSV readers
-// skip.
+// A column: its header, `name` followed by _`unit` when it has one, and the
+// member of the row it shows, a count or a value.
+struct SweepColumn {
+  const char* name;
+  const char* unit;  // "ms", or none
+  std::size_t SweepRow::*count;
+  double SweepRow::*value;
+  bool measured;  // written with --measure only
+};
+// Every column, in the table's order.
+std::span<const SweepColumn> sweep_columns();
+std::string column_header(const SweepColumn& column);
+
+// What produced the table: "#" lines keyed samples, signal, filters, seed,
+// repeats, kernels, cpu, fftw, version, and prose on the columns.
 struct Provenance {
   std::size_t samples;
   std::uint64_t seed;
@@ -184,23 +202,23 @@ struct Provenance {
 };
 std::string provenance_lines(const Provenance& p);
 
-// The header line and one row, tab-separated, numbers written
-// locale-independently, each line ended by '\n'; the same for a line of
-// the rounding scale's table (taps, scale).
-// `measured`: the FFTW_MEASURE columns too.
+// The header line and one row, numbers written locale-independently (a NaN
+// as "nan"), each line ended by '\n'; the same for a line of the rounding
+// scale's table (taps, scale). `measured`: the FFTW_MEASURE columns too.
 std::string sweep_header(bool measured);
 std::string sweep_row_text(const SweepRow& row, bool measured);
 std::string scale_row_text(std::size_t taps, double scale);
 
-// The table's last lines, '#' lines that the picture
-// (tools/sweep/sweep_marks.sh) reads: the crossovers against fir_bench's
-// rule and against the best FFT, by the loop and by the whole call, each
-// with its band of ties, then what the rule costs at each M (its loop time
-// over the best's).
+// The crossovers against fir_bench's rule and against the best FFT, by the
+// loop and by the whole call: "#", "crossover", the time (loop, call), the
+// FFT (rule, best), then the first M from which FFT stays faster and the
+// band of ties (0 0 1 for none). And the same in words, with what the rule
+// costs at each M (its loop time over the best's), for standard error.
 struct Crossovers {
   std::optional<Crossover> loop, call, best_loop, best_call;
 };
-std::string crossover_lines(const Crossovers& c, const std::vector<SweepRow>& rows, std::size_t samples);
+std::string crossover_fields(const Crossovers& c);
+std::string crossover_prose(const Crossovers& c, const std::vector<SweepRow>& rows, std::size_t samples);
 
 // For one filter: which of direct, the FFT by fir_bench's rule and the FFT
 // at its best is fastest by `kind`, and by how much against the others.
@@ -222,10 +240,8 @@ inline constexpr double exact_all_limit = 1e9;
 std::vector<std::size_t> error_indices(std::size_t samples, std::size_t taps, std::uint64_t seed);
 
 // sum_j h[j] x[k-j] for each k of `indices`, exact to about 106 bits, as a
-// pair (high + low) each: products and sums error-free in pairs of doubles
-// (Dekker's product, Knuth's sum, Ogita, Rump and Oishi's Dot2). Values must
-// stay below about 1e300, where splitting a double for the product
-// overflows.
+// pair (high + low) each (reference.cpp says how). Values must stay below
+// about 1e300, where splitting a double for the product overflows.
 struct ExactOutputs {
   Signal high, low;
 };

@@ -7,6 +7,7 @@
 #include <charconv>
 #include <cmath>
 #include <string>
+#include <utility>
 
 namespace {
 
@@ -47,15 +48,57 @@ std::string problem_text(const std::string& what, Use use, Status status) {
   return "cannot use " + what;
 }
 
+namespace {
+
+constexpr SweepColumn count(const char* name, std::size_t SweepRow::*member, bool measured = false) {
+  return {.name = name, .unit = "", .count = member, .value = nullptr, .measured = measured};
+}
+constexpr SweepColumn value(const char* name, const char* unit, double SweepRow::*member, bool measured = false) {
+  return {.name = name, .unit = unit, .count = nullptr, .value = member, .measured = measured};
+}
+
+constexpr SweepColumn columns[] = {
+    count("taps", &SweepRow::taps), count("block", &SweepRow::block),
+    value("direct_min", "ms", &SweepRow::direct_min_ms), value("direct_median", "ms", &SweepRow::direct_median_ms),
+    value("fft_min", "ms", &SweepRow::fft_min_ms), value("fft_median", "ms", &SweepRow::fft_median_ms),
+    value("direct_call_min", "ms", &SweepRow::direct_call_min_ms),
+    value("direct_call_median", "ms", &SweepRow::direct_call_median_ms),
+    value("fft_call_min", "ms", &SweepRow::fft_call_min_ms),
+    value("fft_call_median", "ms", &SweepRow::fft_call_median_ms),
+    value("rms", "", &SweepRow::rms), value("max_abs", "", &SweepRow::max_abs),
+    value("direct_error", "", &SweepRow::direct_error), value("fft_error", "", &SweepRow::fft_error),
+    count("fft_best_len", &SweepRow::fft_best_length), count("fft_best_block", &SweepRow::fft_best_block),
+    value("fft_best_min", "ms", &SweepRow::fft_best_min_ms),
+    value("fft_best_median", "ms", &SweepRow::fft_best_median_ms), value("fft_best_error", "", &SweepRow::fft_best_error),
+    count("fft_best_call_len", &SweepRow::fft_best_call_length),
+    value("fft_best_call_min", "ms", &SweepRow::fft_best_call_min_ms),
+    value("fft_best_call_median", "ms", &SweepRow::fft_best_call_median_ms),
+    count("fft_measure_len", &SweepRow::fft_measure_length, true),
+    value("fft_measure_min", "ms", &SweepRow::fft_measure_min_ms, true),
+    value("fft_measure_plan", "ms", &SweepRow::fft_measure_plan_ms, true),
+    count("error_outputs", &SweepRow::error_outputs),
+};
+
+// "#", the key and its fields, each after a tab.
+std::string keyed_line(const std::string& key, const std::string& fields) { return "#\t" + key + "\t" + fields + "\n"; }
+
+}  // namespace
+
+std::span<const SweepColumn> sweep_columns() { return columns; }
+
+std::string column_header(const SweepColumn& column) {
+  return *column.unit == '\0' ? std::string(column.name) : std::string(column.name) + "_" + column.unit;
+}
+
 std::string provenance_lines(const Provenance& p) {
   std::string text = "# fir_sweep " + p.version + ": fir_bench's two stages over filter lengths\n";
-  text += "# N = ";
-  append_count(text, p.samples);
-  text += " samples from " + p.input + "; filters: " + p.fir + "\n# seed ";
-  append_count(text, p.seed);
-  text += ", repeats ";
-  append_count(text, static_cast<std::uint64_t>(p.repeat));
-  text += ", kernels " + p.isa + ", CPU " + p.cpu + ", FFTW " + p.fftw + "\n";
+  std::string samples, seed, repeats;
+  append_count(samples, p.samples);
+  append_count(seed, p.seed);
+  append_count(repeats, static_cast<std::uint64_t>(p.repeat));
+  text += keyed_line("samples", samples) + keyed_line("signal", p.input) + keyed_line("filters", p.fir);
+  text += keyed_line("seed", seed) + keyed_line("repeats", repeats) + keyed_line("kernels", p.isa);
+  text += keyed_line("cpu", p.cpu) + keyed_line("fftw", p.fftw) + keyed_line("version", p.version);
   text += "# *_ms: the loop as fir_bench prints it; *_call_*: the whole call (allocation, planning, filter "
           "transform, loop, release)\n";
   text += "# *_error: largest |y - exact| over error_outputs outputs: all of them where N * M <= 1e9, else the "
@@ -64,50 +107,27 @@ std::string provenance_lines(const Provenance& p) {
 }
 
 std::string sweep_header(bool measured) {
-  return std::string("taps\tblock\tdirect_min_ms\tdirect_median_ms\tfft_min_ms\tfft_median_ms\tdirect_call_min_ms\t"
-                     "direct_call_median_ms\tfft_call_min_ms\tfft_call_median_ms\trms\tmax_abs\tdirect_error\t"
-                     "fft_error\tfft_best_len\tfft_best_block\tfft_best_min_ms\tfft_best_median_ms\t"
-                     "fft_best_error\tfft_best_call_len\tfft_best_call_min_ms\tfft_best_call_median_ms\t") +
-         (measured ? "fft_measure_len\tfft_measure_min_ms\tfft_measure_plan_ms\t" : "") + "error_outputs\n";
+  std::string line;
+  for (const SweepColumn& column : columns) {
+    if (column.measured && !measured) continue;
+    if (!line.empty()) line += '\t';
+    line += column_header(column);
+  }
+  return line + "\n";
 }
 
 std::string sweep_row_text(const SweepRow& row, bool measured) {
   std::string line;
-  append_count(line, row.taps);
-  line += '\t';
-  append_count(line, row.block);
-  for (const double value : {row.direct_min_ms, row.direct_median_ms, row.fft_min_ms, row.fft_median_ms,
-                             row.direct_call_min_ms, row.direct_call_median_ms, row.fft_call_min_ms,
-                             row.fft_call_median_ms, row.rms, row.max_abs, row.direct_error, row.fft_error}) {
-    line += '\t';
-    append_number(line, value);
-  }
-  for (const std::size_t count : {row.fft_best_length, row.fft_best_block}) {
-    line += '\t';
-    append_count(line, count);
-  }
-  for (const double value : {row.fft_best_min_ms, row.fft_best_median_ms, row.fft_best_error}) {
-    line += '\t';
-    append_number(line, value);
-  }
-  line += '\t';
-  append_count(line, row.fft_best_call_length);
-  for (const double value : {row.fft_best_call_min_ms, row.fft_best_call_median_ms}) {
-    line += '\t';
-    append_number(line, value);
-  }
-  if (measured) {
-    line += '\t';
-    append_count(line, row.fft_measure_length);
-    for (const double value : {row.fft_measure_min_ms, row.fft_measure_plan_ms}) {
-      line += '\t';
-      append_number(line, value);
+  for (const SweepColumn& column : columns) {
+    if (column.measured && !measured) continue;
+    if (!line.empty()) line += '\t';
+    if (column.count != nullptr) {
+      append_count(line, row.*column.count);
+    } else {
+      append_number(line, row.*column.value);
     }
   }
-  line += '\t';
-  append_count(line, row.error_outputs);
-  line += '\n';
-  return line;
+  return line + "\n";
 }
 
 std::string scale_row_text(std::size_t taps, double scale) {
@@ -139,11 +159,27 @@ std::string ratio_text(double ratio) {
 
 }  // namespace
 
-std::string crossover_lines(const Crossovers& c, const std::vector<SweepRow>& rows, std::size_t samples) {
+std::string crossover_fields(const Crossovers& c) {
+  const std::pair<const char*, const std::optional<Crossover>*> all[] = {
+      {"loop\trule", &c.loop}, {"call\trule", &c.call}, {"loop\tbest", &c.best_loop}, {"call\tbest", &c.best_call}};
+  std::string text;
+  for (const auto& [kind, crossover] : all) {
+    const Crossover found = crossover->value_or(Crossover{0, 0, 1});
+    std::string fields = kind;
+    for (const std::size_t taps : {found.taps, found.tie_from, found.tie_to}) {
+      fields += '\t';
+      append_count(fields, taps);
+    }
+    text += keyed_line("crossover", fields);
+  }
+  return text;
+}
+
+std::string crossover_prose(const Crossovers& c, const std::vector<SweepRow>& rows, std::size_t samples) {
   const std::string n = " (N = " + std::to_string(samples) + ")\n";
-  std::string text = "# " + crossover_text("loop", c.loop) + "; " + crossover_text("call", c.call) + n;
-  text += "# best " + crossover_text("loop", c.best_loop) + "; best " + crossover_text("call", c.best_call) + n;
-  text += "# fixed rule / best FFT, loop:";
+  std::string text = crossover_text("loop", c.loop) + "; " + crossover_text("call", c.call) + n;
+  text += "best " + crossover_text("loop", c.best_loop) + "; best " + crossover_text("call", c.best_call) + n;
+  text += "fixed rule / best FFT, loop:";
   for (std::size_t k = 0; k < rows.size(); ++k) {
     text += std::string(k == 0 ? " " : ", ") + "M = " + std::to_string(rows[k].taps) + ": " +
             ratio_text(rows[k].fft_min_ms / rows[k].fft_best_min_ms);
@@ -158,11 +194,11 @@ std::string verdict_text(const SweepRow& row, TimeKind kind) {
     double ms;
   } methods[] = {
       {"direct", loop ? row.direct_min_ms : row.direct_call_min_ms},
-      {"FFT with fir_bench's rule (L = " + std::to_string(2 * row.block) + ")",
+      {"FFT with fir_bench's rule (K = " + std::to_string(2 * row.block) + ")",
        loop ? row.fft_min_ms : row.fft_call_min_ms},
-      {loop ? "FFT with L = " + std::to_string(row.fft_best_length) + " (blocks of " +
+      {loop ? "FFT with K = " + std::to_string(row.fft_best_length) + " (blocks of " +
                   std::to_string(row.fft_best_block) + ")"
-            : "FFT with L = " + std::to_string(row.fft_best_call_length) + " (blocks of " +
+            : "FFT with K = " + std::to_string(row.fft_best_call_length) + " (blocks of " +
                   std::to_string(row.fft_best_call_length - row.taps + 1) + ")",
        loop ? row.fft_best_min_ms : row.fft_best_call_min_ms},
   };

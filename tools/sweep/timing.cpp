@@ -10,7 +10,7 @@
 #include <utility>
 
 #include "dsp/dsp.h"
-#include "dsp/dsp_internal.h"
+#include "dsp/overlap_add.h"
 #include "measure/measure.h"
 #include "signal_gen/signal_gen.h"
 #include "timing/timing.h"
@@ -56,8 +56,8 @@ bool time_methods(const Signal& x, const Signal& h, int repeat, BothTimes& times
 
 bool time_best_fft(const Signal& x, const Signal& h, int repeat, unsigned flags, BestFft& best, std::string& error,
                    Signal* first) {
-  dsp_internal::OverlapAddLayout layout{};
-  dsp_internal::overlap_add_layout(x.size(), h.size(), layout);
+  OverlapAddLayout layout{};
+  overlap_add_layout(x.size(), h.size(), layout);
   std::vector<std::size_t> lengths = fft_length_candidates(x.size(), h.size(), 5);
   // The rule's own length, with the longer block the best method gives it.
   const std::size_t rule = static_cast<std::size_t>(2 * layout.block_length);
@@ -105,8 +105,8 @@ Signal sweep_filter(std::size_t taps) {
 
 bool measure_filter_length(const Signal& x, const Signal& h, int repeat, std::uint64_t seed, bool measure,
                            SweepRow& row, std::string& error) {
-  dsp_internal::OverlapAddLayout layout{};
-  if (const Status fits = dsp_internal::overlap_add_layout(x.size(), h.size(), layout); fits != Status::ok) {
+  OverlapAddLayout layout{};
+  if (const Status fits = overlap_add_layout(x.size(), h.size(), layout); fits != Status::ok) {
     error = problem_text("the FFT stage", Use::run, fits);
     return false;
   }
@@ -125,31 +125,31 @@ bool measure_filter_length(const Signal& x, const Signal& h, int repeat, std::ui
   const std::vector<std::size_t> indices = error_indices(x.size(), h.size(), seed);
   const ExactOutputs exact = exact_outputs(x, h, indices);
   using measure::median, measure::minimum;
-  row = SweepRow{h.size(),
-                 static_cast<std::size_t>(layout.block_length),
-                 minimum(times.direct.loop),
-                 median(times.direct.loop),
-                 minimum(times.fft.loop),
-                 median(times.fft.loop),
-                 minimum(times.direct.call),
-                 median(times.direct.call),
-                 minimum(times.fft.call),
-                 median(times.fft.call),
-                 deviations.rms,
-                 deviations.max_abs,
-                 largest_error(direct, indices, exact),
-                 largest_error(fft, indices, exact),
-                 best.length,
-                 best.block,
-                 minimum(best.loop),
-                 median(best.loop),
-                 largest_error(fft_best, indices, exact),
-                 best.call_length,
-                 minimum(best.call),
-                 median(best.call),
-                 measured.length,
-                 measure ? minimum(measured.loop) : 0.0,
-                 measured.plan_ms,
-                 indices.size()};
+  row = SweepRow{.taps = h.size(),
+                 .block = static_cast<std::size_t>(layout.block_length),
+                 .direct_min_ms = minimum(times.direct.loop),
+                 .direct_median_ms = median(times.direct.loop),
+                 .fft_min_ms = minimum(times.fft.loop),
+                 .fft_median_ms = median(times.fft.loop),
+                 .direct_call_min_ms = minimum(times.direct.call),
+                 .direct_call_median_ms = median(times.direct.call),
+                 .fft_call_min_ms = minimum(times.fft.call),
+                 .fft_call_median_ms = median(times.fft.call),
+                 .rms = deviations.rms,
+                 .max_abs = deviations.max_abs,
+                 .direct_error = largest_error(direct, indices, exact),
+                 .fft_error = largest_error(fft, indices, exact),
+                 .fft_best_length = best.length,
+                 .fft_best_block = best.block,
+                 .fft_best_min_ms = minimum(best.loop),
+                 .fft_best_median_ms = median(best.loop),
+                 .fft_best_error = largest_error(fft_best, indices, exact),
+                 .fft_best_call_length = best.call_length,
+                 .fft_best_call_min_ms = minimum(best.call),
+                 .fft_best_call_median_ms = median(best.call),
+                 .fft_measure_length = measured.length,
+                 .fft_measure_min_ms = measure ? minimum(measured.loop) : 0.0,
+                 .fft_measure_plan_ms = measured.plan_ms,
+                 .error_outputs = indices.size()};
   return true;
 }
