@@ -21,11 +21,11 @@ if [[ $# -eq 0 ]]; then
          "Linux=build/release/fir_bench"
 fi
 names=() commands=()
-for spec in "$@"; do
-  names+=("${spec%%=*}")
+for entry in "$@"; do
+  names+=("${entry%%=*}")
   # The programs run in a scratch folder: paths made absolute.
   command=()
-  for word in ${spec#*=}; do [[ -e $word ]] && command+=("$(realpath "$word")") || command+=("$word"); done
+  for word in ${entry#*=}; do [[ -e $word ]] && command+=("$(realpath "$word")") || command+=("$word"); done
   commands+=("${command[*]}")
 done
 gen=$PWD/build/release/fir_gen

@@ -36,7 +36,7 @@ constexpr std::uint64_t signal_block_cap = 1024;
 
 // FFTW's planner, and some of its plans while they run, allocate memory of
 // their own and abort the process when that fails instead of reporting it.
-// Measured with FFTW 3.3.10 for transform lengths 2 to 2^26: the planner
+// Measured with FFTW 3.3.10 for transform lengths 2 to 2^25: the planner
 // itself (the first plan of a process) takes 170 KiB, the three plans at
 // most 2.1 x 8K bytes more, running them at most 0.5 MiB. Other versions
 // may differ; twice the plans' share and a MiB for the rest leave a margin.
