@@ -2,8 +2,6 @@
 
 #include <benchmark/benchmark.h>
 
-#include <fftw3.h>
-
 #include <algorithm>
 #include <cstdint>
 #include <vector>
@@ -34,10 +32,9 @@ double best_rate(double (*Kernels::*ceiling)(std::int64_t)) {
 // The stage's engine for x and h, y sized; null when it cannot be had.
 OverlapAddEngine* stage_engine(const Signal& x, const Signal& h, Signal& y, OverlapAddLayout& layout) {
   overlap_add_layout(x.size(), h.size(), layout);
-  const auto n = static_cast<std::size_t>(layout.block_length);
   OverlapAddEngine* engine = nullptr;
-  if (n == 0 || overlap_add_prepare(h, {2 * n, n, n, n, FFTW_ESTIMATE}, static_cast<std::size_t>(layout.output_length),
-                                    y, engine) != Status::ok) {
+  if (layout.block_length == 0 || overlap_add_prepare(h, stage_shape(layout), static_cast<std::size_t>(layout.output_length),
+                                                      y, engine) != Status::ok) {
     return nullptr;
   }
   return engine;

@@ -157,6 +157,11 @@ void overlap_add_release(OverlapAddEngine*& engine) {
   engine = nullptr;
 }
 
+OverlapAddShape stage_shape(const OverlapAddLayout& layout) {
+  const auto n = static_cast<std::size_t>(layout.block_length);
+  return {2 * n, n, n, n, FFTW_ESTIMATE};
+}
+
 Status overlap_add_layout(std::uint64_t samples, std::uint64_t taps, OverlapAddLayout& layout,
                           std::uint64_t addressable) {
   layout = OverlapAddLayout{};
@@ -192,10 +197,9 @@ Status convolve_overlap_add(const Signal& x, const Signal& h, Signal& y) {
     stopwatch_stop();
     return Status::ok;
   }
-  const auto n = static_cast<std::size_t>(layout.block_length);
   OverlapAddEngine* engine = nullptr;
-  const Status prepared = overlap_add_prepare(h, {2 * n, n, n, n, FFTW_ESTIMATE},
-                                              static_cast<std::size_t>(layout.output_length), y, engine);
+  const Status prepared =
+      overlap_add_prepare(h, stage_shape(layout), static_cast<std::size_t>(layout.output_length), y, engine);
   if (prepared != Status::ok) return prepared;
 
   stopwatch_start();

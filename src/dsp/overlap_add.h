@@ -34,6 +34,10 @@ struct OverlapAddShape {
   unsigned planner_flags;  // FFTW_ESTIMATE, as the stage plans, or FFTW_MEASURE
 };
 
+// The FFT stage's shape for its layout: transforms of 2n, blocks of n, n
+// values added and n stored, planned with FFTW_ESTIMATE.
+OverlapAddShape stage_shape(const OverlapAddLayout& layout);
+
 struct OverlapAddEngine;
 
 // Holds the buffers and y (`output_length` zeros), checks that the memory

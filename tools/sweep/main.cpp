@@ -84,13 +84,17 @@ bool open_outputs(const SweepOptions& options, TextOut& table, TextOut& scale, s
     problem = "--out and --scale name one file, '" + *options.scale + "'";
     return false;
   }
-  const std::pair<const std::optional<std::string>*, TextOut*> wanted[] = {{&options.out, &table},
-                                                                          {&options.scale, &scale}};
+  const struct {
+    const char* option;
+    const std::optional<std::string>& name;
+    TextOut& out;
+  } wanted[] = {{"--out", options.out, table}, {"--scale", options.scale, scale}};
   std::vector<std::pair<TextOut*, bool>> opened;  // and whether it existed before
-  for (const auto& [name, out] : wanted) {
-    if (!*name) continue;
-    const bool existed = std::filesystem::exists(**name);
-    *out = TextOut{name == &options.out ? "--out" : "--scale", **name, output_file_open(**name, false)};
+  for (const auto& [option, name, out_ref] : wanted) {
+    if (!name) continue;
+    TextOut* const out = &out_ref;
+    const bool existed = std::filesystem::exists(*name);
+    *out = TextOut{option, *name, output_file_open(*name, false)};
     if (out->file == -1) {
       problem = write_problem(*out);
       for (auto& [done, was_there] : opened) {

@@ -60,7 +60,7 @@ bool time_best_fft(const Signal& x, const Signal& h, int repeat, unsigned flags,
   overlap_add_layout(x.size(), h.size(), layout);
   std::vector<std::size_t> lengths = fft_length_candidates(x.size(), h.size(), 5);
   // The rule's own length, with the longer block the best method gives it.
-  const std::size_t rule = static_cast<std::size_t>(2 * layout.block_length);
+  const std::size_t rule = stage_shape(layout).transform_length;
   if (rule >= h.size() && std::find(lengths.begin(), lengths.end(), rule) == lengths.end()) lengths.push_back(rule);
   best = BestFft{};
   double loop_ms = 0.0, call_ms = 0.0;
