@@ -23,6 +23,17 @@ Status compare_signals(const Signal& y, const Signal& f, Signal& d, DeviationSta
     const double magnitude = std::fabs(e);
     if (!(magnitude < max_abs)) max_abs = magnitude;
   }
-  deviations = DeviationStats{std::sqrt(sum_of_squares / static_cast<double>(length)), max_abs};
+  const double count = static_cast<double>(length);
+  double rms = std::sqrt(sum_of_squares / count);
+  // The squares can overflow while every difference is finite (differences
+  // above about 1e154). Only then is the RMS taken from the differences
+  // scaled by the largest one, each scaled square at most 1: finite, and
+  // never above the maximum. Every other sum keeps the plain bits.
+  if (std::isinf(sum_of_squares) && std::isfinite(max_abs)) {
+    double scaled_sum = 0.0;
+    for (const double e : d) scaled_sum = scaled_sum + (e / max_abs) * (e / max_abs);
+    rms = max_abs * std::sqrt(scaled_sum / count);
+  }
+  deviations = DeviationStats{rms, max_abs};
   return Status::ok;
 }

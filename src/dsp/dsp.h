@@ -24,7 +24,8 @@ Status convolve_overlap_add(const Signal& x, const Signal& h, Signal& y);
 
 // How far the FFT result strays from the direct one.
 struct DeviationStats {
-  double rms;      // sqrt(sum of d[k]^2 / L) over L = y.size(); NaN for L = 0 (0 / 0)
+  double rms;      // sqrt(sum of d[k]^2 / L) over L = y.size(); NaN for L = 0 (0 / 0); where
+                   // only the squares overflow, max_abs * sqrt(sum of (d[k] / max_abs)^2 / L)
   double max_abs;  // largest |d[k]| after the last NaN difference
 };
 

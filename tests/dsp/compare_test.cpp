@@ -59,7 +59,11 @@ INSTANTIATE_TEST_SUITE_P(
         CompareCase{"nan_at_end", {5.0, 1.0, nan}, {0.0, 0.0, 0.0, 0.0}, {5.0, 1.0, nan}, {nan, nan}},
         CompareCase{"infinity", {1.0, inf, 2.0}, {0.0, 0.0, 0.0, 0.0}, {1.0, inf, 2.0}, {inf, inf}},
         CompareCase{"inf_minus_inf", {inf}, {inf, 0.0}, {nan}, {nan, nan}},
-        CompareCase{"ties_and_negative_zero", {-0.0, 0.0}, {0.0, -0.0, 0.0}, {-0.0, 0.0}, {0.0, 0.0}}),
+        CompareCase{"ties_and_negative_zero", {-0.0, 0.0}, {0.0, -0.0, 0.0}, {-0.0, 0.0}, {0.0, 0.0}},
+        // Squares beyond the largest double from finite differences: the
+        // RMS from the scaled sum, finite and not above the maximum.
+        CompareCase{"squares_overflow", {4e185, -4e185, 4e185, 2e185}, {0.0, 0.0, 0.0, 0.0, 0.0},
+                    {4e185, -4e185, 4e185, 2e185}, {4e185 * std::sqrt(3.25 / 4.0), 4e185}}),
     [](const testing::TestParamInfo<CompareCase>& param_info) { return param_info.param.name; });
 
 // The sum of squares is one addition per index in increasing order: with a
