@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "dsp/dsp.h"
+#include "files/files.h"
 #include "messages/messages.h"
 #include "platform/platform.h"
 #include "signal/signal.h"
@@ -86,12 +87,21 @@ void say_count(Log& log, std::size_t count) {
 
 void say_number(Log& log, double value) { say(log, format_value(value).view()); }
 
-// A step that could not run says why on the console, in the style of the
-// file messages (a line end first), and the run ends with exit code 1.
-int stop_run(std::string_view message, std::string_view file_name = {}) {
+// A step that could not run says why, in the style of the file messages (a
+// line end first), and the run ends with exit code 1. The log, when it is
+// open, ends with the same line, so that it says why the run stopped.
+int stop_run(Log& log, std::string_view message, std::string_view file_name = {}) {
+  say_line_end(log);
+  say(log, message);
+  say(log, file_name);
+  say_line_end(log);
+  return 1;
+}
+
+// The same before the log is open: on the console only.
+int stop_start(std::string_view message) {
   console_end_line();
   console_write(message);
-  console_write(file_name);
   console_end_line();
   return 1;
 }
@@ -156,18 +166,36 @@ struct RunState {
   Signal difference;
 };
 
-// Writes the three result files. A file that cannot be written completely
-// (it keeps only whole lines) is named on the console and in the log, and
-// the others are still written. Returns the exit code: 0, or 2 when a file
-// failed.
-int save_results(Log& log, const RunState& run) {
-  const struct {
-    std::string_view name;
-    const Signal& signal;
-  } results[] = {{"output_linear.txt", run.direct}, {"output_fft.txt", run.fft}, {"output_diff.txt", run.difference}};
+// The result files, in the order they are written.
+constexpr std::string_view result_names[] = {"output_linear.txt", "output_fft.txt", "output_diff.txt"};
+
+// The identities of the files the run reads, and of its log: no result
+// file may be one of them.
+struct ReadFiles {
+  FileIdentity input, taps, log;
+};
+
+// Writes the three result files. All three are opened before any is
+// emptied; one that cannot be opened, or is one file with an input, the
+// log or another result, is refused. A file that is refused or cannot be
+// written completely (it keeps only whole lines) is named on the console
+// and in the log, and the others are still written. Returns the exit code:
+// 0, or 2 when a file failed.
+int save_results(Log& log, const RunState& run, const ReadFiles& read) {
+  const Signal* const signals[] = {&run.direct, &run.fft, &run.difference};
+  OutputFile results[std::size(result_names)];
+  for (std::size_t k = 0; k < std::size(results); ++k) results[k].name = result_names[k];
+  const FileIdentity inputs[] = {read.input, read.taps, read.log};
+  open_outputs(results, inputs);
   int exit_code = 0;
-  for (const auto& result : results) {
-    const Status saved = save_signal(result.name, result.signal);
+  for (std::size_t k = 0; k < std::size(results); ++k) {
+    OutputFile& result = results[k];
+    Status saved = Status::file_error;
+    if (result.problem == OutputProblem::none) {
+      static_cast<void>(output_file_truncate(result.handle, 0));  // a device has no length to cut
+      saved = write_signal(result.handle, *signals[k]);
+      if (!output_file_close(result.handle)) saved = Status::file_error;
+    }
     if (saved == Status::ok) continue;
     say_line_end(log);
     say(log, failure_message(saved, Step::save));
@@ -180,23 +208,23 @@ int save_results(Log& log, const RunState& run) {
 
 // Everything after loading: the stages, the comparison and the result files.
 // Returns the exit code.
-int filter_and_report(Log& log, RunState& run) {
+int filter_and_report(Log& log, RunState& run, const FileIdentity& log_file) {
   Status status =
       run_timed(log, messages::direct_stage, [&] { return convolve_direct(run.input, run.taps, run.direct); });
-  if (status != Status::ok) return stop_run(failure_message(status, Step::direct));
+  if (status != Status::ok) return stop_run(log, failure_message(status, Step::direct));
   status = run_timed(log, messages::fft_stage, [&] { return convolve_overlap_add(run.input, run.taps, run.fft); });
-  if (status != Status::ok) return stop_run(failure_message(status, Step::fft));
+  if (status != Status::ok) return stop_run(log, failure_message(status, Step::fft));
   DeviationStats deviations{};
   status = compare_signals(run.direct, run.fft, run.difference, deviations);
-  if (status != Status::ok) return stop_run(failure_message(status, Step::compare));
+  if (status != Status::ok) return stop_run(log, failure_message(status, Step::compare));
   report_deviations(log, deviations);
-  return save_results(log, run);
+  return save_results(log, run, {file_identity("input.txt", true), file_identity("fir.txt", true), log_file});
 }
 
 // Loads both files and filters. Returns the exit code: 0 also when a file
 // cannot be read or holds too many values (the reader's message printed), 1
 // when memory runs out reading it.
-int load_and_filter(Log& log, RunState& run) {
+int load_and_filter(Log& log, RunState& run, const FileIdentity& log_file) {
   const struct {
     std::string_view label;
     std::string_view file_name;
@@ -206,11 +234,11 @@ int load_and_filter(Log& log, RunState& run) {
                 {messages::loading_filter, "fir.txt", run.taps, messages::taps_suffix}};
   for (const auto& input : inputs) {
     const Status loaded = load_reported(log, input.label, input.file_name, input.signal, input.suffix);
-    if (loaded == Status::out_of_memory) return stop_run(failure_message(loaded, Step::load), input.file_name);
+    if (loaded == Status::out_of_memory) return stop_run(log, failure_message(loaded, Step::load), input.file_name);
     if (loaded != Status::ok) return 0;  // the reader has said why
   }
   console_end_line();
-  return filter_and_report(log, run);
+  return filter_and_report(log, run, log_file);
 }
 
 void wait_for_exit() {
@@ -220,23 +248,43 @@ void wait_for_exit() {
   console_wait_for_char();
 }
 
+// Opens "log.txt" and empties it, unless another run holds its lock (then
+// -1 with `in_use`). A log that cannot be opened, or is one file with an
+// input or a result file, is not written: the run goes on without it, and
+// that result file is refused in its turn.
+int open_log(OutputFile& log, bool& in_use) {
+  const FileIdentity inputs[] = {file_identity("input.txt", true), file_identity("fir.txt", true),
+                                 file_identity(result_names[0], true), file_identity(result_names[1], true),
+                                 file_identity(result_names[2], true)};
+  open_outputs({&log, 1}, inputs);
+  if (log.problem != OutputProblem::none) return -1;
+  in_use = !output_file_lock(log.handle);
+  if (in_use) {
+    output_abandon(log);
+    return -1;
+  }
+  static_cast<void>(output_file_truncate(log.handle, 0));  // a device has no length to cut
+  return log.handle;
+}
+
 }  // namespace
 
 int run_test_bench() {
-  const bool ready = process_prepare();  // before anything is opened
+  const ProcessStart start = process_prepare();  // before anything is opened
   std::setlocale(LC_ALL, "Russian");  // the run's numbers never go through it
   console_prepare();
   int exit_code = 0;
-  if (ready) {
+  if (start.ready) {
     // The lock keeps a second run in this folder from mixing its log and
     // results with this one's.
+    OutputFile log_file{.name = "log.txt"};
     bool in_use = false;
-    Log log(output_file_open_locked("log.txt", in_use));  // declared first, so it closes after the signals
+    Log log(open_log(log_file, in_use));  // declared first, so it closes after the signals
     RunState run;
-    exit_code = in_use ? stop_run(messages::log_in_use) : load_and_filter(log, run);
+    exit_code = in_use ? stop_start(messages::log_in_use) : load_and_filter(log, run, log_file.identity);
     wait_for_exit();
   } else {
-    exit_code = stop_run(failure_message(Status::out_of_memory, Step::start));
+    exit_code = stop_start(failure_message(Status::out_of_memory, Step::start));
     wait_for_exit();
   }
   return exit_code;

@@ -13,14 +13,15 @@
 
 // Makes the process independent of how it was started (closed standard
 // streams, a console that goes away, a file-size limit); call it first,
-// before anything is opened. False when the run lacks the memory to start.
-bool process_prepare();
+// before anything is opened.
+struct ProcessStart {
+  bool ready;               // false: the run lacks the memory to start
+  bool output_was_closed;   // standard output was closed; it now goes to the null device
+};
+ProcessStart process_prepare();
 
-// This process's id, and whether a process with `id` runs now (an id is
-// taken again only once its process has ended): files named after a process
-// can then be told from ones left by a process that was killed.
+// This process's id.
 std::uint32_t process_id();
-bool process_running(std::uint32_t id);
 
 // ---- Memory -------------------------------------------------------------------
 
@@ -53,25 +54,46 @@ void console_use_standard_error();
 void console_wait_for_char();
 
 // ---- Files ----------------------------------------------------------------------
+//
+// Names are copied into a fixed buffer, not allocated: a name of 4096 bytes
+// or more reaches no file. A function that fails leaves errno saying why.
+
+// What a file is, whatever name reaches it: its device and inode on POSIX,
+// its volume serial number and file index on Windows.
+enum class FileKind { none, regular, directory, link, device, pipe, other };
+struct FileIdentity {
+  FileKind kind = FileKind::none;  // none: nothing of that name
+  std::uint64_t volume = 0;
+  std::uint64_t index = 0;
+};
+
+// The file an open handle is on.
+FileIdentity file_identity(int handle);
+
+// The file `name` reaches now: through links, or, without
+// `through_links`, the entry itself (a link is then of kind link).
+FileIdentity file_identity(std::string_view name, bool through_links);
 
 // Opens `name` for reading bytes unchanged; null when it cannot be opened
 // (errno tells why: ENOMEM when the stream itself could not be allocated).
-// Names are copied into a fixed buffer, not allocated: a name of 4096 bytes
-// or more cannot be opened.
 std::FILE* input_file_open(std::string_view name);
 
-// Opens `name` for writing bytes unchanged (no newline translation), created
-// if missing and, unless `truncate` is false, emptied. Returns a handle, or
-// -1 when the file cannot be opened: also a FIFO that no process reads,
-// whose open would otherwise wait for one.
-int output_file_open(std::string_view name, bool truncate = true);
+// Creates `name` and opens it for writing bytes unchanged (no newline
+// translation), only when no entry has that name: a link, even one that
+// leads nowhere, counts as one (errno EEXIST). -1 when it cannot.
+int output_file_create(std::string_view name);
 
-// The same, holding a lock on the file until the handle is closed, so that a
-// second process asking for the same lock finds the file in use: then -1 with
-// `in_use` set, and the file is left as it was. The lock keeps no other
-// program from reading or writing the file. Only a regular file is locked:
-// a device or a pipe, and a file system without locks, open unlocked.
-int output_file_open_locked(std::string_view name, bool& in_use);
+// Opens the existing file that `name` reaches for writing bytes unchanged,
+// without emptying it. -1 when it cannot be opened: also a link that leads
+// nowhere (ENOENT), and a FIFO that no process reads (ENXIO), whose open
+// would otherwise wait for one.
+int output_file_open_existing(std::string_view name);
+
+// Takes a lock on an open regular file until the handle is closed; false
+// when another process holds it. The lock keeps no program from reading or
+// writing the file. A device or a pipe, and a file system without locks,
+// count as locked.
+bool output_file_lock(int handle);
 
 // Hands `bytes` to the operating system: one system call, more only when the
 // system takes part of them. Nothing is buffered in the process. False when
@@ -90,6 +112,26 @@ bool output_file_truncate(int handle, std::uint64_t size);
 
 // Closes the handle; false when closing reports an error.
 bool output_file_close(int handle);
+
+// ---- Entries of a folder ----------------------------------------------------------
+
+// Renames the entry `from` to `to`, replacing the entry `to` (a link is
+// replaced, not what it leads to; a folder is not replaced).
+bool entry_rename(std::string_view from, std::string_view to);
+
+// Gives the entry `name` the second name `new_name` (a hard link; for a
+// symbolic link, a second name of the link itself). False when `new_name`
+// exists or the file system has no hard links.
+bool entry_link(std::string_view name, std::string_view new_name);
+
+// Makes `new_name` a symbolic link that leads where the link `name` leads.
+// False when `name` is no symbolic link or `new_name` exists.
+bool entry_copy_link(std::string_view name, std::string_view new_name);
+
+// Removes the entry `name` only while it is still `identity` (the entry
+// itself, not what a link leads to): a name that another process has
+// reused in the meantime stays.
+bool entry_remove_if(std::string_view name, const FileIdentity& identity);
 
 // ---- Tick counter -----------------------------------------------------------
 

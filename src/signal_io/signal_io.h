@@ -22,8 +22,14 @@ Status load_signal(std::string_view file_name, Signal& signal, bool& stopped_ear
 // Writes `signal` to `file_name`, one value per line ended by CR LF, each line
 // handed to the system on its own. Returns file_error, printing nothing,
 // when the file cannot be created or a write or the close fails; the file
-// then holds whole lines only.
+// then holds whole lines only. The file is opened as files.h opens an
+// output: never through a link that leads nowhere.
 Status save_signal(std::string_view file_name, const Signal& signal);
+
+// The same lines written to an open output file (platform.h's handle),
+// after what it holds; file_error when a write fails, the file then cut
+// back to its last whole line. The caller closes it.
+Status write_signal(int file, const Signal& signal);
 
 // The text of one value as the writer formats it: %g with six significant
 // digits and an exponent of exactly three digits (1e-005, 1.23457e+006).

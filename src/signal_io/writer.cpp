@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "files/files.h"
 #include "platform/platform.h"
 
 namespace {
@@ -130,30 +131,30 @@ ValueText format_value(double value) {
 }
 
 // One write call per line, so that an interrupted run leaves only complete
-// lines; an empty signal gives an empty file. A write that fails (a full
-// disk, a file-size limit) ends the file: it is cut back to the end of its
-// last complete line, the start of the signal, and nothing more is written.
-Status save_signal(std::string_view file_name, const Signal& signal) {
-  const int file = output_file_open(file_name);
-  if (file == -1) return Status::file_error;
-  bool written = true;
+// lines; an empty signal writes nothing. A write that fails (a full disk, a
+// file-size limit) ends the file: it is cut back to the end of its last
+// complete line, the start of the signal, and nothing more is written, as
+// later lines would leave a gap.
+Status write_signal(int file, const Signal& signal) {
   std::uint64_t whole_lines = 0;  // bytes of the complete lines in the file
   char line[sizeof(ValueText::bytes) + line_end.size()];
   for (const double value : signal) {
     const ValueText text = format_value(value);
     std::memcpy(line, text.bytes.data(), text.size);
     std::memcpy(line + text.size, line_end.data(), line_end.size());
-    // Each complete line goes to the system in one write call, so an
-    // interrupted run leaves only whole lines.
     const std::size_t size = text.size + line_end.size();
-    if (!output_file_write_or_cut(file, {line, size}, whole_lines)) {
-      // A full disk or a size limit may have let part of the line in, now
-      // cut away. Later lines would leave a gap.
-      written = false;
-      break;
-    }
+    if (!output_file_write_or_cut(file, {line, size}, whole_lines)) return Status::file_error;
     whole_lines += size;
   }
-  const bool closed = output_file_close(file);
-  return written && closed ? Status::ok : Status::file_error;
+  return Status::ok;
+}
+
+Status save_signal(std::string_view file_name, const Signal& signal) {
+  OutputFile out{.name = file_name};
+  open_outputs({&out, 1}, {});
+  if (out.problem != OutputProblem::none) return Status::file_error;
+  static_cast<void>(output_file_truncate(out.handle, 0));  // a device has no length to cut
+  const Status written = write_signal(out.handle, signal);
+  const bool closed = output_file_close(out.handle);
+  return written == Status::ok && closed ? Status::ok : Status::file_error;
 }

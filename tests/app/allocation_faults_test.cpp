@@ -244,25 +244,26 @@ Outcome run_failing(const TempDir& dir, std::size_t fail_at) {
   return outcome;
 }
 
-// The message a run must end with, from the step its log shows it was in.
+// The message a run must end with, from the step its log shows it was in:
+// the log ends with the step's label and the same message as the console.
 std::string expected_message(const Outcome& run) {
+  const std::string log = cp1251::to_utf8(run.log);
   const struct {
     std::string log_end;
     std::string message;
   } steps[] = {
-      {CP1251(u8"загрузка данных...\t"), "ошибка: недостаточно памяти при загрузке файла: input.txt"},
-      {CP1251(u8"загрузка FIR фильтра...\t"), "ошибка: недостаточно памяти при загрузке файла: fir.txt"},
-      {CP1251(u8"линейная свёртка...\t"), "ошибка: недостаточно памяти для линейной свёртки"},
-      {CP1251(u8"свёртка через fft...\t"), run.failed == Kind::plan
-                                                 ? "ошибка: FFTW не смог построить план преобразования"
-                                                 : "ошибка: недостаточно памяти для свёртки через fft"},
-      {CP1251(u8" мс\r\n"), "ошибка: недостаточно памяти для сигнала разницы"},
+      {"загрузка данных...\t", "ошибка: недостаточно памяти при загрузке файла: input.txt"},
+      {"загрузка FIR фильтра...\t", "ошибка: недостаточно памяти при загрузке файла: fir.txt"},
+      {"линейная свёртка...\t", "ошибка: недостаточно памяти для линейной свёртки"},
+      {"свёртка через fft...\t", run.failed == Kind::plan ? "ошибка: FFTW не смог построить план преобразования"
+                                                          : "ошибка: недостаточно памяти для свёртки через fft"},
+      {" мс\r\n", "ошибка: недостаточно памяти для сигнала разницы"},
   };
-  if (run.log.empty()) return "ошибка: недостаточно памяти";  // the start: the log is not opened yet
+  if (log.empty()) return "ошибка: недостаточно памяти";  // the start: the log is not opened yet
   for (const auto& step : steps) {
-    if (run.log.ends_with(step.log_end)) return step.message;
+    if (log.ends_with(step.log_end + "\r\n" + step.message + "\r\n")) return step.message;
   }
-  return "(a log that ends in no step: " + run.log + ")";
+  return "(a log that ends in no step's message: " + log + ")";
 }
 
 struct FaultCase {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <fcntl.h>
+#include <grp.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -94,7 +95,11 @@ struct ProcessOptions {
   std::vector<std::pair<std::string, std::string>> environment;  // set in the child
   Stdout stdout_to = Stdout::file;
   std::size_t pipe_bytes = 0;
+  bool unprivileged = false;  // run as the user nobody when the tests run as root
 };
+
+// The user and group the unprivileged runs take.
+inline constexpr uid_t nobody = 65534;
 
 // Runs `command` (the program, then its arguments) in `directory`. The
 // address-space limit makes allocations fail as on a full machine.
@@ -131,6 +136,10 @@ inline ProcessResult run_command(const std::vector<std::string>& command, const 
     if (in < 0 || out < 0 || err < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0) _exit(126);
     if (options.stdout_to == Stdout::pipe_dropped) close(pipe_ends[0]);
     if (options.stdout_to == Stdout::closed) close(1);
+    if (options.unprivileged && geteuid() == 0 &&
+        (setgroups(0, nullptr) != 0 || setgid(nobody) != 0 || setuid(nobody) != 0)) {
+      _exit(126);
+    }
     execvp(argv[0], argv.data());
     _exit(127);
   }

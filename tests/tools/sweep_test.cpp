@@ -122,11 +122,14 @@ TEST(SweepProgram, FileThatStopsEarlyIsRefused) {
 }
 
 // A refused command names the problem, exits with code 2 and writes and cuts
-// nothing: no file it made stays, and keep.tsv keeps its bytes.
+// nothing: no file it made stays, keep.tsv keeps its bytes and every link
+// its target. Names are compared as files, never as text; "{dir}" stands
+// for the folder's absolute name.
 struct SweepRefusal {
   const char* name;
   std::vector<std::string> arguments;
   std::string errors;
+  std::vector<std::pair<std::string, std::string>> links{};  // name, target: made before the run
 };
 void PrintTo(const SweepRefusal& c, std::ostream* os) { *os << c.name; }
 
@@ -134,43 +137,90 @@ class SweepProgramRefusals : public testing::TestWithParam<SweepRefusal> {};
 
 TEST_P(SweepProgramRefusals, WriteAndCutNothing) {
   TempDir dir;
-  write_file(dir.file("keep.tsv"), "KEEP\n");
-  std::filesystem::create_symlink("keep.tsv", dir.file("link.tsv"));
-  std::vector<std::string> arguments{"--length", "50", "--taps", "1,2"};
-  arguments.insert(arguments.end(), GetParam().arguments.begin(), GetParam().arguments.end());
+  const auto in_dir = [&](std::string text) {
+    for (std::size_t at; (at = text.find("{dir}")) != std::string::npos;) text.replace(at, 5, dir.path().string());
+    return text;
+  };
+  write_file(dir.file("keep.tsv"), "1\r\n2\r\n");
+  std::vector<std::pair<std::string, std::string>> links{{"link.tsv", "keep.tsv"}};
+  links.insert(links.end(), GetParam().links.begin(), GetParam().links.end());
+  for (const auto& [name, target] : links) std::filesystem::create_symlink(target, dir.file(name));
+  std::vector<std::string> arguments{"--repeat", "1"};
+  for (const std::string& argument : GetParam().arguments) arguments.push_back(in_dir(argument));
+  if (std::find(arguments.begin(), arguments.end(), "--input") == arguments.end()) {
+    arguments.insert(arguments.end(), {"--length", "50", "--taps", "1,2"});
+  }
   const ProcessResult run = run_command(program("fir_sweep", arguments), dir.path().string(), {});
   EXPECT_EQ(run.exit_code, 2);
-  EXPECT_EQ(run.errors, GetParam().errors);
+  EXPECT_EQ(run.errors, in_dir(GetParam().errors));
   EXPECT_EQ(run.console, "");
-  EXPECT_EQ(read_file(dir.file("keep.tsv")), "KEEP\n");
+  EXPECT_EQ(read_file(dir.file("keep.tsv")), "1\r\n2\r\n");
+  for (const auto& [name, target] : links) EXPECT_EQ(std::filesystem::read_symlink(dir.file(name)), target);
   std::size_t files = 0;
   for (const auto& entry : std::filesystem::directory_iterator(dir.path())) files += !entry.path().filename().string().starts_with(".");
-  EXPECT_EQ(files, 2u);
+  EXPECT_EQ(files, 1 + links.size());
 }
+
+const std::string long_name(300, 'n');
 
 INSTANTIATE_TEST_SUITE_P(
     Table, SweepProgramRefusals,
-    testing::Values(SweepRefusal{"ScaleInAMissingFolder", {"--out", "keep.tsv", "--scale", "no/s.tsv"},
-                                 "fir_sweep: --scale: cannot write 'no/s.tsv'\n"},
-                    SweepRefusal{"NewTableScaleInAMissingFolder", {"--out", "new.tsv", "--scale", "no/s.tsv"},
-                                 "fir_sweep: --scale: cannot write 'no/s.tsv'\n"},
-                    SweepRefusal{"OneFileForBoth", {"--out", "keep.tsv", "--scale", "./keep.tsv"},
-                                 "fir_sweep: --out and --scale name one file, './keep.tsv'\n"},
-                    SweepRefusal{"ALinkToTheOther", {"--out", "keep.tsv", "--scale", "link.tsv"},
-                                 "fir_sweep: --out and --scale name one file, 'link.tsv'\n"}),
+    testing::Values(
+        SweepRefusal{"ScaleInAMissingFolder", {"--out", "keep.tsv", "--scale", "no/s.tsv"},
+                     "fir_sweep: --scale: cannot write 'no/s.tsv': No such file or directory\n"},
+        SweepRefusal{"NewTableScaleInAMissingFolder", {"--out", "new.tsv", "--scale", "no/s.tsv"},
+                     "fir_sweep: --scale: cannot write 'no/s.tsv': No such file or directory\n"},
+        SweepRefusal{"NewTableScaleALinkLoop", {"--out", "new.tsv", "--scale", "loop"},
+                     "fir_sweep: --scale: cannot write 'loop': Too many levels of symbolic links\n", {{"loop", "loop"}}},
+        SweepRefusal{"NameTooLong", {"--out", long_name},
+                     "fir_sweep: --out: cannot write '" + long_name + "': File name too long\n"},
+        SweepRefusal{"OneFileForBoth", {"--out", "keep.tsv", "--scale", "./keep.tsv"},
+                     "fir_sweep: --out and --scale name one file, './keep.tsv'\n"},
+        SweepRefusal{"OneNewFileForBoth", {"--out", "t.tsv", "--scale", "./t.tsv"},
+                     "fir_sweep: --out and --scale name one file, './t.tsv'\n"},
+        SweepRefusal{"OneNewFileSpelledAbsolute", {"--out", "t.tsv", "--scale", "{dir}/t.tsv"},
+                     "fir_sweep: --out and --scale name one file, '{dir}/t.tsv'\n"},
+        SweepRefusal{"ALinkToTheOther", {"--out", "keep.tsv", "--scale", "link.tsv"},
+                     "fir_sweep: --out and --scale name one file, 'link.tsv'\n"},
+        SweepRefusal{"ALinkToNothing", {"--out", "dangling", "--scale", "u.tsv"},
+                     "fir_sweep: --out: 'dangling' is a link to a file that does not exist, which is not created "
+                     "through it\n",
+                     {{"dangling", "u.tsv"}}},
+        SweepRefusal{"ALinkToNothingAndAMissingFolder", {"--out", "mylink", "--scale", "/nonexistent/x"},
+                     "fir_sweep: --out: 'mylink' is a link to a file that does not exist, which is not created "
+                     "through it\n",
+                     {{"mylink", "mine.tsv"}}},
+        SweepRefusal{"TableOverTheSignal", {"--input", "keep.tsv", "--out", "keep.tsv"},
+                     "fir_sweep: --out names the file --input reads, 'keep.tsv'\n"},
+        SweepRefusal{"ScaleOverTheFilterThroughALink", {"--input", "keep.tsv", "--fir", "keep.tsv", "--scale", "link.tsv"},
+                     "fir_sweep: --scale names the file --input reads, 'link.tsv'\n"}),
     [](const testing::TestParamInfo<SweepRefusal>& row) { return std::string(row.param.name); });
 
-// Sums beyond the largest double: the deviations spelled as fir_bench
-// prints them, and a line that says why they are not numbers.
-TEST(SweepProgram, OverflowingSumsAreSaidSo) {
+// Sums beyond the largest double: every deviation and error column that
+// saw a NaN reads nan, spelled as fir_bench prints it, and a line says why.
+struct OverflowCase {
+  const char* name;
+  std::string input, fir;  // the signal: --length 50 when empty
+};
+void PrintTo(const OverflowCase& c, std::ostream* os) { *os << c.name; }
+
+class SweepOverflow : public testing::TestWithParam<OverflowCase> {};
+
+TEST_P(SweepOverflow, NotANumberIsSaidSo) {
   TempDir dir;
-  write_file(dir.file("fir.txt"), "1e308\n1e308\n1e308\n");
-  const ProcessResult run =
-      run_command(program("fir_sweep", {"--length", "50", "--fir", "fir.txt", "--repeat", "1"}), dir.path().string(), {});
+  write_file(dir.file("fir.txt"), GetParam().fir);
+  std::vector<std::string> arguments{"--fir", "fir.txt", "--repeat", "1"};
+  if (GetParam().input.empty()) {
+    arguments.insert(arguments.end(), {"--length", "50"});
+  } else {
+    write_file(dir.file("input.txt"), GetParam().input);
+    arguments.insert(arguments.end(), {"--input", "input.txt"});
+  }
+  const ProcessResult run = run_command(program("fir_sweep", arguments), dir.path().string(), {});
   EXPECT_EQ(run.exit_code, 0) << run.errors;
-  const std::string row = run.console.substr(run.console.rfind("\n3\t") + 1);
+  const std::string row = run.console.substr(run.console.rfind("\ntaps\t") + 1);
   std::vector<std::string> fields;
-  for (std::size_t at = 0, end; at < row.size(); at = end + 1) {
+  for (std::size_t at = row.find('\n') + 1, end; at < row.size(); at = end + 1) {
     end = std::min(row.find_first_of("\t\n", at), row.size());
     fields.push_back(row.substr(at, end - at));
   }
@@ -182,8 +232,14 @@ TEST(SweepProgram, OverflowingSumsAreSaidSo) {
       EXPECT_EQ(fields[k], "nan") << name;
     }
   }
-  EXPECT_NE(run.errors.find("M = 3: the sums overflow"), std::string::npos) << run.errors;
+  EXPECT_NE(run.errors.find(": the sums overflow"), std::string::npos) << run.errors;
 }
+
+INSTANTIATE_TEST_SUITE_P(Table, SweepOverflow,
+                         testing::Values(OverflowCase{"HugeTaps", "", "1e308\n1e308\n1e308\n"},
+                                         // A NaN error among finite ones, which must not replace it.
+                                         OverflowCase{"HugeSamplesMidSignal", "1\n1\n1e308\n1e308\n1\n1\n1\n", "1\n1\n"}),
+                         [](const testing::TestParamInfo<OverflowCase>& row) { return std::string(row.param.name); });
 
 // ---- The table of a small sweep -----------------------------------------------------
 
@@ -364,6 +420,8 @@ INSTANTIATE_TEST_SUITE_P(
                                "fir_sweep: --out: cannot write '/dev/full' completely\n"},
                     SweepFault{"StandardOutputGone", {}, Stdout::pipe_dropped, 0, 0,
                                "fir_sweep: cannot write standard output completely\n"},
+                    SweepFault{"StandardOutputClosed", {}, Stdout::closed, 0, 0,
+                               "fir_sweep: cannot write standard output: it is closed\n"},
                     SweepFault{"FileSizeLimit", {"--out", "t.tsv"}, Stdout::file, 900, 0,
                                "fir_sweep: --out: cannot write 't.tsv' completely\n"},
                     SweepFault{"FilterBeyondMemory", {"--taps", "4294967295"}, Stdout::file, 0, 1 << 30,

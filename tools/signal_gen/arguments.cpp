@@ -201,9 +201,11 @@ std::string gen_help_text() {
 
 Writes a test signal to input.txt and FIR filter taps to fir.txt in the
 current directory, in the format fir_bench reads. Without options it writes
-the shipped example data. Both files are written under temporary names and
+the shipped example data. Both files are written under new names and
 renamed once both are whole, the old ones kept until both new ones are in
-place and reported: a failure leaves the folder as it was.
+place and reported: a failure leaves the folder as it was. A link named
+input.txt or fir.txt is replaced by a file; where it leads is not touched.
+Files that another run left are named on standard error, never removed.
 
 Signal (input.txt):
   --signal KIND      sines (default), noise, chirp, impulse or step

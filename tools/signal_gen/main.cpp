@@ -2,14 +2,12 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <cstring>
 #include <exception>
-#include <filesystem>
-#include <random>
 #include <string>
-#include <system_error>
+#include <string_view>
 #include <vector>
 
+#include "files/files.h"
 #include "options/options.h"
 #include "platform/platform.h"
 #include "signal_gen/signal_gen.h"
@@ -78,132 +76,37 @@ int make_outputs(const GenOptions& options, std::vector<Output>& outputs) {
   return 0;
 }
 
-// ---- Replacing the pair together --------------------------------------------
-//
-// Each new file is written as <name>.<process id>.<random>.tmp beside the
-// old one, which is kept as <name>.<process id>.<random>.old (a hard link,
-// or a copy where the file system has none) until every new file is in
-// place and reported on standard output. A rename or a report that fails
-// puts every old file back. The names carry the process id, so that a run
-// can remove what a killed one left, and never what a running one holds.
-
-struct Names {
-  std::string temporary, backup;  // backup empty: no old file to keep
-};
-
-constexpr const char* temporary_suffix = ".tmp";
-constexpr const char* backup_suffix = ".old";
-
-// ".<process id>.<16 hex digits>"
-std::string process_tag() {
-  std::random_device entropy;
-  char tag[40];
-  std::snprintf(tag, sizeof tag, ".%u.%08x%08x", static_cast<unsigned>(process_id()), entropy(), entropy());
-  return tag;
-}
-
-// Whether `file` is one of `name`'s temporaries or backups, left by a
-// process that no longer runs.
-bool stale(const std::string& file, const char* name) {
-  const std::string prefix = std::string(name) + ".";
-  if (!file.starts_with(prefix) || !(file.ends_with(temporary_suffix) || file.ends_with(backup_suffix))) return false;
-  unsigned id = 0;
-  char hex[17] = {};
-  int used = 0;
-  if (std::sscanf(file.c_str() + prefix.size(), "%u.%16[0-9a-f]%n", &id, hex, &used) != 2) return false;
-  return std::strlen(hex) == 16 && prefix.size() + static_cast<std::size_t>(used) + 4 == file.size() &&
-         !process_running(id);
-}
-
-void remove_quietly(const std::string& file) {
-  std::error_code ignored;
-  if (!file.empty()) std::filesystem::remove(file, ignored);
-}
-
-void remove_stale_files(const std::vector<Output>& outputs) {
-  std::error_code error;
-  for (const auto& entry : std::filesystem::directory_iterator(".", error)) {
-    const std::string file = entry.path().filename().string();
-    for (const Output& out : outputs) {
-      if (stale(file, out.name)) remove_quietly(file);
-    }
-  }
-}
-
-// The old file kept under `backup`; empty when there is none to keep (no
-// file, or a folder, which no rename replaces).
-std::string keep_old(const char* name, const std::string& backup, std::string& problem) {
-  std::error_code error;
-  const auto status = std::filesystem::symlink_status(name, error);
-  if (error || !std::filesystem::exists(status) || std::filesystem::is_directory(status)) return {};
-  std::filesystem::create_hard_link(name, backup, error);
-  if (error) std::filesystem::copy_file(name, backup, error);
-  if (!error) return backup;
-  problem = std::string("cannot keep a copy of the old ") + name + ": " + error.message();
-  return {};
-}
-
-// Outputs [0, renamed) back as they were; false, naming in `problem` what
-// could not be put back, when a backup has to stay.
-bool put_back(const std::vector<Output>& outputs, const std::vector<Names>& names, std::size_t renamed,
-              std::string& problem) {
-  bool all = true;
-  for (std::size_t k = 0; k < renamed; ++k) {
-    std::error_code error;
-    if (names[k].backup.empty()) {
-      std::filesystem::remove(outputs[k].name, error);
-    } else {
-      std::filesystem::rename(names[k].backup, outputs[k].name, error);
-    }
-    if (error) {
-      all = false;
-      problem += std::string("; cannot put back the old ") + outputs[k].name +
-                 (names[k].backup.empty() ? "" : " (it is in " + names[k].backup + ")") + ": " + error.message();
-    }
-  }
-  return all;
-}
-
-// Writes every output, then puts them all in place and reports them, or
-// leaves the folder as it was; returns the exit code.
+// Writes every output as a new file, then puts them all in place together
+// and reports them, or leaves the folder as it was (files.h says how);
+// returns the exit code. What another run left is named, never removed.
 int write_outputs(const std::vector<Output>& outputs) {
-  remove_stale_files(outputs);
-  std::vector<Names> names(outputs.size());
-  const auto give_up = [&](std::size_t renamed, std::string problem) {
-    const bool restored = put_back(outputs, names, renamed, problem);
-    for (std::size_t k = 0; k < names.size(); ++k) {
-      remove_quietly(names[k].temporary);
-      if (restored || k >= renamed) remove_quietly(names[k].backup);
-    }
+  std::vector<std::string_view> targets;
+  for (const Output& out : outputs) targets.push_back(out.name);
+  for (const std::string& left : replacement_leftovers(targets)) {
+    std::fprintf(stderr, "fir_gen: left by an interrupted run: %s\n", left.c_str());
+  }
+  std::vector<Replacement> all;
+  for (const Output& out : outputs) all.push_back({.target = out.name});
+  const auto give_up = [&](std::string problem) {
+    const bool restored = replacements_undo(all, problem);
     std::fprintf(stderr, "fir_gen: %s%s\n", problem.c_str(), restored ? "; nothing was replaced" : "");
     return 1;
   };
-  const std::string tag = process_tag();
+  std::string problem;
+  if (!replacements_begin(all, problem)) return give_up(problem);
   for (std::size_t k = 0; k < outputs.size(); ++k) {
-    names[k].temporary = outputs[k].name + tag + temporary_suffix;
-    if (const Status saved = save_signal(names[k].temporary, outputs[k].values); saved != Status::ok) {
-      for (const Names& written : names) remove_quietly(written.temporary);
-      return failed(saved, outputs[k].name);
+    const Status written = write_signal(all[k].handle, outputs[k].values);
+    if (!replacement_close(all[k]) || written != Status::ok) {
+      replacements_undo(all, problem);
+      return failed(Status::file_error, outputs[k].name);
     }
   }
-  for (std::size_t k = 0; k < outputs.size(); ++k) {
-    std::string problem;
-    names[k].backup = keep_old(outputs[k].name, outputs[k].name + tag + backup_suffix, problem);
-    if (!problem.empty()) return give_up(0, problem);
-  }
-  for (std::size_t k = 0; k < outputs.size(); ++k) {
-    std::error_code error;
-    std::filesystem::rename(names[k].temporary, outputs[k].name, error);
-    if (error) {
-      return give_up(k, "cannot rename " + names[k].temporary + " to " + outputs[k].name + ": " + error.message());
-    }
-    names[k].temporary.clear();
-  }
+  if (!replacements_commit(all, problem)) return give_up(problem);
   for (const Output& out : outputs) {
     std::printf("wrote %s (%zu %s)\n", out.name, out.values.size(), out.is_signal ? "samples" : "taps");
   }
-  if (std::fflush(stdout) != 0) return give_up(outputs.size(), "cannot write standard output completely");
-  for (const Names& kept : names) remove_quietly(kept.backup);
+  if (std::fflush(stdout) != 0) return give_up("cannot write standard output completely");
+  replacements_finish(all);
   return 0;
 }
 
@@ -225,8 +128,11 @@ int main(int argc, char** argv) {
     return std::fflush(stdout) == 0 ? 0 : failed(Status::file_error, "standard output");
   }
   // A file-size limit then fails a write instead of ending the program.
-  if (!process_prepare()) return failed(Status::out_of_memory, "");
+  if (!process_prepare().ready) return failed(Status::out_of_memory, "");
   std::vector<Output> outputs;
   if (const int code = make_outputs(options, outputs); code != 0) return code;
-  return write_outputs(outputs);
+  int exit_code = 1;
+  // Names and messages are the only allocations left.
+  if (allocating([&] { exit_code = write_outputs(outputs); }) != Status::ok) return failed(Status::out_of_memory, "");
+  return exit_code;
 }

@@ -184,12 +184,18 @@ table; progress, the crossovers in words, the fixed rule's loop time over
 the best's at each M and every message go to standard error. Values may also
 be given as --option=value.
 
-Exit code 0 when the table is complete; 2 for a bad option, an --out or
---scale file that cannot be opened, or both naming one file (both are then
-left as they were); 1 for a file that cannot be read or
-that reading stops early in (nothing is written then), for a table or
-scale that cannot be written completely (a file keeps its whole lines),
-and when memory runs out or a stage cannot run (the message says which).
+--out and --scale are opened before either is emptied. Names are compared
+as files, not as text: the command is refused when one cannot be opened
+(a link that leads nowhere included: nothing is created through it), when
+both reach one file, or when either reaches a file that --input or --fir
+reads. A refused command leaves every file as it was and makes none.
+
+Exit code 0 when the table is complete; 2 for a bad option or a refused
+--out or --scale; 1 for a file that cannot be read or that reading stops
+early in (nothing is written then), for a table or scale that cannot be
+written completely (a file keeps its whole lines; standard output must be
+open when it carries the table), and when memory runs out or a stage
+cannot run (the message says which).
 
 )";
 }

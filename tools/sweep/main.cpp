@@ -1,17 +1,21 @@
 // fir_sweep: which method for my filter; see --help.
 #include <fftw3.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
-#include <filesystem>
 #include <map>
 #include <optional>
-#include <utility>
+#include <span>
 #include <string>
+#include <system_error>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "dsp/kernels.h"
+#include "files/files.h"
 #include "measure/measure.h"
 #include "options/options.h"
 #include "platform/platform.h"
@@ -67,46 +71,62 @@ bool close_text(TextOut& out) {
   return !out.failed;
 }
 
-// Whether two names reach one file: the same path, or links to one file.
-bool same_file(const std::string& a, const std::string& b) {
-  std::error_code error_a, error_b;
-  if (std::filesystem::equivalent(a, b, error_a)) return true;
-  const auto path_a = std::filesystem::weakly_canonical(a, error_a);
-  const auto path_b = std::filesystem::weakly_canonical(b, error_b);
-  return error_a || error_b ? a == b : path_a == path_b;
+// Why the output named by `outputs[k]` was refused, worded for the user;
+// `inputs` names the options of the files it may be.
+std::string refusal(std::span<const OutputFile> opened, std::size_t k, std::span<const char* const> inputs,
+                    std::span<const char* const> outputs) {
+  const OutputFile& out = opened[k];
+  const std::string option = outputs[k];
+  const std::string name = "'" + std::string(out.name) + "'";
+  switch (out.problem) {
+    case OutputProblem::none:
+      break;
+    case OutputProblem::cannot_open:
+      return file_problem(option, std::string(out.name), Use::write, Status::file_error) + ": " +
+             std::generic_category().message(errno);
+    case OutputProblem::link_to_nothing:
+      return option + ": " + name + " is a link to a file that does not exist, which is not created through it";
+    case OutputProblem::same_file:
+      if (out.same_as < inputs.size()) return option + " names the file " + inputs[out.same_as] + " reads, " + name;
+      const std::size_t other = out.same_as - inputs.size();  // the later one's spelling
+      return std::string(outputs[std::min(k, other)]) + " and " + outputs[std::max(k, other)] + " name one file, '" +
+             std::string(opened[std::max(k, other)].name) + "'";
+  }
+  return {};
 }
 
 // The files the options name, opened and emptied, or none touched: a
-// refused command cuts no file short and leaves none it made. False with
-// the problem.
-bool open_outputs(const SweepOptions& options, TextOut& table, TextOut& scale, std::string& problem) {
-  if (options.out && options.scale && same_file(*options.out, *options.scale)) {
-    problem = "--out and --scale name one file, '" + *options.scale + "'";
+// refused command cuts no file short, leaves none it made, and never
+// writes to a file it reads. False with the problem.
+bool open_sweep_outputs(const SweepOptions& options, TextOut& table, TextOut& scale, std::string& problem) {
+  std::vector<const char*> input_options;
+  std::vector<FileIdentity> inputs;
+  for (const auto& [option, name] : {std::pair{"--input", &options.input}, std::pair{"--fir", &options.fir}}) {
+    if (!*name) continue;
+    input_options.push_back(option);
+    inputs.push_back(file_identity(**name, true));
+  }
+  std::vector<const char*> output_options;
+  std::vector<TextOut*> texts;
+  std::vector<OutputFile> outputs;
+  for (const auto& [option, name, text] : {std::tuple{"--out", &options.out, &table}, {"--scale", &options.scale, &scale}}) {
+    if (!*name) continue;
+    output_options.push_back(option);
+    texts.push_back(text);
+    outputs.push_back({.name = **name});
+  }
+  open_outputs(outputs, inputs);
+  for (std::size_t k = 0; k < outputs.size() && problem.empty(); ++k) {
+    problem = refusal(outputs, k, input_options, output_options);
+  }
+  if (!problem.empty()) {
+    for (OutputFile& out : outputs) output_abandon(out);
     return false;
   }
-  const struct {
-    const char* option;
-    const std::optional<std::string>& name;
-    TextOut& out;
-  } wanted[] = {{"--out", options.out, table}, {"--scale", options.scale, scale}};
-  std::vector<std::pair<TextOut*, bool>> opened;  // and whether it existed before
-  for (const auto& [option, name, out_ref] : wanted) {
-    if (!name) continue;
-    TextOut* const out = &out_ref;
-    const bool existed = std::filesystem::exists(*name);
-    *out = TextOut{option, *name, output_file_open(*name, false)};
-    if (out->file == -1) {
-      problem = write_problem(*out);
-      for (auto& [done, was_there] : opened) {
-        close_text(*done);
-        std::error_code ignored;
-        if (!was_there) std::filesystem::remove(done->name, ignored);
-      }
-      return false;
-    }
-    opened.emplace_back(out, existed);
+  for (std::size_t k = 0; k < outputs.size(); ++k) {
+    static_cast<void>(output_file_truncate(outputs[k].handle, 0));  // a device has no length to cut
+    *texts[k] = TextOut{output_options[k], std::string(outputs[k].name), outputs[k].handle};
   }
-  for (auto& [out, existed] : opened) static_cast<void>(output_file_truncate(out->file, 0));  // a device has no length
   return true;
 }
 
@@ -187,7 +207,7 @@ int sweep(const SweepOptions& options) {
   }
   if (options.fir && !load_file("--fir", *options.fir, fir, problem)) return fail(problem, 1);
   TextOut table, scale;
-  if (!open_outputs(options, table, scale, problem)) return fail(problem, 2);
+  if (!open_sweep_outputs(options, table, scale, problem)) return fail(problem, 2);
   // Each write is checked once the sweep has gone on: the first failure
   // ends it.
   const auto written = [&] { return !table.failed && !scale.failed; };
@@ -271,7 +291,12 @@ int main(int argc, char** argv) {
   }
   // A file-size limit or a closed pipe then fails a write instead of ending
   // the program.
-  if (!process_prepare()) return fail(problem_text("the sweep's signals", Use::hold, Status::out_of_memory), 1);
+  const ProcessStart start = process_prepare();
+  if (!start.ready) return fail(problem_text("the sweep's signals", Use::hold, Status::out_of_memory), 1);
+  // The table is the sweep's product: with nowhere to go, it is not made.
+  if (start.output_was_closed && !options.out) {
+    return fail(problem_text("standard output", Use::write, Status::file_error) + ": it is closed", 1);
+  }
   int exit_code = 0;
   // The one place a failed allocation of the sweep's own (the signal, a
   // filter, the exact reference) is caught; the stages report theirs.

@@ -120,7 +120,8 @@ double largest_error(const Signal& y, const std::vector<std::size_t>& indices, c
   double largest = 0.0;
   for (std::size_t at = 0; at < indices.size(); ++at) {
     const double error = std::fabs((y[indices[at]] - exact.high[at]) - exact.low[at]);
-    if (!(error <= largest)) largest = error;  // a NaN error is kept
+    if (std::isnan(error)) return error;  // no later error may hide it
+    largest = std::max(largest, error);
   }
   return largest;
 }
