@@ -14,6 +14,9 @@
 // works):
 //
 //   condition                 layout (file)              outputs
+//   M <= S.sliding_max_taps,  sliding spans              k = QW .. floor(N / W) * W - 1,
+//   N >= (Q + 1) * W with     (direct_sliding_spans.h)   whose samples all lie in x
+//   Q = ceil(M / W)
 //   M <= S.windows_max_taps,  tap windows                k = M - 1 .. N - 1 in whole groups,
 //   N >= M                    (direct_tap_windows.h)     whose samples all lie in x
 //   S.segments_group > 0      segments                   all but the first and last
@@ -25,7 +28,12 @@
 //
 // Why: the segments load each span of the signal once for U taps and reach
 // 89 to 92% of the unfused peak from M = 1024 on (AVX-512, AMD Zen 5,
-// x86-64). The tap windows copy and transpose nothing, at the price of
+// x86-64), but transpose every sample and output, which costs as much as
+// about 15 taps' products: below 64 taps the sliding spans, which shift
+// each span out of registers once for Q vectors of sums and transpose
+// nothing, are faster there (AMD Zen 5, warm, N = 10^5: 0.69 to 0.90 times
+// the segments' time from M = 1 to 32, even at 64, 1.1 from 65 on). The
+// tap windows copy and transpose nothing, at the price of
 // W - 1 steps per vector: faster up to 16 taps with AVX2 and SSE2 on
 // x86-64 (AMD Zen 3: 0.17 against 0.24 ms at N = 10^5, M = 16), and, with
 // the 8 registers of 32-bit x86, 2 to 3.5 times faster than the segments
@@ -51,6 +59,7 @@
 #include "dsp/direct_segments.h"
 #include "dsp/direct_shape.h"
 #include "dsp/direct_shifted_copies.h"
+#include "dsp/direct_sliding_spans.h"
 #include "dsp/direct_tap_windows.h"
 #include "dsp/kernels.h"
 
@@ -59,13 +68,22 @@ namespace dsp_internal {
 // Doubles of scratch the accumulation needs, 64-byte aligned: the tap
 // windows lie behind the copies.
 template <DirectShape S>
-constexpr std::size_t direct_scratch_doubles = std::max(copies_doubles<S> + tap_windows_doubles<S>,
-                                                        segments_doubles<S>);
+constexpr std::size_t direct_scratch_doubles =
+    std::max(copies_doubles<S> + std::max(tap_windows_doubles<S>, sliding_doubles<S>), segments_doubles<S>);
 
 // y += every product, in the plain loop's order, each output by the layout
 // the table above gives it.
 template <DirectShape S>
 FIR_INLINE void accumulate(const DirectOperands& op, double* scratch) {
+  if constexpr (S.sliding_max_taps > 0) {
+    if (sliding_takes<S>(op)) {
+      const auto [k_begin, k_end] = sliding_outputs<S>(op);
+      accumulate_shifted_copies<S>(op, 0, k_begin, scratch);
+      accumulate_sliding_spans<S>(op, scratch);
+      accumulate_shifted_copies<S>(op, k_end, op.length, scratch);
+      return;
+    }
+  }
   if constexpr (S.windows_max_taps > 0) {
     if (op.taps <= S.windows_max_taps && op.samples >= op.taps) {
       accumulate_shifted_copies<S>(op, 0, op.taps - 1, scratch);

@@ -15,6 +15,7 @@ struct DirectShape {
                          // registers); 0: never the segments
   int windows_group;     // tap windows: vectors of sums per group; 0 with windows_max_taps 0
   int windows_max_taps;  // tap windows take filters up to this long; 0: never the tap windows
+  int sliding_max_taps;  // sliding spans take filters up to this long; 0: never the sliding spans
 };
 
 // Taps per tap tile, for the copies and the segments: a tile's part of the signal, W

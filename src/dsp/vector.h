@@ -125,6 +125,59 @@ FIR_INLINE void keep_in_register(Vec<W>& v) {
 #endif
 }
 
+// Lanes 0 .. P - 1 from the top of `previous`, then lanes 0 .. W - P - 1 of
+// `block`: the W values that start P before `block` where `previous` lies
+// just before it. One lane shift (valignq) with AVX-512.
+template <int W, int P, std::size_t... L>
+FIR_INLINE Vec<W> shifted_in(const Vec<W>& previous, const Vec<W>& block, std::index_sequence<L...>) {
+#if defined(FIR_PORTABLE_KERNELS)
+  return {{(static_cast<int>(L) < P ? previous.lane[W - P + L] : block.lane[L - P])...}};
+#else
+  return __builtin_shufflevector(previous, block, (static_cast<int>(L) < P ? W - P + static_cast<int>(L)
+                                                                           : W + static_cast<int>(L) - P)...);
+#endif
+}
+template <int W, int P>
+FIR_INLINE Vec<W> shifted_in(const Vec<W>& previous, const Vec<W>& block) {
+  if constexpr (P == 0) {
+    return block;
+  } else {
+#if !defined(FIR_PORTABLE_KERNELS) && defined(__x86_64__)
+    // GCC makes a two-table permute of the shuffle, with an index vector in
+    // a register for each P; the immediate shift needs none.
+    if constexpr (W == 8) {
+      Vec<W> out;
+      asm("valignq %3, %2, %1, %0" : "=v"(out) : "v"(block), "v"(previous), "i"(W - P));
+      return out;
+    }
+#endif
+    return shifted_in<W, P>(previous, block, std::make_index_sequence<W>{});
+  }
+}
+
+// Makes the compiler forget what `p` points to, so that every use loads it
+// again (a broadcast within the multiply) instead of holding all it points
+// to in registers, which the sums need.
+FIR_INLINE void reload_each_time(const double*& p) {
+#if !defined(FIR_PORTABLE_KERNELS)
+  asm volatile("" : "+r"(p));
+#else
+  static_cast<void>(p);
+#endif
+}
+
+// Keeps what uses a and b after this point from being computed before it:
+// GCC would otherwise shift every block's spans ahead of their products and
+// spill them.
+template <int W>
+FIR_INLINE void keep_in_order(Vec<W>& a, Vec<W>& b) {
+#if !defined(FIR_PORTABLE_KERNELS)
+  asm volatile("" : "+v"(a), "+v"(b));
+#else
+  static_cast<void>(a), static_cast<void>(b);
+#endif
+}
+
 // The lanes of v in reverse order.
 template <int W>
 FIR_INLINE Vec<W> reversed(Vec<W> v) {

@@ -70,7 +70,8 @@ TEST_P(DirectExactness, SweepOfSizesMatchesPlainLoopBitForBit) {
 }
 
 // Long signals and long filters, and shapes on either side of the tiles
-// (2048 outputs by 512 taps for consecutive outputs, 512 rows of segments):
+// (2048 outputs by 512 taps for the shifted copies; 1024 rows, at least 128,
+// for the segments):
 // more taps than samples (the operands then swap roles), a tap tile of one
 // tap, a middle too short for segments, one sample with a million taps.
 TEST_P(DirectExactness, LongAndTileCrossingShapesMatchPlainLoopBitForBit) {
@@ -83,7 +84,10 @@ TEST_P(DirectExactness, LongAndTileCrossingShapesMatchPlainLoopBitForBit) {
       // outputs) and one output either side; one tap more, beyond them.
       {15 + 32 * 40, 16}, {16 + 32 * 40, 16}, {14 + 32 * 40, 16}, {16 + 32 * 40, 17},
       // The longest filter the 32-bit rows' tap windows take, and one tap more.
-      {3000, 1024}, {3000, 1025}};
+      {3000, 1024}, {3000, 1025},
+      // Sliding spans over several chunks of 2048 outputs, a chunk's edge
+      // on the last output, the longest filter they take and one tap more.
+      {8 * 600 + 3, 9}, {8 * (2 * 256 + 2), 16}, {8 * 600 + 5, 64}, {8 * 600 + 5, 65}};
   for (const auto& [samples, taps] : shapes) {
     const Signal x = random_samples(generator, samples);
     const Signal h = random_samples(generator, taps);
@@ -109,7 +113,7 @@ TEST_P(DirectExactness, NonFiniteValuesMatchPlainLoop) {
   x[17] = std::numeric_limits<double>::infinity();
   x[1500] = std::numeric_limits<double>::quiet_NaN();
   x[2999] = -std::numeric_limits<double>::infinity();
-  for (const std::size_t taps : {33, 16}) {  // the segments, the tap windows
+  for (const std::size_t taps : {33, 16}) {  // with zero taps to round M up to whole rows, and without
     Signal h = random_samples(generator, taps);
     h[5] = 0.0;  // 0 * inf is a NaN in the plain loop as well
     EXPECT_TRUE(bitwise_equal(plain_convolution(x, h), convolved(x, h))) << "M = " << taps;
