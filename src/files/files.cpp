@@ -38,6 +38,7 @@ void open_output(OutputFile& out) {
   }
   if (out.handle == -1) {
     out.problem = OutputProblem::cannot_open;
+    out.error = errno;
     return;
   }
   out.identity = file_identity(out.handle);

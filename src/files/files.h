@@ -38,6 +38,7 @@ struct OutputFile {
   bool created = false;  // this run made the file
   FileIdentity identity{};
   OutputProblem problem = OutputProblem::none;
+  int error = 0;            // with cannot_open: errno of the open
   std::size_t same_as = 0;  // with same_file: which input, or the input count + which other output
 };
 

@@ -9,6 +9,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <system_error>
 #include <tuple>
 #include <utility>
@@ -71,26 +72,35 @@ bool close_text(TextOut& out) {
   return !out.failed;
 }
 
+// 'name', for a message.
+std::string quoted(std::string_view name) {
+  std::string text(1, '\'');
+  text.append(name);
+  return text += '\'';
+}
+
 // Why the output named by `outputs[k]` was refused, worded for the user;
 // `inputs` names the options of the files it may be.
 std::string refusal(std::span<const OutputFile> opened, std::size_t k, std::span<const char* const> inputs,
                     std::span<const char* const> outputs) {
   const OutputFile& out = opened[k];
   const std::string option = outputs[k];
-  const std::string name = "'" + std::string(out.name) + "'";
   switch (out.problem) {
     case OutputProblem::none:
       break;
     case OutputProblem::cannot_open:
       return file_problem(option, std::string(out.name), Use::write, Status::file_error) + ": " +
-             std::generic_category().message(errno);
+             std::generic_category().message(out.error);
     case OutputProblem::link_to_nothing:
-      return option + ": " + name + " is a link to a file that does not exist, which is not created through it";
+      return option + ": " + quoted(out.name) +
+             " is a link to a file that does not exist, which is not created through it";
     case OutputProblem::same_file:
-      if (out.same_as < inputs.size()) return option + " names the file " + inputs[out.same_as] + " reads, " + name;
-      const std::size_t other = out.same_as - inputs.size();  // the later one's spelling
-      return std::string(outputs[std::min(k, other)]) + " and " + outputs[std::max(k, other)] + " name one file, '" +
-             std::string(opened[std::max(k, other)].name) + "'";
+      if (out.same_as < inputs.size()) {
+        return option + " names the file " + inputs[out.same_as] + " reads, " + quoted(out.name);
+      }
+      const std::size_t other = out.same_as - inputs.size();
+      const std::size_t first = std::min(k, other), last = std::max(k, other);  // the later one's spelling
+      return std::string(outputs[first]) + " and " + outputs[last] + " name one file, " + quoted(opened[last].name);
   }
   return {};
 }
