@@ -74,7 +74,7 @@ Status prepare(OverlapAddEngine& e, const Signal& h, std::size_t output_length, 
   if (reserve > SIZE_MAX || !memory_available(static_cast<std::size_t>(reserve))) return Status::out_of_memory;
 
   const int n = static_cast<int>(length);  // checked by the caller
-  const unsigned flags = e.shape.planner_flags;
+  const unsigned flags = e.shape.planner == Planner::measure ? FFTW_MEASURE : FFTW_ESTIMATE;
   const auto planning_began = std::chrono::steady_clock::now();
   e.filter_forward_plan = fftw_plan_dft_r2c_1d(n, e.filter_time, e.filter_spectrum, flags);
   e.block_forward_plan = fftw_plan_dft_r2c_1d(n, e.block_time, e.block_spectrum, flags);
@@ -159,8 +159,12 @@ void overlap_add_release(OverlapAddEngine*& engine) {
 
 OverlapAddShape stage_shape(const OverlapAddLayout& layout) {
   const auto n = static_cast<std::size_t>(layout.block_length);
-  return {2 * n, n, n, n, FFTW_ESTIMATE};
+  return {.transform_length = 2 * n, .block = n, .added = n, .stored = n, .planner = Planner::estimate};
 }
+
+void overlap_add_forget_plans() { fftw_cleanup(); }
+
+const char* fftw_library_version() { return fftw_version; }
 
 Status overlap_add_layout(std::uint64_t samples, std::uint64_t taps, OverlapAddLayout& layout,
                           std::uint64_t addressable) {

@@ -28,14 +28,18 @@ Status overlap_add_layout(std::uint64_t samples, std::uint64_t taps, OverlapAddL
 // `block` new samples (at most K - M + 1; n in the stage), then adding the
 // first `added` values of its convolution onto y and storing the next
 // `stored`, which no earlier block reached (n and n in the stage).
+// How FFTW plans: estimate, as the stage does (no trial runs, the same plan
+// every time), or measure (trial runs pick the fastest; slower to plan).
+enum class Planner { estimate, measure };
+
 struct OverlapAddShape {
   std::size_t transform_length;
   std::size_t block, added, stored;
-  unsigned planner_flags;  // FFTW_ESTIMATE, as the stage plans, or FFTW_MEASURE
+  Planner planner;
 };
 
 // The FFT stage's shape for its layout: transforms of 2n, blocks of n, n
-// values added and n stored, planned with FFTW_ESTIMATE.
+// values added and n stored, planned by estimate.
 OverlapAddShape stage_shape(const OverlapAddLayout& layout);
 
 struct OverlapAddEngine;
@@ -56,3 +60,11 @@ void overlap_add_transforms_only(const OverlapAddEngine& engine, std::uint64_t b
 
 // Destroys the plans and frees the buffers, in that order; null after.
 void overlap_add_release(OverlapAddEngine*& engine);
+
+// Makes FFTW forget its planner and everything it planned (no engine may be
+// held): the next engine pays for planning from nothing, as a program's
+// first does.
+void overlap_add_forget_plans();
+
+// The FFTW library in use, as it names itself ("fftw-3.3.10").
+const char* fftw_library_version();

@@ -11,7 +11,7 @@
 #include "dsp/overlap_add.h"
 #include "timing/timing.h"
 
-Status convolve_fft_length(const Signal& x, const Signal& h, std::size_t length, unsigned flags, Signal& y,
+Status convolve_fft_length(const Signal& x, const Signal& h, std::size_t length, Planner planner, Signal& y,
                            double& plan_ms) {
   const std::size_t samples = x.size(), taps = h.size();
   y.clear();
@@ -19,9 +19,10 @@ Status convolve_fft_length(const Signal& x, const Signal& h, std::size_t length,
   const std::size_t block = length - taps + 1;
   const std::size_t blocks = samples / block + (samples % block != 0);
   OverlapAddEngine* engine = nullptr;
-  const Status prepared = overlap_add_prepare(h, {length, block, taps - 1, block, flags},
-                                              std::max(blocks * block + taps - 1, samples + taps - 1), y, engine,
-                                              &plan_ms);
+  const OverlapAddShape shape{
+      .transform_length = length, .block = block, .added = taps - 1, .stored = block, .planner = planner};
+  const Status prepared =
+      overlap_add_prepare(h, shape, std::max(blocks * block + taps - 1, samples + taps - 1), y, engine, &plan_ms);
   if (prepared != Status::ok) return prepared;
   stopwatch_start();
   overlap_add_run(*engine, x, y);

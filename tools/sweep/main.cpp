@@ -1,6 +1,4 @@
 // fir_sweep: which method for my filter; see --help.
-#include <fftw3.h>
-
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -16,6 +14,7 @@
 #include <vector>
 
 #include "dsp/kernels.h"
+#include "dsp/overlap_add.h"
 #include "files/files.h"
 #include "measure/measure.h"
 #include "options/options.h"
@@ -188,7 +187,7 @@ struct Probes {
       std::string error;
       if (!problem.empty()) return {false, false};
       const Signal h = sweep_filter(taps);
-      if (!time_methods(x, h, repeat, m.times, error) || !time_best_fft(x, h, repeat, FFTW_ESTIMATE, m.best, error)) {
+      if (!time_methods(x, h, repeat, m.times, error) || !time_best_fft(x, h, repeat, Planner::estimate, m.best, error)) {
         problem = "M = " + std::to_string(taps) + " (bisection): " + error;
         return {false, false};
       }
@@ -234,7 +233,7 @@ int sweep(const SweepOptions& options) {
                               options.fir ? "'" + *options.fir + "'" : "Hamming lowpasses, 1000 Hz of 8000 Hz",
                               active_kernels().name,
                               measure::cpu_model(),
-                              fftw_version,
+                              fftw_library_version(),
                               FIR_BENCH_VERSION};
   write_text(table, provenance_lines(provenance) + sweep_header(options.measure));
   if (options.scale) write_text(scale, "taps\tscale\n");

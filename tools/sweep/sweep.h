@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "signal/signal.h"
+#include "dsp/overlap_add.h"
 #include "signal/status.h"
 
 // ---- What went wrong ------------------------------------------------------------
@@ -75,12 +76,12 @@ bool time_methods(const Signal& x, const Signal& h, int repeat, BothTimes& times
 // ---- The FFT at its best ---------------------------------------------------------
 
 // y := x * h by overlap-add with real transforms of `length` K >= M, planned
-// with FFTW's `flags` (FFTW_ESTIMATE as fir_bench, or FFTW_MEASURE), each
-// block taking K - M + 1 new samples; the same kernels as fir_bench's stage.
+// by `planner` (estimate, as fir_bench, or measure), each block taking
+// K - M + 1 new samples; the same kernels as fir_bench's stage.
 // [size: y gets N + M - 1 values]  The block loop is timed by the
 // stopwatch, as the stage's; `plan_ms` gets the planning's time. Returns
 // too_long for K < M or beyond FFTW's int, out_of_memory, fftw_failed.
-Status convolve_fft_length(const Signal& x, const Signal& h, std::size_t length, unsigned flags, Signal& y,
+Status convolve_fft_length(const Signal& x, const Signal& h, std::size_t length, Planner planner, Signal& y,
                            double& plan_ms);
 
 // The `count` transform lengths likeliest to be fastest for N `samples` and
@@ -100,10 +101,10 @@ struct BestFft {
 };
 
 // Times the candidates and fir_bench's own length 2n, `repeat` calls each,
-// every call planning from nothing (with FFTW_MEASURE only the first); the
+// every call planning from nothing (when measuring, only the first); the
 // best's result goes to `first` when given. False, with `error` set, when a
 // call cannot run.
-bool time_best_fft(const Signal& x, const Signal& h, int repeat, unsigned flags, BestFft& best, std::string& error,
+bool time_best_fft(const Signal& x, const Signal& h, int repeat, Planner planner, BestFft& best, std::string& error,
                    Signal* first = nullptr);
 
 // ---- One filter length ----------------------------------------------------------

@@ -3,8 +3,6 @@
 
 #include "sweep/sweep.h"
 
-#include <fftw3.h>
-
 #include <algorithm>
 #include <string>
 #include <utility>
@@ -42,9 +40,8 @@ bool time_methods(const Signal& x, const Signal& h, int repeat, BothTimes& times
       error = problem_text("the direct stage", Use::run, status);
       return false;
     }
-    // FFTW forgets its planner and what it planned, so that each call
-    // pays for planning as the program's one call does.
-    fftw_cleanup();
+    // Each call pays for planning as the program's one call does.
+    overlap_add_forget_plans();
     if (const Status status = time_call(convolve_overlap_add, x, h, times.fft, r == 0 ? fft : nullptr);
         status != Status::ok) {
       error = problem_text("the FFT stage", Use::run, status);
@@ -54,7 +51,7 @@ bool time_methods(const Signal& x, const Signal& h, int repeat, BothTimes& times
   return true;
 }
 
-bool time_best_fft(const Signal& x, const Signal& h, int repeat, unsigned flags, BestFft& best, std::string& error,
+bool time_best_fft(const Signal& x, const Signal& h, int repeat, Planner planner, BestFft& best, std::string& error,
                    Signal* first) {
   OverlapAddLayout layout{};
   overlap_add_layout(x.size(), h.size(), layout);
@@ -72,9 +69,9 @@ bool time_best_fft(const Signal& x, const Signal& h, int repeat, unsigned flags,
       // Each call plans from nothing, as fir_bench's one call does; a
       // measuring planner's trials only the first time, the time it
       // reports.
-      if (r == 0 || flags == FFTW_ESTIMATE) fftw_cleanup();
+      if (r == 0 || planner == Planner::estimate) overlap_add_forget_plans();
       Status status = Status::ok;
-      const double call = measure::seconds_of([&] { status = convolve_fft_length(x, h, length, flags, y, plan_ms); });
+      const double call = measure::seconds_of([&] { status = convolve_fft_length(x, h, length, planner, y, plan_ms); });
       if (status != Status::ok) {
         error = problem_text("the FFT stage", Use::run, status);
         return false;
@@ -114,8 +111,8 @@ bool measure_filter_length(const Signal& x, const Signal& h, int repeat, std::ui
   BestFft best{}, measured{};
   Signal direct, fft, fft_best;
   if (!time_methods(x, h, repeat, times, error, &direct, &fft)) return false;
-  if (!time_best_fft(x, h, repeat, FFTW_ESTIMATE, best, error, &fft_best)) return false;
-  if (measure && !time_best_fft(x, h, repeat, FFTW_MEASURE, measured, error)) return false;
+  if (!time_best_fft(x, h, repeat, Planner::estimate, best, error, &fft_best)) return false;
+  if (measure && !time_best_fft(x, h, repeat, Planner::measure, measured, error)) return false;
   Signal difference;
   DeviationStats deviations{};
   if (const Status status = compare_signals(direct, fft, difference, deviations); status != Status::ok) {
