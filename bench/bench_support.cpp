@@ -46,20 +46,6 @@ double peak_multiply_add_rate() { return best_rate(&Kernels::multiply_add_peak);
 
 double bound_multiply_add_rate() { return best_rate(&Kernels::multiply_add_bound); }
 
-Signal bench_noise(std::size_t count, std::uint64_t seed) {
-  SignalSettings settings;
-  settings.kind = SignalKind::noise;
-  settings.length = count;
-  settings.seed = seed;
-  return make_signal(settings);
-}
-
-Signal bench_lowpass(std::size_t taps) {
-  FilterSettings settings;
-  settings.taps = taps;
-  return make_filter(settings, SignalSettings{}.sample_rate);
-}
-
 double fftw_floor_seconds(const Signal& x, const Signal& h, int repeats) {
   Signal y;
   OverlapAddLayout layout{};

@@ -6,14 +6,6 @@
 
 #include "signal/signal.h"
 
-// Uniform noise in [-1, 1) of `count` samples from `seed`: the generator's
-// noise signal, the same on every run.
-Signal bench_noise(std::size_t count, std::uint64_t seed);
-
-// A Hamming-windowed lowpass of `taps` taps from the generator: realistic
-// taps whose gain never exceeds about 1, so repeated filtering stays finite.
-Signal bench_lowpass(std::size_t taps);
-
 // The multiply-add rates that the direct stage is set against, with the
 // fastest vector width this processor has, one vector multiply and add per
 // lane counted as one: the peak, of separate multiplies and adds; and the

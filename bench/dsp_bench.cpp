@@ -22,6 +22,7 @@
 #include "dsp/dsp.h"
 #include "dsp/kernels.h"
 #include "measure/measure.h"
+#include "signal_gen/signal_gen.h"
 #include "plain_scalar.h"
 #include "timing/timing.h"
 
@@ -31,7 +32,7 @@ double plain_scalar_rate(std::size_t samples, std::size_t taps) {
   static std::map<std::pair<std::size_t, std::size_t>, double> rates;
   auto [it, fresh] = rates.try_emplace({samples, taps}, 0.0);
   if (fresh) {
-    const Signal x = bench_noise(samples, 1), h = bench_lowpass(taps);
+    const Signal x = standard_noise(samples, 1), h = standard_lowpass(taps);
     Signal y;
     const double seconds = measure::best_of(3, [&] { return measure::seconds_of([&] { plain_scalar_convolution(x, h, y); }); });
     it->second = static_cast<double>(samples) * static_cast<double>(taps) / seconds;
@@ -44,8 +45,8 @@ double plain_scalar_rate(std::size_t samples, std::size_t taps) {
 // only). Returns the best of those times in seconds.
 template <typename Stage>
 double best_stage_seconds(benchmark::State& state, Stage stage) {
-  const Signal x = bench_noise(static_cast<std::size_t>(state.range(0)), 1);
-  const Signal h = bench_lowpass(static_cast<std::size_t>(state.range(1)));
+  const Signal x = standard_noise(static_cast<std::size_t>(state.range(0)), 1);
+  const Signal h = standard_lowpass(static_cast<std::size_t>(state.range(1)));
   Signal y;
   std::vector<double> seconds;
   for (auto _ : state) {
@@ -72,7 +73,7 @@ void BM_DirectStage(benchmark::State& state) {
 void BM_PlainScalar(benchmark::State& state) {
   const auto samples = static_cast<std::size_t>(state.range(0));
   const auto taps = static_cast<std::size_t>(state.range(1));
-  const Signal x = bench_noise(samples, 1), h = bench_lowpass(taps);
+  const Signal x = standard_noise(samples, 1), h = standard_lowpass(taps);
   Signal y;
   for (auto _ : state) plain_scalar_convolution(x, h, y);
   state.counters["MAC/s"] = benchmark::Counter(static_cast<double>(samples) * static_cast<double>(taps),
@@ -96,7 +97,7 @@ void BM_BoundMulAdd(benchmark::State& state) {
 double floor_seconds(std::size_t samples, std::size_t taps) {
   static std::map<std::pair<std::size_t, std::size_t>, double> seconds;
   auto [it, fresh] = seconds.try_emplace({samples, taps}, 0.0);
-  if (fresh) it->second = fftw_floor_seconds(bench_noise(samples, 1), bench_lowpass(taps), 20);
+  if (fresh) it->second = fftw_floor_seconds(standard_noise(samples, 1), standard_lowpass(taps), 20);
   return it->second;
 }
 

@@ -53,6 +53,7 @@
 #include "dsp/dsp.h"
 #include "dsp/kernels.h"
 #include "measure/measure.h"
+#include "signal_gen/signal_gen.h"
 #include "signal_io/signal_io.h"
 #include "support/process.h"
 #include "timing/timing.h"
@@ -159,8 +160,8 @@ std::optional<double> scipy_ms(const std::filesystem::path& dir) {
 
 Times measure_case(const Case& c, const std::filesystem::path& dir, int runs, bool with_scipy) {
   std::filesystem::create_directories(dir);
-  save_signal((dir / "input.txt").string(), bench_noise(c.samples, 20261207));
-  save_signal((dir / "fir.txt").string(), bench_lowpass(c.taps));
+  save_signal((dir / "input.txt").string(), standard_noise(c.samples, 20261207));
+  save_signal((dir / "fir.txt").string(), standard_lowpass(c.taps));
   Signal x, h;  // the values as fir_bench reads them
   load_signal((dir / "input.txt").string(), x);
   load_signal((dir / "fir.txt").string(), h);

@@ -20,6 +20,7 @@
 #include "bench_support.h"
 #include "dsp/dsp.h"
 #include "measure/measure.h"
+#include "signal_gen/signal_gen.h"
 #include "signal/signal.h"
 #include "signal_io/signal_io.h"
 
@@ -71,8 +72,8 @@ int main(int argc, char** argv) {
   if (scratch) {
     dir = std::filesystem::temp_directory_path() / "fir_bench_run_steps";
     std::filesystem::create_directories(dir);
-    write_full_precision(dir / "input.txt", bench_noise(1'000'000, 1));
-    write_full_precision(dir / "fir.txt", bench_lowpass(64));
+    write_full_precision(dir / "input.txt", standard_noise(1'000'000, 1));
+    write_full_precision(dir / "fir.txt", standard_lowpass(64));
   }
   std::array<std::vector<double>, step_count> runs;
   for (int r = 0; r < repeat; ++r) {

@@ -142,3 +142,17 @@ double magnitude_response(const Signal& h, double frequency, double sample_rate)
   }
   return std::abs(sum);
 }
+
+Signal standard_lowpass(std::size_t taps) {
+  FilterSettings settings;
+  settings.taps = taps;
+  return make_filter(settings, SignalSettings{}.sample_rate);
+}
+
+Signal standard_noise(std::size_t count, std::uint64_t seed) {
+  SignalSettings settings;
+  settings.kind = SignalKind::noise;
+  settings.length = count;
+  settings.seed = seed;
+  return make_signal(settings);
+}

@@ -57,6 +57,12 @@ struct FilterSettings {
 // the band's centre. Moving average: M taps of 1/M.
 Signal make_filter(const FilterSettings& settings, double sample_rate);
 
+// The generator's default lowpass with `taps` taps (Hamming, 1000 Hz at
+// 8000 Hz, gain 1 at DC) and its noise of `count` samples in [-1, 1) from
+// `seed`: what fir_sweep and the benchmarks filter, the same on every run.
+Signal standard_lowpass(std::size_t taps);
+Signal standard_noise(std::size_t count, std::uint64_t seed);
+
 // |H(f)| of taps h at f Hz: the magnitude of sum h[k] exp(-2 pi i f k / rate).
 double magnitude_response(const Signal& h, double frequency, double sample_rate);
 

@@ -159,14 +159,6 @@ bool load_file(const char* option, const std::string& name, Signal& values, std:
   return false;
 }
 
-Signal generated_noise(const SweepOptions& options) {
-  SignalSettings settings;
-  settings.kind = SignalKind::noise;
-  settings.length = options.length;
-  settings.seed = options.seed;
-  return make_signal(settings);
-}
-
 // Direct convolution against either FFT at M taps for the bisection, each
 // M timed once. A probe that cannot run keeps its problem, and the sweep
 // ends with it.
@@ -186,7 +178,7 @@ struct Probes {
       Measured m;
       std::string error;
       if (!problem.empty()) return {false, false};
-      const Signal h = sweep_filter(taps);
+      const Signal h = standard_lowpass(taps);
       if (!time_methods(x, h, repeat, m.times, error) || !time_best_fft(x, h, repeat, Planner::estimate, m.best, error)) {
         problem = "M = " + std::to_string(taps) + " (bisection): " + error;
         return {false, false};
@@ -210,7 +202,7 @@ int sweep(const SweepOptions& options) {
   std::string problem;
   Signal x, fir;
   if (!options.input) {
-    x = generated_noise(options);
+    x = standard_noise(options.length, options.seed);
   } else if (!load_file("--input", *options.input, x, problem)) {
     return fail(problem, 1);
   }
@@ -241,7 +233,7 @@ int sweep(const SweepOptions& options) {
   const std::vector<std::size_t> lengths = options.fir ? std::vector<std::size_t>{fir.size()} : options.taps;
   std::vector<SweepRow> rows;
   for (const std::size_t taps : lengths) {
-    const Signal h = options.fir ? fir : sweep_filter(taps);
+    const Signal h = options.fir ? fir : standard_lowpass(taps);
     SweepRow row{};
     if (!measure_filter_length(x, h, options.repeat, options.seed, options.measure, row, problem)) {
       close_text(table), close_text(scale);

@@ -130,10 +130,6 @@ struct SweepRow {
   std::size_t error_outputs;  // how many outputs the errors cover
 };
 
-// The lowpass the sweep filters with: M taps from the generator, one fixed
-// cutoff (1000 Hz at 8000 Hz), Hamming window.
-Signal sweep_filter(std::size_t taps);
-
 // Both methods on x and h, `repeat` times each, and their first results
 // against the exact convolution. False, with `error` set, when a stage
 // cannot run.

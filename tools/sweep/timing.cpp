@@ -94,12 +94,6 @@ bool time_best_fft(const Signal& x, const Signal& h, int repeat, Planner planner
 
 // ---- One filter length ----------------------------------------------------------
 
-Signal sweep_filter(std::size_t taps) {
-  FilterSettings settings;
-  settings.taps = taps;
-  return make_filter(settings, SignalSettings{}.sample_rate);
-}
-
 bool measure_filter_length(const Signal& x, const Signal& h, int repeat, std::uint64_t seed, bool measure,
                            SweepRow& row, std::string& error) {
   OverlapAddLayout layout{};
