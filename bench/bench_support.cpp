@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "dsp/ceilings.h"
 #include "dsp/kernels.h"
 #include "dsp/overlap_add.h"
 #include "measure/measure.h"
@@ -16,9 +17,9 @@ namespace {
 // The best rate of a kernel row's multiply-add ceiling over every row this
 // processor has, so that a kernel is measured against the machine, not
 // against the vector width it happens to use.
-double best_rate(double (*Kernels::*ceiling)(std::int64_t)) {
+double best_rate(double (*Ceilings::*ceiling)(std::int64_t)) {
   double best = 0.0;
-  for (const Kernels& row : kernel_table()) {
+  for (const Ceilings& row : multiply_add_ceilings()) {
     if (!row.supported()) continue;
     constexpr std::int64_t iterations = 5'000'000;
     const double seconds = measure::best_of(3, [&] {
@@ -42,9 +43,9 @@ OverlapAddEngine* stage_engine(const Signal& x, const Signal& h, Signal& y, Over
 
 }  // namespace
 
-double peak_multiply_add_rate() { return best_rate(&Kernels::multiply_add_peak); }
+double peak_multiply_add_rate() { return best_rate(&Ceilings::peak); }
 
-double bound_multiply_add_rate() { return best_rate(&Kernels::multiply_add_bound); }
+double bound_multiply_add_rate() { return best_rate(&Ceilings::bound); }
 
 double fftw_floor_seconds(const Signal& x, const Signal& h, int repeats) {
   Signal y;

@@ -1,8 +1,8 @@
-// The kernel table: every instruction set the stages run on, with the test
-// of the processor that picks it, its register budget for the direct stage
-// (a DirectShape; direct_kernel.h says what each budget decides) and its
+// The kernel table: every instruction set the stages run on
+// (instruction_sets.h), with its register budget for the direct stage (a
+// DirectShape; direct_kernel.h says what each budget decides) and its
 // loops, stamped from one definition. Adding an instruction set takes its
-// processor test, its DirectShape, one FIR_KERNEL_LOOPS line and its row.
+// line in FIR_INSTRUCTION_SETS, its processor tests and its DirectShape.
 #include "dsp/kernels.h"
 
 #include <cstdint>
@@ -11,10 +11,10 @@
 
 #include "dsp/block_kernels.h"
 #include "dsp/direct_kernel.h"
+#include "dsp/instruction_sets.h"
 #include "dsp/vector.h"
 
-#if !defined(FIR_PORTABLE_KERNELS) && (defined(__x86_64__) || defined(__i386__))
-#define FIR_KERNELS_X86 1
+#if defined(FIR_KERNELS_X86)
 #include <cpuid.h>
 #endif
 
@@ -64,58 +64,6 @@ constexpr DirectShape avx512 = avx512_x86_32, avx2 = avx2_x86_32, baseline = sse
 constexpr DirectShape avx512 = avx512_x86_64, avx2 = avx2_x86_64, baseline = sse2_x86_64;
 #endif
 
-// ---- The benchmarks' ceilings ----------------------------------------------------
-
-// `iterations` rounds of 12 independent vector multiplies and 12 independent
-// vector adds, more chains than the latencies need. Rounding keeps the
-// compiler from folding the chains, so every operation is executed.
-template <int W>
-FIR_INLINE double peak_rounds(std::int64_t iterations) {
-  constexpr int chains = 12;
-  Vec<W> product[chains], sum[chains];
-  for (int c = 0; c < chains; ++c) {
-    product[c] = Vec<W>{} + (1.0 + c * 1e-3);
-    sum[c] = Vec<W>{} + static_cast<double>(c);
-  }
-  const Vec<W> factor = Vec<W>{} + 0.9999999999;
-  const Vec<W> step = Vec<W>{} + 1e-300;
-  for (std::int64_t i = 0; i < iterations; ++i) {
-    for (int c = 0; c < chains; ++c) {
-      product[c] = product[c] * factor;
-      sum[c] = sum[c] + step;
-    }
-  }
-  double total = 0.0;
-  for (int c = 0; c < chains; ++c) {
-    for (int l = 0; l < W; ++l) total += product[c][l] + sum[c][l];
-  }
-  return total;
-}
-
-// `iterations` rounds of 12 multiply-adds as the direct stage does them: a
-// tap times a vector loaded from memory, the product added into its own
-// chain. The vectors cycle through 8 rounds' worth, a few KiB that stay in
-// the first-level cache, so that every product takes a load.
-template <int W>
-FIR_INLINE double bound_rounds(std::int64_t iterations) {
-  constexpr int chains = 12, rounds = 8;
-  double operands[rounds * chains * W];
-  for (int i = 0; i < rounds * chains * W; ++i) operands[i] = 1.0 + i * 1e-6;
-  Vec<W> sum[chains];
-  for (int c = 0; c < chains; ++c) sum[c] = Vec<W>{} + static_cast<double>(c);
-  const Vec<W> tap = Vec<W>{} + 1e-300;
-  for (std::int64_t i = 0; i < iterations; ++i) {
-    const double* round = operands + (i % rounds) * chains * W;
-    FIR_UNROLL
-    for (int c = 0; c < chains; ++c) sum[c] = tap * load<W>(round + c * W) + sum[c];
-  }
-  double total = 0.0;
-  for (int c = 0; c < chains; ++c) {
-    for (int l = 0; l < W; ++l) total += sum[c][l];
-  }
-  return total;
-}
-
 // ---- Stamping a row ------------------------------------------------------------------
 
 // Every loop of one instruction set: the templates at the shape S, inside
@@ -136,8 +84,6 @@ FIR_INLINE double bound_rounds(std::int64_t iterations) {
     TARGET static void overlap_add(const double* b, double* y, std::size_t added, std::size_t stored) {   \
       dsp_internal::overlap_add<S.lanes>(b, y, added, stored);                                            \
     }                                                                                                     \
-    TARGET static double peak(std::int64_t iterations) { return peak_rounds<S.lanes>(iterations); }       \
-    TARGET static double bound(std::int64_t iterations) { return bound_rounds<S.lanes>(iterations); }     \
   }
 
 template <typename Loops>
@@ -145,51 +91,19 @@ constexpr Kernels row(const char* name, bool (*supported)(), bool (*preferred)()
   return {name,
           supported,
           preferred,
-          Loops::shape.lanes,
           Loops::accumulate,
           direct_scratch_doubles<Loops::shape>,
           Loops::load_block,
           Loops::multiply,
-          Loops::overlap_add,
-          Loops::peak,
-          Loops::bound};
+          Loops::overlap_add};
 }
-
-bool always() { return true; }
 
 // ---- The rows ----------------------------------------------------------------------
 
-#if defined(FIR_KERNELS_X86)
-
-// AMD's Zen 4 (family 19h) runs each 512-bit operation as two 256-bit halves:
-// 256-bit vectors reach the same arithmetic peak there, and their loads cross
-// cache lines less often, so the AVX2 kernels are the faster choice.
-bool splits_512_bit_operations() {
-  unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
-  if (!__get_cpuid(0, &eax, &ebx, &ecx, &edx)) return false;
-  const bool amd = ebx == 0x68747541 && edx == 0x69746e65 && ecx == 0x444d4163;  // "AuthenticAMD"
-  if (!amd || !__get_cpuid(1, &eax, &ebx, &ecx, &edx)) return false;
-  const unsigned family = ((eax >> 8) & 0xF) + ((eax >> 20) & 0xFF);
-  return family == 0x19;
-}
-
-bool has_avx512() {
-  __builtin_cpu_init();
-  return __builtin_cpu_supports("avx512f");
-}
-bool prefers_avx512() { return has_avx512() && !splits_512_bit_operations(); }
-bool has_avx2() {
-  __builtin_cpu_init();
-  return __builtin_cpu_supports("avx2");
-}
-
-FIR_KERNEL_LOOPS(Avx512Loops, avx512, [[gnu::target("avx512f")]]);
-FIR_KERNEL_LOOPS(Avx2Loops, avx2, [[gnu::target("avx2")]]);
-#endif
-
-// SSE2 on x86, the compiler's generic vectors elsewhere, plain arrays when
-// portable.
-FIR_KERNEL_LOOPS(BaselineLoops, baseline, );
+#define FIR_STAMP_LOOPS(name, W, TARGET, supported, preferred) \
+  static_assert(name.lanes == W);                              \
+  FIR_KERNEL_LOOPS(name##_loops, name, TARGET);
+FIR_INSTRUCTION_SETS(FIR_STAMP_LOOPS)
 
 #if defined(FIR_PORTABLE_KERNELS)
 // Plain C++ at the vector rows' shapes: the portable build runs their logic
@@ -202,19 +116,15 @@ FIR_KERNEL_LOOPS(Portable8X86_32Loops, avx512_x86_32, );
 FIR_KERNEL_LOOPS(Portable4X86_32Loops, avx2_x86_32, );
 #endif
 
+#define FIR_KERNEL_ROW(name, W, TARGET, supported, preferred) row<name##_loops>(#name, supported, preferred),
 constexpr Kernels table[] = {
-#if defined(FIR_KERNELS_X86)
-    row<Avx512Loops>("avx512", has_avx512, prefers_avx512),
-    row<Avx2Loops>("avx2", has_avx2, has_avx2),
-#endif
 #if defined(FIR_PORTABLE_KERNELS)
     row<Portable8Loops>("portable8", always, never),
     row<Portable4Loops>("portable4", always, never),
     row<Portable8X86_32Loops>("portable8_x86_32", always, never),
     row<Portable4X86_32Loops>("portable4_x86_32", always, never),
 #endif
-    row<BaselineLoops>("baseline", always, always),
-};
+    FIR_INSTRUCTION_SETS(FIR_KERNEL_ROW)};
 
 const Kernels*& active() {
   static const Kernels* chosen = [] {
@@ -242,3 +152,39 @@ bool use_kernels(std::string_view name) {
   }
   return false;
 }
+
+// ---- Which processor has which set ---------------------------------------------------
+
+namespace dsp_internal {
+
+bool always() { return true; }
+
+#if defined(FIR_KERNELS_X86)
+namespace {
+
+// AMD's Zen 4 (family 19h) runs each 512-bit operation as two 256-bit halves:
+// 256-bit vectors reach the same arithmetic peak there, and their loads cross
+// cache lines less often, so the AVX2 kernels are the faster choice.
+bool splits_512_bit_operations() {
+  unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
+  if (!__get_cpuid(0, &eax, &ebx, &ecx, &edx)) return false;
+  const bool amd = ebx == 0x68747541 && edx == 0x69746e65 && ecx == 0x444d4163;  // "AuthenticAMD"
+  if (!amd || !__get_cpuid(1, &eax, &ebx, &ecx, &edx)) return false;
+  const unsigned family = ((eax >> 8) & 0xF) + ((eax >> 20) & 0xFF);
+  return family == 0x19;
+}
+
+}  // namespace
+
+bool has_avx512() {
+  __builtin_cpu_init();
+  return __builtin_cpu_supports("avx512f");
+}
+bool prefers_avx512() { return has_avx512() && !splits_512_bit_operations(); }
+bool has_avx2() {
+  __builtin_cpu_init();
+  return __builtin_cpu_supports("avx2");
+}
+#endif
+
+}  // namespace dsp_internal

@@ -4,7 +4,6 @@
 #pragma once
 
 #include <cstddef>
-#include <cstdint>
 #include <span>
 #include <string_view>
 
@@ -23,7 +22,6 @@ struct Kernels {
   const char* name;
   bool (*supported)();  // this processor has the instruction set
   bool (*preferred)();  // and it is the fastest choice here
-  int lanes;            // doubles per vector
 
   // Direct stage: y += every tap's terms in the plain loop's order, for
   // taps that are all finite; `scratch`: scratch_doubles values, 64-byte
@@ -39,13 +37,6 @@ struct Kernels {
   void (*load_block)(double* block, const double* x, std::size_t count, std::size_t length);
   void (*multiply)(double* spectrum, const double* h_re, const double* h_im, std::size_t bins, double scale);
   void (*overlap_add)(const double* b, double* y, std::size_t added, std::size_t stored);
-
-  // For the benchmarks, `iterations` rounds of 12 vector multiply-adds
-  // each: the peak, 12 multiplies and 12 adds on separate chains; the
-  // bound, each product loaded and added into its chain as the direct
-  // stage does. Each returns a value to keep.
-  double (*multiply_add_peak)(std::int64_t iterations);
-  double (*multiply_add_bound)(std::int64_t iterations);
 };
 
 // Every row built into this program, best first; the last, the baseline,
