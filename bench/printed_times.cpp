@@ -74,9 +74,9 @@ constexpr Case short_cases[] = {{100'000, 16},  {1'000'000, 16},  {100'000, 32},
 
 // One run of fir_bench and the measurements taken right after it.
 struct Run {
-  double printed_direct, printed_fft;  // ms
-  double floor_fft, warm_fft, cold_fft, warm_direct, stream;  // ms, best of a few (cold: once)
-  double other_direct, other_fft;  // ms, printed by the other build's program; 0 without one
+  double printed_direct = 0, printed_fft = 0;  // ms
+  double floor_fft = 0, warm_fft = 0, cold_fft = 0, warm_direct = 0, stream = 0;  // ms, best of a few (cold: once)
+  double other_direct = 0, other_fft = 0;  // ms, printed by the other build's program; 0 without one
 };
 
 struct Times {
@@ -100,9 +100,13 @@ std::vector<double> printed_stage_times(const std::string& console) {
   return out;
 }
 
-std::vector<std::string> program = test_support::program("fir_bench");
-std::vector<std::string> other;  // empty: none
-std::string self;                 // this program, for the cold runs
+// The programs a measurement runs: the fir_bench timed, another build's
+// to set it against (none when empty), and this program, for the cold runs.
+struct Programs {
+  std::vector<std::string> timed = test_support::program("fir_bench");
+  std::vector<std::string> other;
+  std::string self;
+};
 
 // fir_bench's two printed times (direct, FFT) from one fresh run.
 std::vector<double> run_fir_bench(const std::vector<std::string>& command, const std::filesystem::path& dir) {
@@ -128,7 +132,7 @@ double warm_stage_ms(Stage stage, const Signal& x, const Signal& h, int repeats)
 }
 
 // One cold run of the FFT stage's loop in a fresh process of this program.
-double cold_fft_ms(const std::filesystem::path& dir) {
+double cold_fft_ms(const std::string& self, const std::filesystem::path& dir) {
   const auto run = test_support::run_command({self, "--cold", dir.string()}, dir.string(), {});
   if (run.exit_code != 0) {
     std::fprintf(stderr, "printed_times: the cold run failed in %s\n", dir.string().c_str());
@@ -158,7 +162,8 @@ std::optional<double> scipy_ms(const std::filesystem::path& dir) {
   return seconds * 1e3;
 }
 
-Times measure_case(const Case& c, const std::filesystem::path& dir, int runs, bool with_scipy) {
+Times measure_case(const Programs& programs, const Case& c, const std::filesystem::path& dir, int runs,
+                   bool with_scipy) {
   std::filesystem::create_directories(dir);
   save_signal((dir / "input.txt").string(), standard_noise(c.samples, 20261207));
   save_signal((dir / "fir.txt").string(), standard_lowpass(c.taps));
@@ -171,13 +176,13 @@ Times measure_case(const Case& c, const std::filesystem::path& dir, int runs, bo
   const int direct_repeats = macs > 1e9 ? 1 : macs > 1e8 ? 3 : 10;
   Times t;
   for (int r = 0; r < runs; ++r) {
-    const std::vector<double> printed = run_fir_bench(program, dir);
-    Run run{printed[0], printed[1], 0, 0, 0, 0, 0, 0, 0};
-    if (!other.empty()) {
-      const std::vector<double> before = run_fir_bench(other, dir);
+    const std::vector<double> printed = run_fir_bench(programs.timed, dir);
+    Run run{.printed_direct = printed[0], .printed_fft = printed[1]};
+    if (!programs.other.empty()) {
+      const std::vector<double> before = run_fir_bench(programs.other, dir);
       run.other_direct = before[0], run.other_fft = before[1];
     }
-    run.cold_fft = cold_fft_ms(dir);
+    run.cold_fft = cold_fft_ms(programs.self, dir);
     run.floor_fft = 1e3 * fftw_floor_seconds(x, h, 5);
     run.warm_fft = warm_stage_ms(convolve_overlap_add, x, h, 5);
     run.warm_direct = warm_stage_ms(convolve_direct, x, h, direct_repeats);
@@ -202,35 +207,82 @@ double median_of(const Times& t, Value value) {
   return median(values);
 }
 
+// What a cell of the main table is computed from.
+struct Row {
+  Case c;
+  const Times& t;
+  double peak, bound;  // multiply-adds per second
+
+  double macs() const { return static_cast<double>(c.samples) * static_cast<double>(c.taps); }
+  std::vector<double> values(double Run::*time) const {
+    std::vector<double> out;
+    for (const Run& run : t.runs) out.push_back(run.*time);
+    return out;
+  }
+  // The median of a ratio taken run by run.
+  double paired(double Run::*numerator, double Run::*denominator) const {
+    return median_of(t, [&](const Run& r) { return r.*numerator / r.*denominator; });
+  }
+  // The median share of `rate` the printed direct time reaches.
+  double share(double rate) const {
+    return 100.0 * median_of(t, [&](const Run& r) { return macs() / (r.printed_direct * 1e-3) / rate; });
+  }
+};
+
+std::string text(const char* format, double a, double b = 0.0) {
+  char cell[64];
+  std::snprintf(cell, sizeof cell, format, a, b);
+  return cell;
+}
+
+// A column of the main table: its header, and its cell for one case.
+struct Column {
+  const char* header;
+  std::string (*cell)(const Row& row);
+};
+
+// Ratios first (each the median of ratios paired run by run), then the
+// times: best and median of the runs, or the median of the measurements.
+const Column table_columns[] = {
+    {"FFT printed / cold", [](const Row& r) { return text("%.2f", r.paired(&Run::printed_fft, &Run::cold_fft)); }},
+    {"FFT printed / floor", [](const Row& r) { return text("%.2f", r.paired(&Run::printed_fft, &Run::floor_fft)); }},
+    {"FFT printed / warm", [](const Row& r) { return text("%.2f", r.paired(&Run::printed_fft, &Run::warm_fft)); }},
+    {"scipy / FFT printed",
+     [](const Row& r) { return r.t.scipy ? text("%.2f", *r.t.scipy / median(r.values(&Run::printed_fft))) : "-"; }},
+    {"direct of bound", [](const Row& r) { return text("%.0f%%", r.share(r.bound)); }},
+    {"direct of peak", [](const Row& r) { return text("%.0f%%", r.share(r.peak)); }},
+    {"direct printed / warm",
+     [](const Row& r) { return text("%.2f", r.paired(&Run::printed_direct, &Run::warm_direct)); }},
+    {"FFT printed ms, best (median)",
+     [](const Row& r) {
+       const std::vector<double> fft = r.values(&Run::printed_fft);
+       return text("%.3f (%.3f)", minimum(fft), median(fft));
+     }},
+    {"FFT cold ms", [](const Row& r) { return text("%.3f", median(r.values(&Run::cold_fft))); }},
+    {"FFT floor ms", [](const Row& r) { return text("%.3f", median(r.values(&Run::floor_fft))); }},
+    {"FFT warm ms", [](const Row& r) { return text("%.3f", median(r.values(&Run::warm_fft))); }},
+    {"direct printed ms, best (median)",
+     [](const Row& r) {
+       const std::vector<double> direct = r.values(&Run::printed_direct);
+       return text("%.3f (%.3f)", minimum(direct), median(direct));
+     }},
+    {"direct warm ms", [](const Row& r) { return text("%.3f", median(r.values(&Run::warm_direct))); }},
+    {"scipy oaconvolve ms", [](const Row& r) { return r.t.scipy ? text("%.3f", *r.t.scipy) : "-"; }},
+};
+
 void print_table(const std::vector<std::pair<Case, Times>>& results, int runs, double peak, double bound) {
   std::printf("\n%s, %s kernels; fir_bench runs per case: %d; multiply-add peak %.1f G/s, bound %.1f G/s\n\n",
               measure::cpu_model().c_str(), active_kernels().name, runs, peak * 1e-9, bound * 1e-9);
-  std::printf("| N x M | FFT printed / cold | FFT printed / floor | FFT printed / warm | scipy / FFT printed | "
-              "direct of bound | direct of peak | direct printed / warm | FFT printed ms, best (median) | FFT cold ms | "
-              "FFT floor ms | FFT warm ms | direct printed ms, best (median) | direct warm ms | scipy oaconvolve ms |\n");
-  std::printf("|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|\n");
+  std::printf("| N x M |");
+  for (const Column& column : table_columns) std::printf(" %s |", column.header);
+  std::printf("\n|---|");
+  for (std::size_t k = 0; k < std::size(table_columns); ++k) std::printf("---:|");
+  std::printf("\n");
   for (const auto& [c, t] : results) {
-    const double macs = static_cast<double>(c.samples) * static_cast<double>(c.taps);
-    std::vector<double> fft, direct;
-    for (const Run& run : t.runs) fft.push_back(run.printed_fft), direct.push_back(run.printed_direct);
-    const double floor_fft = median_of(t, [](const Run& r) { return r.floor_fft; });
-    char scipy_ratio[32] = "-", scipy_time[32] = "-";
-    if (t.scipy) {
-      std::snprintf(scipy_ratio, sizeof scipy_ratio, "%.2f", *t.scipy / median(fft));
-      std::snprintf(scipy_time, sizeof scipy_time, "%.3f", *t.scipy);
-    }
-    const auto share = [&](double rate) {
-      return 100.0 * median_of(t, [&](const Run& r) { return macs / (r.printed_direct * 1e-3) / rate; });
-    };
-    std::printf("| %zu x %zu | %.2f | %.2f | %.2f | %s | %.0f%% | %.0f%% | %.2f | %.3f (%.3f) | %.3f | %.3f | %.3f | "
-                "%.3f (%.3f) | %.3f | %s |\n",
-                c.samples, c.taps, median_of(t, [](const Run& r) { return r.printed_fft / r.cold_fft; }),
-                median_of(t, [](const Run& r) { return r.printed_fft / r.floor_fft; }),
-                median_of(t, [](const Run& r) { return r.printed_fft / r.warm_fft; }), scipy_ratio, share(bound),
-                share(peak), median_of(t, [](const Run& r) { return r.printed_direct / r.warm_direct; }), minimum(fft),
-                median(fft), median_of(t, [](const Run& r) { return r.cold_fft; }), floor_fft,
-                median_of(t, [](const Run& r) { return r.warm_fft; }), minimum(direct), median(direct),
-                median_of(t, [](const Run& r) { return r.warm_direct; }), scipy_time);
+    const Row row{c, t, peak, bound};
+    std::printf("| %zu x %zu |", c.samples, c.taps);
+    for (const Column& column : table_columns) std::printf(" %s |", column.cell(row).c_str());
+    std::printf("\n");
   }
 }
 
@@ -285,8 +337,9 @@ void print_direct_by_row(const std::vector<std::pair<Case, Times>>& results, dou
 }  // namespace
 
 int main(int argc, char** argv) {
-  self = std::filesystem::absolute(argv[0]).string();
   if (argc == 3 && std::string(argv[1]) == "--cold") return print_cold_run(argv[2]);
+  Programs programs;
+  programs.self = std::filesystem::absolute(argv[0]).string();
   int runs = 3;
   bool with_scipy = true, only_short = false;
   for (int a = 1; a < argc; ++a) {
@@ -296,9 +349,9 @@ int main(int argc, char** argv) {
     } else if (arg == "--no-scipy") {
       with_scipy = false;
     } else if (arg == "--program" && a + 1 < argc) {
-      program = {std::filesystem::absolute(argv[++a]).string()};
+      programs.timed = {std::filesystem::absolute(argv[++a]).string()};
     } else if (arg == "--other" && a + 1 < argc) {
-      other = {std::filesystem::absolute(argv[++a]).string()};
+      programs.other = {std::filesystem::absolute(argv[++a]).string()};
     } else if (arg == "--short") {
       only_short = true;
     } else {
@@ -316,13 +369,13 @@ int main(int argc, char** argv) {
   std::vector<std::pair<Case, Times>> results;
   for (const Case& c : cases) {
     std::fprintf(stderr, "printed_times: %s\n", case_name(c).c_str());
-    results.emplace_back(c, measure_case(c, scratch / case_name(c), runs, with_scipy));
+    results.emplace_back(c, measure_case(programs, c, scratch / case_name(c), runs, with_scipy));
   }
   std::filesystem::remove_all(scratch);
   const double peak = peak_multiply_add_rate(), bound = bound_multiply_add_rate();
   print_table(results, runs, peak, bound);
   print_direct_floor(results, bound);
-  if (!other.empty()) print_against_other(results);
+  if (!programs.other.empty()) print_against_other(results);
   print_direct_by_row(results, bound);
   return 0;
 }

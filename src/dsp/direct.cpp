@@ -39,10 +39,9 @@ Status dsp_internal::direct_length(std::uint64_t samples, std::uint64_t taps, st
   return Status::ok;
 }
 
-// Every y[k] receives its terms h[j]*x[i] in increasing i, starting from
-// 0.0, on the fastest vector instructions the processor has (kernels.cpp),
-// all giving the plain loop's bits. y is allocated before the stopwatch
-// starts.
+// On the fastest vector instructions the processor has (kernels.cpp), in
+// the layouts of direct_kernel.h. y and the kernels' scratch are allocated
+// before the stopwatch starts.
 Status convolve_direct(const Signal& x, const Signal& h, Signal& y) {
   std::uint64_t length = 0;
   if (dsp_internal::direct_length(x.size(), h.size(), length) != Status::ok) {

@@ -11,7 +11,8 @@
 #include "signal/status.h"
 
 // y := x * h, the bits of the plain loop `for i, for j: y[i+j] = h[j]*x[i] +
-// y[i+j]`, only the accumulation timed.  [size: y gets N + M - 1 values,
+// y[i+j]` (direct_kernel.h says how every layout keeps them), only the
+// accumulation timed.  [size: y gets N + M - 1 values,
 // none when N = M = 0]  Returns too_long when y exceeds what a Signal holds
 // here, out_of_memory when it cannot be held.
 Status convolve_direct(const Signal& x, const Signal& h, Signal& y);
