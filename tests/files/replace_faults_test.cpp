@@ -68,22 +68,7 @@ ssize_t __wrap_write(int handle, const void* bytes, std::size_t size) {
 
 namespace {
 
-using test_support::read_file;
-using test_support::TempDir;
-using test_support::write_file;
-
-// What the folder holds: each entry's name with its kind and bytes, or the
-// text of a symbolic link.
-std::map<std::string, std::string> snapshot(const std::filesystem::path& folder) {
-  std::map<std::string, std::string> entries;
-  for (const auto& entry : std::filesystem::directory_iterator(folder)) {
-    const std::string name = entry.path().filename().string();
-    entries[name] = entry.is_symlink() ? "link to " + entry.path().parent_path().filename().string() + ":" +
-                                             std::filesystem::read_symlink(entry.path()).string()
-                                       : "file " + read_file(entry.path().string());
-  }
-  return entries;
-}
+using namespace test_support;
 
 struct ReplaceCase {
   const char* name;
@@ -115,10 +100,10 @@ bool replace_pair(std::string& problem) {
 TEST_P(ReplaceFaults, LeaveTheFolderAsFoundOrReplaced) {
   const ReplaceCase& c = GetParam();
   TempDir dir;
-  std::filesystem::create_directory(dir.file("shared"));
-  write_file(dir.file("shared/input.txt"), "shared input\n");
-  std::filesystem::create_directory(dir.file("work"));
   const std::filesystem::path work = dir.file("work");
+  std::filesystem::create_directory(dir.file("shared"));
+  std::filesystem::create_directory(work);
+  write_file(dir.file("shared/input.txt"), "shared input\n");
   if (c.input_is_link) {
     std::filesystem::create_symlink("../shared/input.txt", work / "input.txt");
   } else {
@@ -130,17 +115,13 @@ TEST_P(ReplaceFaults, LeaveTheFolderAsFoundOrReplaced) {
   std::filesystem::current_path(work);
   fault = Injector{c.faults, {}};
   std::string problem;
-  const bool replaced = replace_pair(problem);
+  EXPECT_EQ(replace_pair(problem), c.replaced) << problem;
   fault = Injector{};
   std::filesystem::current_path(previous);
-  EXPECT_EQ(replaced, c.replaced) << problem;
   EXPECT_EQ(read_file(dir.file("shared/input.txt")), "shared input\n");
-  if (c.replaced) {
-    EXPECT_EQ(snapshot(work), (std::map<std::string, std::string>{{"fir.txt", "file new fir.txt\n"},
-                                                                   {"input.txt", "file new input.txt\n"}}));
-  } else {
-    EXPECT_EQ(snapshot(work), before) << problem;
-  }
+  const std::map<std::string, std::string> replaced{{"fir.txt", "file new fir.txt\n"},
+                                                    {"input.txt", "file new input.txt\n"}};
+  EXPECT_EQ(snapshot(work), c.replaced ? replaced : before) << problem;
 }
 
 // Calls in order: the two new files' writes; per old entry a hard link (or,
