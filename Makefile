@@ -10,13 +10,15 @@
 #   make sweep     both stages over filter lengths 1 to 65536: build/release/sweep/sweep.png
 #   make windows   cross-build fir_bench.exe with mingw-w64, tested under Wine (32-bit where the machine runs it)
 #   make linux32   the 32-bit x86 Linux build, its tests and the end-to-end suites under qemu
+#   make aarch64   the 64-bit ARM Linux build, its tests and the end-to-end suites under qemu
 #   make portable  the stages built from plain C++ loops, and the suites that run them
 #   make install   fir_bench, fir_gen, fir_sweep, examples, man pages under PREFIX (default /usr/local)
 #   make package   build/packages/: a .tar.gz and a .deb, a source tarball, and a zip per Windows build made before
 
 RUN_DIR := build/release/run
 
-.PHONY: deps fuzz-deps windows-deps linux32-deps package-deps windows linux32 portable plot sweep run test bench \
+.PHONY: deps fuzz-deps windows-deps linux32-deps aarch64-deps package-deps windows linux32 aarch64 portable plot \
+	sweep run test bench \
 	sanitize fuzz fuzz-smoke install package clean
 
 deps:
@@ -112,7 +114,7 @@ windows-deps:
 
 # FFTW for each target is built once into a cache outside the clone. The
 # Linux test build comes first: its end-to-end suites run the Windows
-# programs under Wine, and its WindowsBuild tests compare their runs with
+# programs under Wine, and its CrossBuild tests compare their runs with
 # the Linux program's (within `ctest --preset windows` and `windows32`).
 # The 32-bit programs' tests run where the machine runs 32-bit code;
 # elsewhere they are built with warnings as errors, and one line says why
@@ -142,6 +144,19 @@ linux32: linux32-deps build/test/CMakeCache.txt
 	  FIR_BENCH_FFTW_PREFIX=$$prefix cmake --preset linux32 >/dev/null
 	cmake --build --preset linux32
 	ctest --preset linux32
+
+# The 64-bit ARM Linux build with Debian's own arm64 FFTW (multiarch), run
+# under qemu-aarch64-static: the unit tests, then the Linux test build's
+# end-to-end suites against its programs, and its fir_bench beside this
+# machine's on the same files.
+aarch64-deps:
+	@tools/install_deps.sh g++-aarch64-linux-gnu qemu-user-static libfftw3-dev:arm64
+
+aarch64: aarch64-deps build/test/CMakeCache.txt
+	cmake --build --preset test --target app_test tools_test
+	cmake --preset aarch64 >/dev/null
+	cmake --build --preset aarch64
+	ctest --preset aarch64
 
 # The portable configuration: the stages from plain C++ loops, as a
 # compiler without GNU extensions (MSVC) builds them; the suites that run

@@ -205,9 +205,9 @@ struct OverflowCase {
 };
 void PrintTo(const OverflowCase& c, std::ostream* os) { *os << c.name; }
 
-class SweepOverflow : public testing::TestWithParam<OverflowCase> {};
+class SweepProgramOverflow : public testing::TestWithParam<OverflowCase> {};
 
-TEST_P(SweepOverflow, NotANumberIsSaidSo) {
+TEST_P(SweepProgramOverflow, NotANumberIsSaidSo) {
   TempDir dir;
   write_file(dir.file("fir.txt"), GetParam().fir);
   std::vector<std::string> arguments{"--fir", "fir.txt", "--repeat", "1"};
@@ -236,7 +236,7 @@ TEST_P(SweepOverflow, NotANumberIsSaidSo) {
   EXPECT_NE(run.errors.find(": the sums overflow"), std::string::npos) << run.errors;
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, SweepOverflow,
+INSTANTIATE_TEST_SUITE_P(Table, SweepProgramOverflow,
                          testing::Values(OverflowCase{"HugeTaps", "", "1e308\n1e308\n1e308\n"},
                                          // A NaN error among finite ones, which must not replace it.
                                          OverflowCase{"HugeSamplesMidSignal", "1\n1\n1e308\n1e308\n1\n1\n1\n", "1\n1\n"}),

@@ -1,6 +1,8 @@
-// The Windows build's program under Wine beside this build's, on the same
-// files: the same results, the same log and console apart from the two stage
-// times. Skipped until `make windows` has built fir_bench.exe.
+// Another build's program beside this build's, on the same files: the same
+// direct result to the byte, the FFT result within its rounding, the same log
+// and console apart from the two stage times. The other build is a cross
+// build's under its launcher (Windows under Wine, 32-bit x86 or 64-bit ARM
+// Linux under qemu), or else `make windows`'s; skipped without one.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -18,13 +20,12 @@ namespace {
 
 using namespace test_support;
 
-// The Windows program under test and the command that starts it: a cross
-// build's, as its ctest names them (FIR_BENCH_PROGRAMS, FIR_BENCH_LAUNCHER:
-// the 32-bit program under Wine's 32-bit loader, say), or else `make
-// windows`'s 64-bit program under Wine's 64-bit loader (the plain `wine`
-// script picks the 32-bit one where the 32-bit Wine package is installed).
-// Empty when there is none.
-std::vector<std::string> windows_command() {
+// The other program and the command that starts it: a cross build's, as
+// its ctest names them (FIR_BENCH_PROGRAMS, FIR_BENCH_LAUNCHER), or else
+// `make windows`'s 64-bit program under Wine's 64-bit loader (the plain
+// `wine` script picks the 32-bit one where the 32-bit Wine package is
+// installed). Empty when there is none.
+std::vector<std::string> other_command() {
   if (launched()) return program("fir_bench");
   if (!std::filesystem::exists(FIR_BENCH_WINDOWS_EXE)) return {};
   for (const char* wine : {"/usr/lib/wine/wine64", "/usr/bin/wine64", "/usr/bin/wine"}) {
@@ -33,17 +34,18 @@ std::vector<std::string> windows_command() {
   return {};
 }
 
-// A launched program takes its Wine prefix from ctest's environment.
-ProcessResult run_windows(const std::vector<std::string>& command, const TempDir& dir) {
+// A launched program takes its Wine prefix, if any, from ctest's environment.
+ProcessResult run_other(const std::vector<std::string>& command, const TempDir& dir) {
   ProcessOptions options;
   if (!launched()) options.environment = {{"WINEPREFIX", FIR_BENCH_WINEPREFIX}, {"WINEDEBUG", "-all"}};
   return run_command(command, dir.path().string(), options);
 }
 
 // The two stage times and the two deviations replaced by marks, in console
-// or log text. The deviations are rounding residue (about 1e-16), and the
-// two FFTW builds take their twiddle factors from different C libraries'
-// sinl/cosl, so their last bits, and the printed residue, differ.
+// or log text. The deviations are rounding residue (about 1e-16), and two
+// FFTW builds take their twiddle factors from different C libraries'
+// sinl/cosl and run different SIMD code, so their last bits, and the
+// printed residue, differ.
 std::string without_measurements(const std::string& text) {
   static const std::regex time(R"(\t[0-9][0-9.e+-]* (\xEC\xF1|мс))");
   static const std::regex deviation(R"(= [^\r\n]+)");
@@ -69,64 +71,64 @@ std::vector<double> values(const std::string& text) {
 
 // Value by value within the six printed digits plus the overlap-add bound
 // (1e-12 * sum|h| * max|x|): the two FFTW builds may differ in their last bits.
-void expect_close_values(const std::string& linux_text, const std::string& windows_text, double bound,
+void expect_close_values(const std::string& this_text, const std::string& other_text, double bound,
                          const char* name) {
-  const std::vector<double> a = values(linux_text), b = values(windows_text);
+  const std::vector<double> a = values(this_text), b = values(other_text);
   ASSERT_EQ(a.size(), b.size()) << name;
   for (std::size_t k = 0; k < a.size(); ++k) {
     ASSERT_LE(std::fabs(a[k] - b[k]), 1e-5 * std::fabs(a[k]) + bound) << name << " line " << k + 1;
   }
 }
 
-class WindowsBuild : public testing::Test {
+class CrossBuild : public testing::Test {
  protected:
   void SetUp() override {
-    windows_ = windows_command();
-    if (windows_.empty()) GTEST_SKIP() << "no Windows build or no Wine yet (make windows)";
+    other_ = other_command();
+    if (other_.empty()) GTEST_SKIP() << "no other build to compare with (make windows, linux32 or aarch64)";
   }
 
   // Both programs on the same input files; checks everything but the values
   // of the FFT result and the difference, which it returns for comparison.
   void compare_runs(const std::string& input, const std::string& fir) {
-    TempDir linux_dir, windows_dir;
-    for (const TempDir* dir : {&linux_dir, &windows_dir}) {
+    TempDir this_dir, other_dir;
+    for (const TempDir* dir : {&this_dir, &other_dir}) {
       write_file(dir->file("input.txt"), input);
       if (!fir.empty()) write_file(dir->file("fir.txt"), fir);
     }
-    const ProcessResult linux_run =
-        run_command({std::string(FIR_BENCH_BUILD_DIR) + "/fir_bench"}, linux_dir.path().string(), {});
-    const ProcessResult windows_run = run_windows(windows_, windows_dir);
-    EXPECT_EQ(windows_run.exit_code, 0) << "Wine: " << windows_run.errors;
-    const std::string& windows_console = windows_run.console;  // read back as this build's
-    EXPECT_EQ(without_measurements(windows_console), without_measurements(linux_run.console));
-    EXPECT_EQ(without_measurements(read_file(windows_dir.file("log.txt"))),
-              without_measurements(read_file(linux_dir.file("log.txt"))));
+    const ProcessResult this_run =
+        run_command({std::string(FIR_BENCH_BUILD_DIR) + "/fir_bench"}, this_dir.path().string(), {});
+    const ProcessResult other_run = run_other(other_, other_dir);
+    EXPECT_EQ(other_run.exit_code, 0) << other_run.errors;
+    const std::string& other_console = other_run.console;  // read back as this build's
+    EXPECT_EQ(without_measurements(other_console), without_measurements(this_run.console));
+    EXPECT_EQ(without_measurements(read_file(other_dir.file("log.txt"))),
+              without_measurements(read_file(this_dir.file("log.txt"))));
     for (const char* name : {"output_linear.txt", "output_fft.txt", "output_diff.txt"}) {
-      ASSERT_EQ(std::filesystem::exists(windows_dir.file(name)), std::filesystem::exists(linux_dir.file(name))) << name;
+      ASSERT_EQ(std::filesystem::exists(other_dir.file(name)), std::filesystem::exists(this_dir.file(name))) << name;
     }
-    if (!std::filesystem::exists(linux_dir.file("output_linear.txt"))) return;
-    EXPECT_EQ(read_file(windows_dir.file("output_linear.txt")), read_file(linux_dir.file("output_linear.txt")));
+    if (!std::filesystem::exists(this_dir.file("output_linear.txt"))) return;
+    EXPECT_EQ(read_file(other_dir.file("output_linear.txt")), read_file(this_dir.file("output_linear.txt")));
     double sum_h = 0.0, max_x = 0.0;
     for (const double h : values(fir)) sum_h += std::fabs(h);
     for (const double x : values(input)) max_x = std::max(max_x, std::fabs(x));
     const double bound = 1e-12 * sum_h * max_x;
-    const std::vector<double> deviations = printed_deviations(windows_console);
+    const std::vector<double> deviations = printed_deviations(other_console);
     ASSERT_EQ(deviations.size(), 2u);
     for (const double deviation : deviations) EXPECT_LE(deviation, bound);
     for (const char* name : {"output_fft.txt", "output_diff.txt"}) {
-      expect_close_values(read_file(linux_dir.file(name)), read_file(windows_dir.file(name)), bound, name);
+      expect_close_values(read_file(this_dir.file(name)), read_file(other_dir.file(name)), bound, name);
     }
   }
 
-  std::vector<std::string> windows_;
+  std::vector<std::string> other_;
 };
 
-TEST_F(WindowsBuild, ExampleDataGivesTheSameRun) {
+TEST_F(CrossBuild, ExampleDataGivesTheSameRun) {
   compare_runs(read_file(std::filesystem::path(FIR_EXAMPLES_DIR) / "input.txt"),
                read_file(std::filesystem::path(FIR_EXAMPLES_DIR) / "fir.txt"));
 }
 
-TEST_F(WindowsBuild, SmallRandomPairGivesTheSameRun) {
+TEST_F(CrossBuild, SmallRandomPairGivesTheSameRun) {
   std::mt19937_64 generator(3);
   const auto uniform = [&] { return 2.0 * random_unit(generator) - 1.0; };
   std::string input, fir;
@@ -135,6 +137,6 @@ TEST_F(WindowsBuild, SmallRandomPairGivesTheSameRun) {
   compare_runs(input, fir);
 }
 
-TEST_F(WindowsBuild, MissingFilterGivesTheSameMessage) { compare_runs("1 2 3", ""); }
+TEST_F(CrossBuild, MissingFilterGivesTheSameMessage) { compare_runs("1 2 3", ""); }
 
 }  // namespace
