@@ -189,13 +189,8 @@ int save_results(Log& log, const RunState& run, const ReadFiles& read) {
   open_outputs(results, inputs);
   int exit_code = 0;
   for (std::size_t k = 0; k < std::size(results); ++k) {
-    OutputFile& result = results[k];
-    Status saved = Status::file_error;
-    if (result.problem == OutputProblem::none) {
-      static_cast<void>(output_file_truncate(result.handle, 0));  // a device has no length to cut
-      saved = write_signal(result.handle, *signals[k]);
-      if (!output_file_close(result.handle)) saved = Status::file_error;
-    }
+    const OutputFile& result = results[k];
+    const Status saved = result.problem == OutputProblem::none ? save_signal(result, *signals[k]) : Status::file_error;
     if (saved == Status::ok) continue;
     say_line_end(log);
     say(log, failure_message(saved, Step::save));
@@ -263,7 +258,7 @@ int open_log(OutputFile& log, bool& in_use) {
     output_abandon(log);
     return -1;
   }
-  static_cast<void>(output_file_truncate(log.handle, 0));  // a device has no length to cut
+  output_empty(log);
   return log.handle;
 }
 

@@ -126,31 +126,34 @@ FIR_INLINE void sliding_dispatch(const DirectOperands& op, std::ptrdiff_t rows_c
   }
 }
 
+// Q, the rows of W taps that hold the filter.
+template <DirectShape S>
+constexpr std::ptrdiff_t sliding_rows_count(const DirectOperands& op) {
+  return (op.taps + S.lanes - 1) / S.lanes;
+}
+
 // Whether the layout takes this filter: up to S.sliding_max_taps taps, and
 // a signal long enough for one vector past the rows.
 template <DirectShape S>
 constexpr bool sliding_takes(const DirectOperands& op) {
-  const std::ptrdiff_t rows_count = (op.taps + S.lanes - 1) / S.lanes;
-  return op.taps <= S.sliding_max_taps && op.samples / S.lanes > rows_count;
+  return op.taps <= S.sliding_max_taps && op.samples / S.lanes > sliding_rows_count<S>(op);
 }
 
 // The outputs sliding_rows gives, k_begin .. k_end - 1, for the ends to
 // take the rest.
 template <DirectShape S>
 constexpr std::pair<std::ptrdiff_t, std::ptrdiff_t> sliding_outputs(const DirectOperands& op) {
-  const std::ptrdiff_t rows_count = (op.taps + S.lanes - 1) / S.lanes;
-  return {rows_count * S.lanes, op.samples / S.lanes * S.lanes};
+  return {sliding_rows_count<S>(op) * S.lanes, op.samples / S.lanes * S.lanes};
 }
 
 // Outputs sliding_outputs(op) of a filter sliding_takes: the padded taps
 // made in `scratch` behind the copies, then the blocks streamed.
 template <DirectShape S>
 FIR_INLINE void accumulate_sliding_spans(const DirectOperands& op, double* scratch) {
-  constexpr int W = S.lanes;
-  const std::ptrdiff_t rows_count = (op.taps + W - 1) / W;
+  const std::ptrdiff_t rows_count = sliding_rows_count<S>(op);
   double* const rows = scratch + copies_doubles<S>;
   std::copy(op.h, op.h + op.taps, rows);
-  std::fill(rows + op.taps, rows + rows_count * W, 0.0);
+  std::fill(rows + op.taps, rows + rows_count * S.lanes, 0.0);
   sliding_dispatch<S, 1>(op, rows_count, rows, scratch);
 }
 

@@ -69,6 +69,8 @@ void open_outputs(std::span<OutputFile> outputs, std::span<const FileIdentity> i
   }
 }
 
+void output_empty(const OutputFile& output) { static_cast<void>(output_file_truncate(output.handle, 0)); }
+
 void output_abandon(OutputFile& output) {
   if (output.handle != -1) output_file_close(output.handle);
   output.handle = -1;

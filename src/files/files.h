@@ -50,6 +50,10 @@ struct OutputFile {
 // `problem` set and output_abandon run for it. Allocates nothing.
 void open_outputs(std::span<OutputFile> outputs, std::span<const FileIdentity> inputs);
 
+// Empties an output open_outputs let through; a device or a pipe has no
+// length to cut and is left as it is.
+void output_empty(const OutputFile& output);
+
 // Closes the output; removes it when this run created it and the name still
 // names it (a refused command leaves no file behind).
 void output_abandon(OutputFile& output);

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <string_view>
 
+#include "files/files.h"
 #include "signal/signal.h"
 #include "signal/status.h"
 
@@ -25,6 +26,10 @@ Status load_signal(std::string_view file_name, Signal& signal, bool& stopped_ear
 // then holds whole lines only. The file is opened as files.h opens an
 // output: never through a link that leads nowhere.
 Status save_signal(std::string_view file_name, const Signal& signal);
+
+// The same into an output that files.h's open_outputs let through: emptied,
+// written and closed.
+Status save_signal(const OutputFile& file, const Signal& signal);
 
 // The same lines written to an open output file (platform.h's handle),
 // after what it holds; file_error when a write fails, the file then cut

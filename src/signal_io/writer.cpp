@@ -149,12 +149,15 @@ Status write_signal(int file, const Signal& signal) {
   return Status::ok;
 }
 
+Status save_signal(const OutputFile& file, const Signal& signal) {
+  output_empty(file);
+  const Status written = write_signal(file.handle, signal);
+  const bool closed = output_file_close(file.handle);
+  return written == Status::ok && closed ? Status::ok : Status::file_error;
+}
+
 Status save_signal(std::string_view file_name, const Signal& signal) {
   OutputFile out{.name = file_name};
   open_outputs({&out, 1}, {});
-  if (out.problem != OutputProblem::none) return Status::file_error;
-  static_cast<void>(output_file_truncate(out.handle, 0));  // a device has no length to cut
-  const Status written = write_signal(out.handle, signal);
-  const bool closed = output_file_close(out.handle);
-  return written == Status::ok && closed ? Status::ok : Status::file_error;
+  return out.problem == OutputProblem::none ? save_signal(out, signal) : Status::file_error;
 }

@@ -133,7 +133,7 @@ bool open_sweep_outputs(const SweepOptions& options, TextOut& table, TextOut& sc
     return false;
   }
   for (std::size_t k = 0; k < outputs.size(); ++k) {
-    static_cast<void>(output_file_truncate(outputs[k].handle, 0));  // a device has no length to cut
+    output_empty(outputs[k]);
     *texts[k] = TextOut{output_options[k], std::string(outputs[k].name), outputs[k].handle};
   }
   return true;
