@@ -13,6 +13,7 @@
 
 #include <filesystem>
 #include <map>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -72,6 +73,10 @@ TEST_P(HostileNames, RefusedOrWrittenNeverLost) {
   if (windows_programs() && (unprivileged || c.hostile == Hostile::fifo_without_reader || c.hostile == Hostile::full_disk)) {
     GTEST_SKIP() << "POSIX permissions, FIFOs and file-size limits do not reach a Windows program under Wine";
   }
+  std::vector<std::string> arguments;  // the outputs' names are added below
+  std::string reason;
+  std::optional<std::vector<std::string>> command = program(p.name);
+  if (unprivileged && !(command = unprivileged_program(p.name, {}, reason))) GTEST_SKIP() << reason;
   TempDir dir;
   const fs::path work = dir.path();
   fs::permissions(work, fs::perms::all);  // nobody may write here
@@ -128,7 +133,6 @@ TEST_P(HostileNames, RefusedOrWrittenNeverLost) {
     case Hostile::full_disk:
       break;
   }
-  std::vector<std::string> arguments;
   if (p.name == gen.name) arguments = {"--length", "300", "--taps", "3"};
   if (p.name == sweep.name) {
     arguments = {"--input", "in.txt", "--fir", "h.txt", "--repeat", "1", "--out", spelled[0], "--scale", spelled[1]};
@@ -138,7 +142,8 @@ TEST_P(HostileNames, RefusedOrWrittenNeverLost) {
   options.unprivileged = unprivileged;
   options.file_size_limit = c.hostile == Hostile::full_disk ? 512 : 0;
   options.time_limit_seconds = 30;
-  const ProcessResult run = run_command(program(p.name, arguments), work.string(), options);
+  command->insert(command->end(), arguments.begin(), arguments.end());
+  const ProcessResult run = run_command(*command, work.string(), options);
   fs::permissions(work / (p.name == sweep.name && unprivileged ? "sub" : ""), fs::perms::all);
   const std::string said = run.console + run.errors;
   EXPECT_EQ(run.exit_code, c.exit_code) << said;

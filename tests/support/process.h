@@ -4,7 +4,6 @@
 #pragma once
 
 #include <fcntl.h>
-#include <grp.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -13,6 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <utility>
@@ -20,6 +20,7 @@
 
 #include "cp1251/cp1251.h"
 #include "support/files.h"
+#include "support/unprivileged.h"
 
 namespace test_support {
 
@@ -56,6 +57,15 @@ inline std::vector<std::string> program(const std::string& name, const std::vect
   command.push_back(path.string());
   command.insert(command.end(), arguments.begin(), arguments.end());
   return command;
+}
+
+// program(), started so that the user nobody can reach it (unprivileged.h),
+// for a run with ProcessOptions::unprivileged; empty, with `reason`, when
+// that cannot be arranged.
+inline std::optional<std::vector<std::string>> unprivileged_program(const std::string& name,
+                                                                    const std::vector<std::string>& arguments,
+                                                                    std::string& reason) {
+  return command_for_nobody(program(name, arguments), launcher().size(), reason);
 }
 
 // Whether the programs under test are Windows programs.
@@ -95,11 +105,8 @@ struct ProcessOptions {
   std::vector<std::pair<std::string, std::string>> environment;  // set in the child
   Stdout stdout_to = Stdout::file;
   std::size_t pipe_bytes = 0;
-  bool unprivileged = false;  // run as the user nobody when the tests run as root
+  bool unprivileged = false;  // run as the user nobody when the tests run as root (unprivileged_program)
 };
-
-// The user and group the unprivileged runs take.
-inline constexpr uid_t nobody = 65534;
 
 // Runs `command` (the program, then its arguments) in `directory`. The
 // address-space limit makes allocations fail as on a full machine.
@@ -136,10 +143,7 @@ inline ProcessResult run_command(const std::vector<std::string>& command, const 
     if (in < 0 || out < 0 || err < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0) _exit(126);
     if (options.stdout_to == Stdout::pipe_dropped) close(pipe_ends[0]);
     if (options.stdout_to == Stdout::closed) close(1);
-    if (options.unprivileged && geteuid() == 0 &&
-        (setgroups(0, nullptr) != 0 || setgid(nobody) != 0 || setuid(nobody) != 0)) {
-      _exit(126);
-    }
+    if (options.unprivileged && !become_nobody()) _exit(126);
     execvp(argv[0], argv.data());
     _exit(127);
   }
