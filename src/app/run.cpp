@@ -24,32 +24,18 @@ using messages::Step;
 // ---- Output to the console and the log ---------------------------------------
 
 // "log.txt" holds the progress lines as Windows-1251 bytes with CR LF line
-// ends on every system, kept in a buffer of its own and handed to the system
-// at each line end, a whole line in one write. When it cannot be opened,
-// writes to it are dropped. A write that fails (a full disk, a file-size
-// limit) cuts the log back to its last whole line, as the result files, and
-// nothing more is written to it.
+// ends on every system, kept in a buffer of its own and handed to the files
+// module at each line end, a whole line in one write. When it cannot be
+// opened, writes to it are dropped. A write that fails (a full disk, a
+// file-size limit) leaves the log its whole lines, and nothing more is
+// written to it; the run names it before it ends.
 struct Log {
-  int file = -1;
+  OutputFile file;
   std::array<char, 512> pending{};
   std::size_t size = 0;
-  std::uint64_t written = 0;      // bytes the system took
-  std::uint64_t whole_lines = 0;  // of them, those of complete lines
-  bool failed = false;
-
-  explicit Log(int handle) : file(handle) {}
-  ~Log() {  // closed last: whatever the last line left unfinished goes out too
-    flush();
-    if (file != -1) output_file_close(file);
-  }
-  Log(const Log&) = delete;
-  Log& operator=(const Log&) = delete;
 
   void flush() {
-    if (file != -1 && !failed && size > 0) {
-      failed = !output_file_write_or_cut(file, {pending.data(), size}, whole_lines);
-      if (!failed) written += size;
-    }
+    if (file.handle != no_file && size > 0) static_cast<void>(output_write(file, {pending.data(), size}));
     size = 0;
   }
   void write(std::string_view text) {
@@ -64,7 +50,12 @@ struct Log {
   void end_line() {
     write("\r\n");
     flush();
-    if (!failed) whole_lines = written;
+  }
+  // Closed last: whatever the last line left unfinished goes out too.
+  // False when a write or the close failed.
+  bool close() {
+    flush();
+    return file.handle == no_file || output_close(file);
   }
 };
 
@@ -108,13 +99,15 @@ int stop_start(std::string_view message) {
 
 // ---- The run's steps ------------------------------------------------------------
 
-// Loads one file after its stage label and prints the count with `suffix`.
-// Returns load_signal's result.
+// Loads one file after its stage label and prints the count with `suffix`;
+// `file` gets the file that was read. Returns load_signal's result.
 Status load_reported(Log& log, std::string_view label, std::string_view file_name, Signal& signal,
-                     std::string_view suffix) {
+                     std::string_view suffix, FileIdentity& file) {
   say(log, label);
   say(log, messages::stage_label_end);
-  const Status loaded = load_signal(file_name, signal);
+  LoadReport report;
+  const Status loaded = load_signal(file_name, signal, report);
+  file = report.file;
   if (loaded != Status::ok) return loaded;
   say_count(log, signal.size());
   say(log, suffix);
@@ -169,41 +162,56 @@ struct RunState {
 // The result files, in the order they are written.
 constexpr std::string_view result_names[] = {"output_linear.txt", "output_fft.txt", "output_diff.txt"};
 
-// The identities of the files the run reads, and of its log: no result
-// file may be one of them.
+// The files the run read, and its log: no result file may be one of them.
 struct ReadFiles {
-  FileIdentity input, taps, log;
+  FileIdentity input{}, taps{}, log{};
 };
 
+// Names a file the run could not write completely, after the deviations,
+// on the console and in the log.
+void say_save_failed(Log& log, std::string_view name) {
+  say_line_end(log);
+  say(log, failure_message(Status::file_error, Step::save));
+  say(log, name);
+  say_line_end(log);
+}
+
 // Writes the three result files. All three are opened before any is
-// emptied; one that cannot be opened, or is one file with an input, the
-// log or another result, is refused. A file that is refused or cannot be
-// written completely (it keeps only whole lines) is named on the console
-// and in the log, and the others are still written. Returns the exit code:
-// 0, or 2 when a file failed.
-int save_results(Log& log, const RunState& run, const ReadFiles& read) {
+// emptied; one that cannot be opened, that another run holds, or that is
+// one file with an input, the log or another result, is refused. A file
+// that is refused or cannot be written completely (it keeps only whole
+// lines) is named on the console and in the log, and the others are still
+// written. Returns the exit code: 0, or 2 when a file failed.
+int save_results(Log& log, const RunState& run, const ReadFiles& read, std::span<const FileIdentity> closed_streams) {
   const Signal* const signals[] = {&run.direct, &run.fft, &run.difference};
   OutputFile results[std::size(result_names)];
-  for (std::size_t k = 0; k < std::size(results); ++k) results[k].name = result_names[k];
+  OutputFile* outputs[std::size(result_names)];
+  for (std::size_t k = 0; k < std::size(results); ++k) {
+    results[k].name = result_names[k];
+    outputs[k] = &results[k];
+  }
   const FileIdentity inputs[] = {read.input, read.taps, read.log};
-  open_outputs(results, inputs);
+  open_outputs(outputs, inputs, closed_streams);
   int exit_code = 0;
   for (std::size_t k = 0; k < std::size(results); ++k) {
-    const OutputFile& result = results[k];
-    const Status saved = result.problem == OutputProblem::none ? save_signal(result, *signals[k]) : Status::file_error;
-    if (saved == Status::ok) continue;
-    say_line_end(log);
-    say(log, failure_message(saved, Step::save));
-    say(log, result.name);
-    say_line_end(log);
-    exit_code = 2;
+    OutputFile& result = results[k];
+    if (result.problem == OutputProblem::in_use) {
+      say_line_end(log);
+      say(log, messages::result_in_use);
+      say(log, result.name);
+      say_line_end(log);
+      exit_code = 2;
+    } else if (result.problem != OutputProblem::none || save_signal(result, *signals[k]) != Status::ok) {
+      say_save_failed(log, result.name);
+      exit_code = 2;
+    }
   }
   return exit_code;
 }
 
 // Everything after loading: the stages, the comparison and the result files.
 // Returns the exit code.
-int filter_and_report(Log& log, RunState& run, const FileIdentity& log_file) {
+int filter_and_report(Log& log, RunState& run, const ReadFiles& read, std::span<const FileIdentity> closed_streams) {
   Status status =
       run_timed(log, messages::direct_stage, [&] { return convolve_direct(run.input, run.taps, run.direct); });
   if (status != Status::ok) return stop_run(log, failure_message(status, Step::direct));
@@ -213,27 +221,39 @@ int filter_and_report(Log& log, RunState& run, const FileIdentity& log_file) {
   status = compare_signals(run.direct, run.fft, run.difference, deviations);
   if (status != Status::ok) return stop_run(log, failure_message(status, Step::compare));
   report_deviations(log, deviations);
-  return save_results(log, run, {file_identity("input.txt", true), file_identity("fir.txt", true), log_file});
+  return save_results(log, run, read, closed_streams);
 }
 
 // Loads both files and filters. Returns the exit code: 0 also when a file
 // cannot be read or holds too many values (the reader's message printed), 1
 // when memory runs out reading it.
-int load_and_filter(Log& log, RunState& run, const FileIdentity& log_file) {
+int load_and_filter(Log& log, RunState& run, std::span<const FileIdentity> closed_streams) {
+  ReadFiles read{.log = log.file.identity};
   const struct {
     std::string_view label;
     std::string_view file_name;
     Signal& signal;
     std::string_view suffix;
-  } inputs[] = {{messages::loading_data, "input.txt", run.input, messages::samples_suffix},
-                {messages::loading_filter, "fir.txt", run.taps, messages::taps_suffix}};
+    FileIdentity& file;
+  } inputs[] = {{messages::loading_data, "input.txt", run.input, messages::samples_suffix, read.input},
+                {messages::loading_filter, "fir.txt", run.taps, messages::taps_suffix, read.taps}};
   for (const auto& input : inputs) {
-    const Status loaded = load_reported(log, input.label, input.file_name, input.signal, input.suffix);
+    const Status loaded = load_reported(log, input.label, input.file_name, input.signal, input.suffix, input.file);
     if (loaded == Status::out_of_memory) return stop_run(log, failure_message(loaded, Step::load), input.file_name);
     if (loaded != Status::ok) return 0;  // the reader has said why
   }
   console_end_line();
-  return filter_and_report(log, run, log_file);
+  return filter_and_report(log, run, read, closed_streams);
+}
+
+// The log could not be written completely: it keeps its whole lines, and
+// the console names it as it names a result file. Returns the exit code.
+int log_not_written(int exit_code) {
+  console_end_line();
+  console_write(failure_message(Status::file_error, Step::save));
+  console_write("log.txt");
+  console_end_line();
+  return exit_code == 0 ? 2 : exit_code;
 }
 
 void wait_for_exit() {
@@ -243,23 +263,18 @@ void wait_for_exit() {
   console_wait_for_char();
 }
 
-// Opens "log.txt" and empties it, unless another run holds its lock (then
-// -1 with `in_use`). A log that cannot be opened, or is one file with an
+// Opens "log.txt" and empties it, unless another run holds it (then
+// `in_use`). A log that cannot be opened or emptied, or is one file with an
 // input or a result file, is not written: the run goes on without it, and
 // that result file is refused in its turn.
-int open_log(OutputFile& log, bool& in_use) {
-  const FileIdentity inputs[] = {file_identity("input.txt", true), file_identity("fir.txt", true),
-                                 file_identity(result_names[0], true), file_identity(result_names[1], true),
-                                 file_identity(result_names[2], true)};
-  open_outputs({&log, 1}, inputs);
-  if (log.problem != OutputProblem::none) return -1;
-  in_use = !output_file_lock(log.handle);
-  if (in_use) {
-    output_abandon(log);
-    return -1;
-  }
-  output_empty(log);
-  return log.handle;
+void open_log(OutputFile& log, bool& in_use, std::span<const FileIdentity> closed_streams) {
+  const std::string_view others[] = {"input.txt", "fir.txt", result_names[0], result_names[1], result_names[2]};
+  FileIdentity inputs[std::size(others)];
+  for (std::size_t k = 0; k < std::size(others); ++k) inputs[k] = file_reached(others[k]);
+  OutputFile* const outputs[] = {&log};
+  open_outputs(outputs, inputs, closed_streams);
+  in_use = log.problem == OutputProblem::in_use;
+  if (log.problem == OutputProblem::none && !output_empty(log)) output_abandon(log);
 }
 
 }  // namespace
@@ -270,14 +285,24 @@ int run_test_bench() {
   console_prepare();
   int exit_code = 0;
   if (start.ready) {
+    // A result file that is the null device standing in for a closed
+    // standard output would lose its values without a word.
+    const FileIdentity stand_in = standard_output_stand_in(start);
+    const std::span<const FileIdentity> closed_streams{&stand_in, stand_in.kind != FileKind::none ? 1u : 0u};
     // The lock keeps a second run in this folder from mixing its log and
     // results with this one's.
-    OutputFile log_file{.name = "log.txt"};
+    Log log{.file = {.name = "log.txt"}};  // declared first, so it closes after the signals
     bool in_use = false;
-    Log log(open_log(log_file, in_use));  // declared first, so it closes after the signals
-    RunState run;
-    exit_code = in_use ? stop_start(messages::log_in_use) : load_and_filter(log, run, log_file.identity);
-    wait_for_exit();
+    open_log(log.file, in_use, closed_streams);
+    bool log_failed = false;
+    {
+      RunState run;
+      exit_code = in_use ? stop_start(messages::log_in_use) : load_and_filter(log, run, closed_streams);
+      log_failed = log.file.problem == OutputProblem::cannot_write;
+      if (log_failed) exit_code = log_not_written(exit_code);
+      wait_for_exit();
+    }
+    if (!log.close() && !log_failed) exit_code = log_not_written(exit_code);
   } else {
     exit_code = stop_start(failure_message(Status::out_of_memory, Step::start));
     wait_for_exit();

@@ -33,6 +33,7 @@ inline constexpr auto too_long = cp1251::encode(u8"ошибка: длина си
 inline constexpr auto fftw_failed = cp1251::encode(u8"ошибка: FFTW не смог построить план преобразования");
 inline constexpr auto too_many_values = cp1251::encode(u8"ошибка: слишком много чисел в файле: ");
 inline constexpr auto log_in_use = cp1251::encode(u8"ошибка: файл log.txt занят другим запуском");
+inline constexpr auto result_in_use = cp1251::encode(u8"ошибка: файл занят другим запуском: ");
 inline constexpr auto no_memory = cp1251::encode(u8"ошибка: недостаточно памяти");
 inline constexpr auto no_memory_loading = cp1251::encode(u8"ошибка: недостаточно памяти при загрузке файла: ");
 inline constexpr auto no_memory_direct = cp1251::encode(u8"ошибка: недостаточно памяти для линейной свёртки");
@@ -96,6 +97,8 @@ constexpr std::string_view failure_message(Status status, Step step) {
 
 // Another run in the same folder holds "log.txt"; this one touches nothing.
 inline constexpr std::string_view log_in_use = detail::log_in_use.view();
+// Another run holds a result file, which is then left as it is; its name follows.
+inline constexpr std::string_view result_in_use = detail::result_in_use.view();
 
 // Reading stopped early: warning_file, name, warning_line, line number,
 // warning_not_number, the offending token, warning_rest_skipped.

@@ -1,7 +1,7 @@
 // The few things that differ between Windows and other systems: the
-// process's surroundings, the console, unbuffered output files and the
+// process's surroundings, the console, files and folder entries, and the
 // high-resolution tick counter. Everything here is plain C++; the system
-// headers stay inside platform.cpp.
+// headers stay inside the module's sources.
 #pragma once
 
 #include <cstddef>
@@ -9,13 +9,15 @@
 #include <cstdio>
 #include <string_view>
 
+
 // ---- Process ------------------------------------------------------------------
 
 // Makes the process independent of how it was started (closed standard
 // streams, a console that goes away, a file-size limit); call it first,
 // before anything is opened.
 struct ProcessStart {
-  bool ready;               // false: the run lacks the memory to start
+  bool ready;               // false: the run lacks the memory to start (or a null device
+                            // to stand in for a closed standard stream)
   bool output_was_closed;   // standard output was closed; it now goes to the null device
 };
 ProcessStart process_prepare();
@@ -55,8 +57,15 @@ void console_wait_for_char();
 
 // ---- Files ----------------------------------------------------------------------
 //
-// Names are copied into a fixed buffer, not allocated: a name of 4096 bytes
-// or more reaches no file. A function that fails leaves errno saying why.
+// The system calls on files and folder entries, each once; src/files holds
+// what the programs do with them. Names are copied into a fixed buffer,
+// not allocated: a name of 4096 bytes or more reaches no file. Every call
+// returns 0 or the system's reason as an errno value (on Windows the
+// nearest one to the Windows error), for std::generic_category().
+
+// An open file: a descriptor on POSIX, a HANDLE on Windows.
+using FileHandle = std::intptr_t;
+inline constexpr FileHandle no_file = -1;
 
 // What a file is, whatever name reaches it: its device and inode on POSIX,
 // its volume serial number and file index on Windows.
@@ -67,71 +76,89 @@ struct FileIdentity {
   std::uint64_t index = 0;
 };
 
-// The file an open handle is on.
-FileIdentity file_identity(int handle);
+// Standard output's handle, not to be closed.
+FileHandle standard_output_handle();
 
-// The file `name` reaches now: through links, or, without
-// `through_links`, the entry itself (a link is then of kind link).
-FileIdentity file_identity(std::string_view name, bool through_links);
+// The file an open handle or stream is on.
+int file_identity(FileHandle handle, FileIdentity& identity);
+int file_identity(std::FILE* stream, FileIdentity& identity);
 
-// Opens `name` for reading bytes unchanged; null when it cannot be opened
-// (errno tells why: ENOMEM when the stream itself could not be allocated).
-std::FILE* input_file_open(std::string_view name);
+// The file `name` reaches now: through links, or, without `through_links`,
+// the entry itself (a link is then of kind link). ENOENT, with kind none,
+// when nothing has that name.
+int entry_identity(std::string_view name, bool through_links, FileIdentity& identity);
 
-// Creates `name` and opens it for writing bytes unchanged (no newline
-// translation), only when no entry has that name: a link, even one that
-// leads nowhere, counts as one (errno EEXIST). -1 when it cannot.
-int output_file_create(std::string_view name);
+// Opens `name` for reading bytes unchanged (ENOMEM when the stream itself
+// could not be allocated).
+int input_file_open(std::string_view name, std::FILE*& stream);
 
-// Opens the existing file that `name` reaches for writing bytes unchanged,
-// without emptying it. -1 when it cannot be opened: also a link that leads
-// nowhere (ENOENT), and a FIFO that no process reads (ENXIO), whose open
-// would otherwise wait for one.
-int output_file_open_existing(std::string_view name);
+// Creates `name` and opens it for writing bytes unchanged, only when no
+// entry has that name: a link, even one that leads nowhere, counts as one
+// (EEXIST).
+int file_create(std::string_view name, FileHandle& handle);
 
-// Takes a lock on an open regular file until the handle is closed; false
-// when another process holds it. The lock keeps no program from reading or
-// writing the file. A device or a pipe, and a file system without locks,
-// count as locked.
-bool output_file_lock(int handle);
+// Opens the existing file that `name` reaches for writing, without emptying
+// it: ENOENT also for a link that leads nowhere, ENXIO for a FIFO that no
+// process reads (its open would otherwise wait for one).
+int file_open_existing(std::string_view name, FileHandle& handle);
 
-// Hands `bytes` to the operating system: one system call, more only when the
-// system takes part of them. Nothing is buffered in the process. False when
-// a call fails (a full disk, an I/O error).
-bool output_file_write(int handle, std::string_view bytes);
+// Opens the existing regular file that `name` reaches only to lock it (for
+// reading, or for writing when it may not be read).
+int file_open_to_lock(std::string_view name, FileHandle& handle);
 
-// output_file_write, and when it fails, the file cut back to its first
-// `kept` bytes (the end of its last whole line), so that no reader takes a
-// line cut short for a whole one; a device has no length to cut. False when
-// the write failed.
-bool output_file_write_or_cut(int handle, std::string_view bytes, std::uint64_t kept);
+// An exclusive lock on the open file until its handle is closed; EWOULDBLOCK
+// when another handle holds it (another process, or another open of this
+// one). The lock keeps nobody from reading or writing the file. A file
+// system without locks gives 0: there is no lock to respect.
+int file_lock(FileHandle handle);
 
-// Cuts the file back to its first `size` bytes; false when the system
-// refuses (a device, say).
-bool output_file_truncate(int handle, std::uint64_t size);
+// Hands `bytes` to the system: one call, more only when the system takes
+// part of them. Nothing is buffered in the process.
+int file_write(FileHandle handle, std::string_view bytes);
 
-// Closes the handle; false when closing reports an error.
-bool output_file_close(int handle);
+// Cuts the file back to its first `size` bytes.
+int file_truncate(FileHandle handle, std::uint64_t size);
+
+// Whether the file holds no byte.
+int file_is_empty(FileHandle handle, bool& empty);
+
+// Sends what the file holds to the disk (fsync, FlushFileBuffers).
+int file_sync(FileHandle handle);
+
+// The permission bits of the open file, and setting them: POSIX mode bits;
+// on Windows the read-only attribute (0444) or none (0666).
+int file_mode(FileHandle handle, unsigned& mode);
+int file_set_mode(FileHandle handle, unsigned mode);
+
+// Closes the handle; its lock goes with it.
+int file_close(FileHandle handle);
 
 // ---- Entries of a folder ----------------------------------------------------------
 
 // Renames the entry `from` to `to`, replacing the entry `to` (a link is
 // replaced, not what it leads to; a folder is not replaced).
-bool entry_rename(std::string_view from, std::string_view to);
+int entry_rename(std::string_view from, std::string_view to);
+
+// The same only while no entry is named `to` (EEXIST), in one step where
+// the file system allows it (renameat2, a hard link, MoveFileEx); where it
+// has neither, a rename right after finding no entry.
+int entry_rename_new(std::string_view from, std::string_view to);
 
 // Gives the entry `name` the second name `new_name` (a hard link; for a
-// symbolic link, a second name of the link itself). False when `new_name`
-// exists or the file system has no hard links.
-bool entry_link(std::string_view name, std::string_view new_name);
+// symbolic link, a second name of the link itself). EEXIST when `new_name`
+// exists; EPERM, EXDEV or ENOTSUP when the file system has no hard links.
+int entry_link(std::string_view name, std::string_view new_name);
 
 // Makes `new_name` a symbolic link that leads where the link `name` leads.
-// False when `name` is no symbolic link or `new_name` exists.
-bool entry_copy_link(std::string_view name, std::string_view new_name);
+int entry_copy_link(std::string_view name, std::string_view new_name);
 
-// Removes the entry `name` only while it is still `identity` (the entry
-// itself, not what a link leads to): a name that another process has
-// reused in the meantime stays.
-bool entry_remove_if(std::string_view name, const FileIdentity& identity);
+// Removes the entry `name` (on Windows, a read-only file loses the
+// attribute first, which would keep it).
+int entry_remove(std::string_view name);
+
+// Sends the folder that holds `name` to the disk, so that a rename into it
+// survives a power cut (Windows: MoveFileEx writes through already).
+int folder_sync(std::string_view name);
 
 // ---- Tick counter -----------------------------------------------------------
 

@@ -6,11 +6,11 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <memory>
 #include <string>
 #include <system_error>
 #include <vector>
 
+#include "files/files.h"
 #include "messages/messages.h"
 #include "platform/platform.h"
 #include "signal_io/signal_io_internal.h"
@@ -255,10 +255,6 @@ Status read_and_report(std::FILE* file, std::string_view file_name, Signal& sign
   return Status::ok;
 }
 
-struct FileCloser {
-  void operator()(std::FILE* file) const { std::fclose(file); }
-};
-
 }  // namespace
 
 Status load_signal_stream(std::FILE* file, std::string_view file_name, Signal& signal, std::size_t max_values,
@@ -273,19 +269,21 @@ Status load_signal_stream(std::FILE* file, std::string_view file_name, Signal& s
   return allocated != Status::ok ? allocated : read;
 }
 
-Status load_signal(std::string_view file_name, Signal& signal, bool& stopped_early) {
-  stopped_early = false;
-  const std::unique_ptr<std::FILE, FileCloser> file(input_file_open(file_name));
-  if (!file) {
-    if (errno == ENOMEM) return Status::out_of_memory;  // the stream's own buffers
-    return refused(Status::file_error, file_name);
-  }
+Status load_signal(std::string_view file_name, Signal& signal, LoadReport& report) {
+  report = {};
+  InputFile input = input_open(file_name);
+  if (input.error == ENOMEM) return Status::out_of_memory;  // the stream's own buffers
+  if (input.error != 0) return refused(Status::file_error, file_name);
+  report.file = input.identity;
   // More than the 32-bit count, or than one block of memory holds here.
   const auto most = static_cast<std::size_t>(std::min<std::uint64_t>(signal_max_length, signal.max_size()));
-  return load_signal_stream(file.get(), file_name, signal, most, load_chunk_bytes, &stopped_early);
+  const Status loaded = load_signal_stream(input.stream, file_name, signal, most, load_chunk_bytes, &report.stopped_early);
+  // What was read stays read: a failure to close the file changes nothing.
+  static_cast<void>(input_close(input));
+  return loaded;
 }
 
 Status load_signal(std::string_view file_name, Signal& signal) {
-  bool stopped_early = false;
-  return load_signal(file_name, signal, stopped_early);
+  LoadReport report;
+  return load_signal(file_name, signal, report);
 }

@@ -10,15 +10,20 @@
 #include "signal/signal.h"
 #include "signal/status.h"
 
+// What loading a file found besides its values: the file that was read
+// (outputs are compared with it, never with what the name reaches later)
+// and whether a token ended reading before the end of the file.
+struct LoadReport {
+  FileIdentity file{};
+  bool stopped_early = false;
+};
+
 // Appends the numbers in `file_name` to `signal`; a token that is not a
 // number ends reading with a warning, still ok (reader.cpp has the grammar).
 // Returns, with `signal` unchanged: file_error (-1) or too_long after
 // printing its failure line, out_of_memory with nothing printed.
 Status load_signal(std::string_view file_name, Signal& signal);
-
-// load_signal, also saying whether a token ended reading before the end of
-// the file (its warning printed), for a caller that refuses such a file.
-Status load_signal(std::string_view file_name, Signal& signal, bool& stopped_early);
+Status load_signal(std::string_view file_name, Signal& signal, LoadReport& report);
 
 // Writes `signal` to `file_name`, one value per line ended by CR LF, each line
 // handed to the system on its own. Returns file_error, printing nothing,
@@ -28,13 +33,13 @@ Status load_signal(std::string_view file_name, Signal& signal, bool& stopped_ear
 Status save_signal(std::string_view file_name, const Signal& signal);
 
 // The same into an output that files.h's open_outputs let through: emptied,
-// written and closed.
-Status save_signal(const OutputFile& file, const Signal& signal);
+// written and closed; on file_error the output says why.
+Status save_signal(OutputFile& file, const Signal& signal);
 
-// The same lines written to an open output file (platform.h's handle),
-// after what it holds; file_error when a write fails, the file then cut
-// back to its last whole line. The caller closes it.
-Status write_signal(int file, const Signal& signal);
+// The same lines written into an open output after what it holds;
+// file_error when a write fails (the output says why, and holds whole lines
+// only). The caller closes it.
+Status write_signal(OutputFile& file, const Signal& signal);
 
 // The text of one value as the writer formats it: %g with six significant
 // digits and an exponent of exactly three digits (1e-005, 1.23457e+006).

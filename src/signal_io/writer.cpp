@@ -9,7 +9,6 @@
 #include <cstring>
 
 #include "files/files.h"
-#include "platform/platform.h"
 
 namespace {
 
@@ -132,32 +131,28 @@ ValueText format_value(double value) {
 
 // One write call per line, so that an interrupted run leaves only complete
 // lines; an empty signal writes nothing. A write that fails (a full disk, a
-// file-size limit) ends the file: it is cut back to the end of its last
-// complete line, the start of the signal, and nothing more is written, as
-// later lines would leave a gap.
-Status write_signal(int file, const Signal& signal) {
-  std::uint64_t whole_lines = 0;  // bytes of the complete lines in the file
+// file-size limit) ends the file: it keeps its complete lines, the start of
+// the signal, and nothing more is written, as later lines would leave a gap.
+Status write_signal(OutputFile& file, const Signal& signal) {
   char line[sizeof(ValueText::bytes) + line_end.size()];
   for (const double value : signal) {
     const ValueText text = format_value(value);
     std::memcpy(line, text.bytes.data(), text.size);
     std::memcpy(line + text.size, line_end.data(), line_end.size());
-    const std::size_t size = text.size + line_end.size();
-    if (!output_file_write_or_cut(file, {line, size}, whole_lines)) return Status::file_error;
-    whole_lines += size;
+    if (!output_write(file, {line, text.size + line_end.size()})) return Status::file_error;
   }
   return Status::ok;
 }
 
-Status save_signal(const OutputFile& file, const Signal& signal) {
-  output_empty(file);
-  const Status written = write_signal(file.handle, signal);
-  const bool closed = output_file_close(file.handle);
-  return written == Status::ok && closed ? Status::ok : Status::file_error;
+Status save_signal(OutputFile& file, const Signal& signal) {
+  const bool written = output_empty(file) && write_signal(file, signal) == Status::ok;
+  const bool closed = output_close(file);
+  return written && closed ? Status::ok : Status::file_error;
 }
 
 Status save_signal(std::string_view file_name, const Signal& signal) {
   OutputFile out{.name = file_name};
-  open_outputs({&out, 1}, {});
+  OutputFile* const outputs[] = {&out};
+  open_outputs(outputs, {});
   return out.problem == OutputProblem::none ? save_signal(out, signal) : Status::file_error;
 }

@@ -165,7 +165,7 @@ TEST(RunLog, SecondRunAtOnceFindsTheLogInUse) {
   copy_examples(reference);
   copy_examples(dir);
   run_complete(reference, 100000, 64);
-  HeldProcess first = start_held(program("fir_bench"), dir.path().string());
+  StartedProcess first = start_held(program("fir_bench"), dir.path().string());
   for (int wait = 0; wait < 3000 && read_file(dir.file("log.txt")).find(CP1251(u8"максимальное")) == std::string::npos;
        ++wait) {
     usleep(10'000);
@@ -175,7 +175,7 @@ TEST(RunLog, SecondRunAtOnceFindsTheLogInUse) {
   EXPECT_EQ(second.exit_code, 1);
   EXPECT_EQ(second.console, "\nошибка: файл log.txt занят другим запуском\n" + closing);
   EXPECT_EQ(read_file(dir.file("log.txt")), first_log);
-  expect_complete(finish_held(first), read_file(dir.file("log.txt")), 100000, 64);
+  expect_complete(finish_command(first), read_file(dir.file("log.txt")), 100000, 64);
   for (const char* name : {"output_linear.txt", "output_fft.txt", "output_diff.txt"}) {
     EXPECT_TRUE(read_file(dir.file(name)) == read_file(reference.file(name))) << name;
   }
@@ -191,11 +191,11 @@ TEST(RunLog, LogLinkedToADeviceIsNotLocked) {
     write_file(dir->file("fir.txt"), "1");
     std::filesystem::create_symlink("/dev/null", dir->file("log.txt"));
   }
-  HeldProcess first = start_held(program("fir_bench"), first_dir.path().string());
+  StartedProcess first = start_held(program("fir_bench"), first_dir.path().string());
   for (int wait = 0; wait < 3000 && !std::filesystem::exists(first_dir.file("output_diff.txt")); ++wait) usleep(10'000);
   const auto second = run_program(second_dir.path().string());
   EXPECT_EQ(second.exit_code, 0) << second.console;
-  EXPECT_EQ(finish_held(first).exit_code, 0);
+  EXPECT_EQ(finish_command(first).exit_code, 0);
 }
 
 TEST(RunLog, UnwritableLogChangesNothingOnConsole) {

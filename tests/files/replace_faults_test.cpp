@@ -83,18 +83,13 @@ class ReplaceFaults : public testing::TestWithParam<ReplaceCase> {
   void TearDown() override { fault = Injector{}; }
 };
 
-// The protocol as fir_gen runs it: the new pair written, put in place,
-// reported, the old entries dropped; or everything undone.
-bool replace_pair(std::string& problem) {
-  std::vector<Replacement> all{{.target = "input.txt"}, {.target = "fir.txt"}};
-  if (!replacements_begin(all, problem)) return false;
-  for (Replacement& one : all) {
-    const bool written = output_file_write(one.handle, "new " + one.target + "\n");
-    if (!replacement_close(one) || !written) return replacements_undo(all, problem), false;
-  }
-  if (!replacements_commit(all, problem)) return replacements_undo(all, problem), false;
-  replacements_finish(all);
-  return true;
+// The protocol as fir_gen runs it, writing "new <target>" into each.
+ReplaceOutcome replace_pair() {
+  const std::string_view targets[] = {"input.txt", "fir.txt"};
+  return replace_files(targets, {.write = [&](std::size_t k, OutputFile& file) {
+                                   return output_write(file, "new " + std::string(targets[k]) + "\n");
+                                 },
+                                 .report = [] { return std::string(); }});
 }
 
 TEST_P(ReplaceFaults, LeaveTheFolderAsFoundOrReplaced) {
@@ -114,8 +109,9 @@ TEST_P(ReplaceFaults, LeaveTheFolderAsFoundOrReplaced) {
   const auto previous = std::filesystem::current_path();
   std::filesystem::current_path(work);
   fault = Injector{c.faults, {}};
-  std::string problem;
-  EXPECT_EQ(replace_pair(problem), c.replaced) << problem;
+  const ReplaceOutcome outcome = replace_pair();
+  const std::string problem = outcome.problem;
+  EXPECT_EQ(outcome.replaced, c.replaced) << problem;
   fault = Injector{};
   std::filesystem::current_path(previous);
   EXPECT_EQ(read_file(dir.file("shared/input.txt")), "shared input\n");

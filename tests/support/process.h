@@ -95,10 +95,13 @@ enum class Stdout {
   closed,        // descriptor 1 closed before the program starts
   pipe_dropped,  // a pipe whose reader takes `pipe_bytes` bytes, then closes it
   full,          // the full device: every write fails (ENOSPC)
+  stalled,       // a pipe the test has filled: a write waits until finish_command drains it,
+                 // or fails (EPIPE) once finish_command closes it unread
 };
 
 struct ProcessOptions {
   std::string stdin_bytes;
+  bool stdin_held = false;                // standard input a pipe the test holds open until finish_command
   std::uint64_t address_space_limit = 0;  // bytes of virtual memory; 0: no limit
   std::uint64_t file_size_limit = 0;      // bytes any one file may hold; 0: no limit
   unsigned time_limit_seconds = 0;        // then the program is ended (SIGALRM); 0: no limit
@@ -108,22 +111,39 @@ struct ProcessOptions {
   bool unprivileged = false;  // run as the user nobody when the tests run as root (unprivileged_program)
 };
 
-// Runs `command` (the program, then its arguments) in `directory`. The
+// A program started and not yet waited for.
+struct StartedProcess {
+  pid_t pid = -1;
+  std::vector<std::string> command;
+  std::string in_path, out_path, err_path;  // the captures, unique to this start
+  int input = -1, output = -1;             // the test's ends of held standard input and output
+  ProcessOptions options;
+};
+
+// Starts `command` (the program, then its arguments) in `directory`. The
 // address-space limit makes allocations fail as on a full machine.
-inline ProcessResult run_command(const std::vector<std::string>& command, const std::string& directory,
-                                 const ProcessOptions& options) {
-  const std::string in_path = directory + "/.stdin";
-  const std::string out_path = directory + "/.stdout";
-  const std::string err_path = directory + "/.stderr";
-  write_file(in_path, options.stdin_bytes);
+inline StartedProcess start_command(const std::vector<std::string>& command, const std::string& directory,
+                                    const ProcessOptions& options) {
+  static int started = 0;
+  const std::string tag = std::to_string(getpid()) + "." + std::to_string(++started);
+  StartedProcess p{-1, command, directory + "/.stdin" + tag, directory + "/.stdout" + tag, directory + "/.stderr" + tag,
+                   -1, -1, options};
+  write_file(p.in_path, options.stdin_bytes);
   std::vector<char*> argv;
   for (const std::string& word : command) argv.push_back(const_cast<char*>(word.c_str()));
   argv.push_back(nullptr);
-  ProcessResult result{-1, {}, {}};
-  int pipe_ends[2] = {-1, -1};
-  if (options.stdout_to == Stdout::pipe_dropped && pipe(pipe_ends) != 0) return result;
-  const pid_t child = fork();
-  if (child == 0) {
+  int in_pipe[2] = {-1, -1}, out_pipe[2] = {-1, -1};
+  const bool out_piped = options.stdout_to == Stdout::pipe_dropped || options.stdout_to == Stdout::stalled;
+  if ((options.stdin_held && pipe(in_pipe) != 0) || (out_piped && pipe(out_pipe) != 0)) return p;
+  if (options.stdout_to == Stdout::stalled) {  // fill the pipe, so that the program's first write waits
+    const char block[4096] = {};
+    fcntl(out_pipe[1], F_SETFL, O_NONBLOCK);
+    while (write(out_pipe[1], block, sizeof block) > 0) {
+    }
+    fcntl(out_pipe[1], F_SETFL, 0);
+  }
+  p.pid = fork();
+  if (p.pid == 0) {
     if (chdir(directory.c_str()) != 0) _exit(126);
     if (options.address_space_limit != 0) {
       const rlimit limit{options.address_space_limit, options.address_space_limit};
@@ -135,81 +155,67 @@ inline ProcessResult run_command(const std::vector<std::string>& command, const 
     }
     if (options.time_limit_seconds != 0) alarm(options.time_limit_seconds);
     for (const auto& [name, value] : options.environment) setenv(name.c_str(), value.c_str(), 1);
-    const int in = open(in_path.c_str(), O_RDONLY);
-    const int out = options.stdout_to == Stdout::pipe_dropped ? pipe_ends[1]
-                    : options.stdout_to == Stdout::full       ? open("/dev/full", O_WRONLY)
-                                                              : open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    const int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int in = options.stdin_held ? in_pipe[0] : open(p.in_path.c_str(), O_RDONLY);
+    const int out = out_piped                           ? out_pipe[1]
+                    : options.stdout_to == Stdout::full ? open("/dev/full", O_WRONLY)
+                                                        : open(p.out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int err = open(p.err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (in < 0 || out < 0 || err < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0) _exit(126);
-    if (options.stdout_to == Stdout::pipe_dropped) close(pipe_ends[0]);
+    for (const int end : {in_pipe[0], in_pipe[1], out_pipe[0], out_pipe[1]}) {
+      if (end > 2) close(end);
+    }
     if (options.stdout_to == Stdout::closed) close(1);
     if (options.unprivileged && !become_nobody()) _exit(126);
     execvp(argv[0], argv.data());
     _exit(127);
   }
-  if (options.stdout_to == Stdout::pipe_dropped) {
-    close(pipe_ends[1]);
-    std::string taken(options.pipe_bytes, '\0');
-    std::size_t got = 0;
-    while (got < taken.size()) {
-      const ssize_t n = read(pipe_ends[0], taken.data() + got, taken.size() - got);
+  if (in_pipe[0] != -1) close(in_pipe[0]);
+  if (out_pipe[1] != -1) close(out_pipe[1]);
+  p.input = in_pipe[1];
+  p.output = out_pipe[0];
+  return p;
+}
+
+// Ends held standard input (the program's wait returns), reads or drops its
+// standard output as the options say, and waits for it. `drain`: a stalled
+// output is read to its end; otherwise it is closed unread.
+inline ProcessResult finish_command(StartedProcess& p, bool drain = true) {
+  ProcessResult result{-1, {}, {}};
+  if (p.input != -1) close(p.input);
+  if (p.output != -1) {
+    const bool dropped = p.options.stdout_to == Stdout::pipe_dropped;
+    std::string taken;
+    char buffer[4096];
+    while ((dropped ? taken.size() < p.options.pipe_bytes : drain)) {
+      const std::size_t want = dropped ? std::min(sizeof buffer, p.options.pipe_bytes - taken.size()) : sizeof buffer;
+      const ssize_t n = read(p.output, buffer, want);
       if (n <= 0) break;
-      got += static_cast<std::size_t>(n);
+      taken.append(buffer, static_cast<std::size_t>(n));
     }
-    close(pipe_ends[0]);  // the reader goes away; the program's later writes fail
-    taken.resize(got);
+    close(p.output);  // the reader goes away; the program's later writes fail
+    if (p.options.stdout_to == Stdout::stalled) taken.erase(0, taken.find_first_not_of('\0'));
     result.console = taken;
   }
   int status = 0;
-  if (child > 0 && waitpid(child, &status, 0) == child && WIFEXITED(status)) result.exit_code = WEXITSTATUS(status);
-  if (options.stdout_to == Stdout::file) result.console = read_file(out_path);
-  result.console = as_this_builds_console(command, result.console);
-  result.errors = as_this_builds_console(command, read_file(err_path));
-  std::remove(in_path.c_str());
-  std::remove(out_path.c_str());
-  std::remove(err_path.c_str());
+  if (p.pid > 0 && waitpid(p.pid, &status, 0) == p.pid && WIFEXITED(status)) result.exit_code = WEXITSTATUS(status);
+  if (p.options.stdout_to == Stdout::file) result.console = read_file(p.out_path);
+  result.console = as_this_builds_console(p.command, result.console);
+  result.errors = as_this_builds_console(p.command, read_file(p.err_path));
+  for (const std::string* path : {&p.in_path, &p.out_path, &p.err_path}) std::remove(path->c_str());
   return result;
 }
 
-// A program started with its standard input a pipe that the test holds
-// open, so that it waits at its closing prompt until finish_held.
-struct HeldProcess {
-  pid_t pid;
-  int input;  // the pipe's write end
-  std::string directory;
-  std::vector<std::string> command;
-};
-
-inline HeldProcess start_held(const std::vector<std::string>& command, const std::string& directory) {
-  int pipe_ends[2] = {-1, -1};
-  if (pipe(pipe_ends) != 0) return {-1, -1, directory, command};
-  std::vector<char*> argv;
-  for (const std::string& word : command) argv.push_back(const_cast<char*>(word.c_str()));
-  argv.push_back(nullptr);
-  const pid_t child = fork();
-  if (child == 0) {
-    const int out = open((directory + "/.stdout_held").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (chdir(directory.c_str()) != 0 || out < 0 || dup2(pipe_ends[0], 0) < 0 || dup2(out, 1) < 0) _exit(126);
-    close(pipe_ends[1]);
-    execvp(argv[0], argv.data());
-    _exit(127);
-  }
-  close(pipe_ends[0]);
-  return {child, pipe_ends[1], directory, command};
+inline ProcessResult run_command(const std::vector<std::string>& command, const std::string& directory,
+                                 const ProcessOptions& options) {
+  StartedProcess started = start_command(command, directory, options);
+  return finish_command(started);
 }
 
-// Ends the held program's input, so its wait returns, and waits for it.
-inline ProcessResult finish_held(HeldProcess& process) {
-  close(process.input);
-  ProcessResult result{-1, {}, {}};
-  int status = 0;
-  if (process.pid > 0 && waitpid(process.pid, &status, 0) == process.pid && WIFEXITED(status)) {
-    result.exit_code = WEXITSTATUS(status);
-  }
-  const std::string out_path = process.directory + "/.stdout_held";
-  result.console = as_this_builds_console(process.command, read_file(out_path));
-  std::remove(out_path.c_str());
-  return result;
+// A program that waits at its closing prompt until finish_command.
+inline StartedProcess start_held(const std::vector<std::string>& command, const std::string& directory) {
+  ProcessOptions options;
+  options.stdin_held = true;
+  return start_command(command, directory, options);
 }
 
 // fir_bench under test, in `directory`.

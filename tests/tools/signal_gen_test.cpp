@@ -329,14 +329,13 @@ TEST_P(GenProgramFaults, LeaveTheOldPair) {
 INSTANTIATE_TEST_SUITE_P(
     Table, GenProgramFaults,
     testing::Values(GenFault{"SignalPastAFileSizeLimit", {"--length", "1000", "--only-signal"}, 1024, 0,
-                             "fir_gen: cannot write input.txt completely\n"},
+                             "fir_gen: cannot write the new input.txt: File too large; nothing was replaced\n"},
                     GenFault{"FilterPastAFileSizeLimit", {"--length", "10", "--taps", "100000"}, 8192, 0,
-                             "fir_gen: cannot write fir.txt completely\n"},
+                             "fir_gen: cannot write the new fir.txt: File too large; nothing was replaced\n"},
                     GenFault{"SignalBeyondMemory", {"--length", "4294967295"}, 0, 1 << 30,
                              "fir_gen: not enough memory for input.txt\n"},
                     GenFault{"FilterNameIsAFolder", {"--length", "10", "--taps", "3"}, 0, 0,
-                             "fir_gen: cannot rename fir\\.txt\\.[0-9]+\\.[0-9a-f]{16}\\.tmp to fir\\.txt: .*; "
-                             "nothing was replaced\n",
+                             "fir_gen: fir\\.txt is a folder, which is not replaced; nothing was replaced\n",
                              true},
                     GenFault{"StandardOutputFull", {"--length", "10", "--taps", "3"}, 0, 0,
                              "fir_gen: cannot write standard output completely; nothing was replaced\n", false,
@@ -359,8 +358,8 @@ TEST(GenProgram, NamesWhatAnotherRunLeftAndKeepsIt) {
     const ProcessResult run =
         run_command(program("fir_gen", {"--length", "1000", "--taps", "3"}), dir.path().string(), options);
     EXPECT_EQ(run.exit_code, file_size_limit == 0 ? 0 : 1) << run.errors;
-    for (const std::string& line : {"fir_gen: left by an interrupted run: " + left[0] + " (the earlier input.txt)\n",
-                                    "fir_gen: left by an interrupted run: " + left[1] +
+    for (const std::string& line : {"fir_gen: left by another run (interrupted, or still running): " + left[0] + " (the earlier input.txt)\n",
+                                    "fir_gen: left by another run (interrupted, or still running): " + left[1] +
                                         " (a new fir.txt, perhaps unfinished)\n"}) {
       EXPECT_NE(run.errors.find(line), std::string::npos) << run.errors;
     }

@@ -418,13 +418,16 @@ TEST_P(SweepProgramFaults, EndWithAMessage) {
 INSTANTIATE_TEST_SUITE_P(
     Table, SweepProgramFaults,
     testing::Values(SweepFault{"FullDevice", {"--out", "/dev/full"}, Stdout::file, 0, 0,
-                               "fir_sweep: --out: cannot write '/dev/full' completely\n"},
+                               "fir_sweep: --out: cannot write '/dev/full' completely: No space left on device\n"},
                     SweepFault{"StandardOutputGone", {}, Stdout::pipe_dropped, 0, 0,
                                "fir_sweep: cannot write standard output completely\n"},
                     SweepFault{"StandardOutputClosed", {}, Stdout::closed, 0, 0,
                                "fir_sweep: cannot write standard output: it is closed\n"},
                     SweepFault{"FileSizeLimit", {"--out", "t.tsv"}, Stdout::file, 900, 0,
-                               "fir_sweep: --out: cannot write 't.tsv' completely\n"},
+                               "fir_sweep: --out: cannot write 't.tsv' completely: File too large\n"},
+                    SweepFault{"StandardOutputClosedAndNamed", {"--out", "/dev/stdout"}, Stdout::closed, 0, 0,
+                               "fir_sweep: --out: '/dev/stdout' is the null device that stands in for the closed "
+                               "standard output\n"},
                     SweepFault{"FilterBeyondMemory", {"--taps", "4294967295"}, Stdout::file, 0, 1 << 30,
                                "fir_sweep: not enough memory to hold the sweep's signals\n"}),
     [](const testing::TestParamInfo<SweepFault>& row) { return std::string(row.param.name); });

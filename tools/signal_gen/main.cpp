@@ -83,31 +83,22 @@ int write_outputs(const std::vector<Output>& outputs) {
   std::vector<std::string_view> targets;
   for (const Output& out : outputs) targets.push_back(out.name);
   for (const std::string& left : replacement_leftovers(targets)) {
-    std::fprintf(stderr, "fir_gen: left by an interrupted run: %s\n", left.c_str());
+    std::fprintf(stderr, "fir_gen: left by another run (interrupted, or still running): %s\n", left.c_str());
   }
-  std::vector<Replacement> all;
-  for (const Output& out : outputs) all.push_back({.target = out.name});
-  const auto give_up = [&](std::string problem) {
-    const bool restored = replacements_undo(all, problem);
-    std::fprintf(stderr, "fir_gen: %s%s\n", problem.c_str(), restored ? "; nothing was replaced" : "");
-    return 1;
-  };
-  std::string problem;
-  if (!replacements_begin(all, problem)) return give_up(problem);
-  for (std::size_t k = 0; k < outputs.size(); ++k) {
-    const Status written = write_signal(all[k].handle, outputs[k].values);
-    if (!replacement_close(all[k]) || written != Status::ok) {
-      replacements_undo(all, problem);
-      return failed(Status::file_error, outputs[k].name);
-    }
+  const ReplaceSteps steps{
+      .write = [&](std::size_t k, OutputFile& file) { return write_signal(file, outputs[k].values) == Status::ok; },
+      .report = [&]() -> std::string {
+        for (const Output& out : outputs) {
+          std::printf("wrote %s (%zu %s)\n", out.name, out.values.size(), out.is_signal ? "samples" : "taps");
+        }
+        return std::fflush(stdout) == 0 ? "" : "cannot write standard output completely";
+      }};
+  const ReplaceOutcome outcome = replace_files(targets, steps);
+  if (!outcome.replaced) {
+    std::fprintf(stderr, "fir_gen: %s%s\n", outcome.problem.c_str(), outcome.restored ? "; nothing was replaced" : "");
   }
-  if (!replacements_commit(all, problem)) return give_up(problem);
-  for (const Output& out : outputs) {
-    std::printf("wrote %s (%zu %s)\n", out.name, out.values.size(), out.is_signal ? "samples" : "taps");
-  }
-  if (std::fflush(stdout) != 0) return give_up("cannot write standard output completely");
-  replacements_finish(all);
-  return 0;
+  for (const std::string& left : outcome.left) std::fprintf(stderr, "fir_gen: left behind: %s\n", left.c_str());
+  return outcome.replaced ? 0 : 1;
 }
 
 }  // namespace

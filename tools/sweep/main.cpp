@@ -3,14 +3,11 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
-#include <map>
 #include <optional>
 #include <span>
 #include <string>
 #include <string_view>
 #include <system_error>
-#include <tuple>
-#include <utility>
 #include <vector>
 
 #include "dsp/kernels.h"
@@ -37,39 +34,7 @@ int fail(const std::string& problem, int exit_code) {
   return exit_code;
 }
 
-// ---- The table and the scale, written line by line -----------------------------
-
-// A text the sweep writes: a file of its own, each write a whole number of
-// lines and the file cut back to them when a write fails (as fir_bench's
-// result files), or standard output. After a failure nothing more is
-// written.
-struct TextOut {
-  std::string option, name;  // the option that names the file; none for standard output
-  int file = -1;             // -1: standard output
-  std::uint64_t whole = 0;
-  bool failed = false;
-};
-
-std::string write_problem(const TextOut& out) {
-  if (out.option.empty()) return problem_text("standard output", Use::write, Status::file_error);
-  return file_problem(out.option, out.name, Use::write, Status::file_error);
-}
-
-void write_text(TextOut& out, const std::string& lines) {
-  if (out.failed) return;
-  if (out.file == -1) {
-    out.failed = std::fwrite(lines.data(), 1, lines.size(), stdout) != lines.size() || std::fflush(stdout) != 0;
-    return;
-  }
-  out.failed = !output_file_write_or_cut(out.file, lines, out.whole);
-  if (!out.failed) out.whole += lines.size();
-}
-
-bool close_text(TextOut& out) {
-  if (out.file != -1 && !output_file_close(out.file)) out.failed = true;
-  out.file = -1;
-  return !out.failed;
-}
+std::string reason(int error) { return std::generic_category().message(error); }
 
 // 'name', for a message.
 std::string quoted(std::string_view name) {
@@ -78,78 +43,85 @@ std::string quoted(std::string_view name) {
   return text += '\'';
 }
 
-// Why the output named by `outputs[k]` was refused, worded for the user;
-// `inputs` names the options of the files it may be.
-std::string refusal(std::span<const OutputFile> opened, std::size_t k, std::span<const char* const> inputs,
-                    std::span<const char* const> outputs) {
-  const OutputFile& out = opened[k];
-  const std::string option = outputs[k];
+// ---- The files the options name -------------------------------------------------
+
+// A file the sweep reads (--input, --fir) or writes (--out, --scale): its
+// option, its name when given, the file the reader opened, the output.
+struct NamedFile {
+  const char* option;
+  const std::optional<std::string>& name;
+  FileIdentity read{};
+  OutputFile output{};
+};
+constexpr std::size_t input_count = 2;  // the first two are read, the others written
+
+// Why the output files[k] was refused, worded for the user.
+std::string refusal(std::span<const NamedFile> files, std::size_t k) {
+  const OutputFile& out = files[k].output;
+  const std::string option = files[k].option;
   switch (out.problem) {
     case OutputProblem::none:
       break;
     case OutputProblem::cannot_open:
-      return file_problem(option, std::string(out.name), Use::write, Status::file_error) + ": " +
-             std::generic_category().message(out.error);
+    case OutputProblem::cannot_write:
+      return file_problem(option, std::string(out.name), Use::write, Status::file_error) + ": " + reason(out.error);
     case OutputProblem::link_to_nothing:
       return option + ": " + quoted(out.name) +
              " is a link to a file that does not exist, which is not created through it";
+    case OutputProblem::in_use:
+      return option + ": " + quoted(out.name) + " is held by another run";
+    case OutputProblem::closed_stream:
+      return option + ": " + quoted(out.name) + " is the null device that stands in for the closed standard output";
     case OutputProblem::same_file:
-      if (out.same_as < inputs.size()) {
-        return option + " names the file " + inputs[out.same_as] + " reads, " + quoted(out.name);
-      }
-      const std::size_t other = out.same_as - inputs.size();
+      if (out.same_input) return option + " names the file " + files[*out.same_input].option + " reads, " + quoted(out.name);
+      const std::size_t other = input_count + *out.same_output;
       const std::size_t first = std::min(k, other), last = std::max(k, other);  // the later one's spelling
-      return std::string(outputs[first]) + " and " + outputs[last] + " name one file, " + quoted(opened[last].name);
+      return std::string(files[first].option) + " and " + files[last].option + " name one file, " +
+             quoted(files[last].output.name);
   }
   return {};
 }
 
-// The files the options name, opened and emptied, or none touched: a
+// The outputs the options name, opened and emptied, or none touched: a
 // refused command cuts no file short, leaves none it made, and never
-// writes to a file it reads. False with the problem.
-bool open_sweep_outputs(const SweepOptions& options, TextOut& table, TextOut& scale, std::string& problem) {
-  std::vector<const char*> input_options;
+// writes to a file it reads. 0, or the exit code with the problem: 1 for
+// the closed standard output, as when no --out is given, else 2.
+int open_sweep_outputs(std::span<NamedFile> files, const FileIdentity& stand_in, std::string& problem) {
   std::vector<FileIdentity> inputs;
-  for (const auto& [option, name] : {std::pair{"--input", &options.input}, std::pair{"--fir", &options.fir}}) {
-    if (!*name) continue;
-    input_options.push_back(option);
-    inputs.push_back(file_identity(**name, true));
+  std::vector<OutputFile*> outputs;
+  for (std::size_t k = 0; k < files.size(); ++k) {
+    if (k < input_count) inputs.push_back(files[k].read);
+    if (k < input_count || !files[k].name) continue;
+    files[k].output.name = *files[k].name;
+    outputs.push_back(&files[k].output);
   }
-  std::vector<const char*> output_options;
-  std::vector<TextOut*> texts;
-  std::vector<OutputFile> outputs;
-  for (const auto& [option, name, text] : {std::tuple{"--out", &options.out, &table}, {"--scale", &options.scale, &scale}}) {
-    if (!*name) continue;
-    output_options.push_back(option);
-    texts.push_back(text);
-    outputs.push_back({.name = **name});
+  open_outputs(outputs, inputs, {&stand_in, stand_in.kind != FileKind::none ? 1u : 0u});
+  for (std::size_t k = input_count; k < files.size() && problem.empty(); ++k) problem = refusal(files, k);
+  for (std::size_t k = input_count; k < files.size() && problem.empty(); ++k) {
+    if (files[k].name && !output_empty(files[k].output)) problem = refusal(files, k);
   }
-  open_outputs(outputs, inputs);
-  for (std::size_t k = 0; k < outputs.size() && problem.empty(); ++k) {
-    problem = refusal(outputs, k, input_options, output_options);
+  if (problem.empty()) return 0;
+  int exit_code = 2;
+  for (OutputFile* out : outputs) {
+    if (out->problem == OutputProblem::closed_stream) exit_code = 1;
+    output_abandon(*out);
   }
-  if (!problem.empty()) {
-    for (OutputFile& out : outputs) output_abandon(out);
-    return false;
-  }
-  for (std::size_t k = 0; k < outputs.size(); ++k) {
-    output_empty(outputs[k]);
-    *texts[k] = TextOut{output_options[k], std::string(outputs[k].name), outputs[k].handle};
-  }
-  return true;
+  return exit_code;
 }
 
 // ---- The signal and the filters ----------------------------------------------------
 
 // A signal file for `option`: false, with a problem naming it, when it
 // cannot be read, holds no value, or reading stops early in it (the
-// reader's warning then stands on standard error).
-bool load_file(const char* option, const std::string& name, Signal& values, std::string& problem) {
-  bool stopped_early = false;
-  const Status loaded = load_signal(name, values, stopped_early);
+// reader's warning then stands on standard error). `file` gets the file
+// that was read.
+bool load_file(const char* option, const std::string& name, Signal& values, FileIdentity& file, std::string& problem) {
+  LoadReport report;
+  const Status loaded = load_signal(name, values, report);
+  file = report.file;
   if (loaded != Status::ok) {
     problem = file_problem(option, name, Use::read, loaded);
-  } else if (stopped_early) {
+  } else if (report.stopped_early) {
     problem = std::string(option) + ": '" + name + "' holds something other than numbers (see above)";
   } else if (values.empty()) {
     problem = std::string(option) + ": no values in '" + name + "'";
@@ -159,63 +131,44 @@ bool load_file(const char* option, const std::string& name, Signal& values, std:
   return false;
 }
 
-// Direct convolution against either FFT at M taps for the bisection, each
-// M timed once. A probe that cannot run keeps its problem, and the sweep
-// ends with it.
-struct Probes {
-  const Signal& x;
-  int repeat;
-  struct Measured {
-    BothTimes times;
-    BestFft best;
-  };
-  std::map<std::size_t, Measured> measured;
-  std::string problem;
-
-  Comparison compare(std::size_t taps, TimeKind kind, FftMethod method) {
-    auto found = measured.find(taps);
-    if (found == measured.end()) {
-      Measured m;
-      std::string error;
-      if (!problem.empty()) return {false, false};
-      const Signal h = standard_lowpass(taps);
-      if (!time_methods(x, h, repeat, m.times, error) || !time_best_fft(x, h, repeat, Planner::estimate, m.best, error)) {
-        problem = "M = " + std::to_string(taps) + " (bisection): " + error;
-        return {false, false};
-      }
-      std::fprintf(stderr, "M = %zu (bisection)\n", taps);
-      found = measured.emplace(taps, std::move(m)).first;
-    }
-    const BothTimes& t = found->second.times;
-    const BestFft& best = found->second.best;
-    const bool at_best = method == FftMethod::best;
-    return kind == TimeKind::loop ? compare_times(t.direct.loop, at_best ? best.loop : t.fft.loop)
-                                  : compare_times(t.direct.call, at_best ? best.call : t.fft.call);
-  }
-};
-
 // ---- The sweep -----------------------------------------------------------------------
 
 // The whole sweep once the options are read; returns the exit code.
-int sweep(const SweepOptions& options) {
+int sweep(const SweepOptions& options, const FileIdentity& stand_in) {
   console_use_standard_error();  // the reader's messages; the table alone on standard output
   std::string problem;
   Signal x, fir;
+  NamedFile files[] = {{"--input", options.input}, {"--fir", options.fir}, {"--out", options.out}, {"--scale", options.scale}};
+  NamedFile &table = files[2], &scale = files[3];
   if (!options.input) {
     x = standard_noise(options.length, options.seed);
-  } else if (!load_file("--input", *options.input, x, problem)) {
+  } else if (!load_file("--input", *options.input, x, files[0].read, problem)) {
     return fail(problem, 1);
   }
-  if (options.fir && !load_file("--fir", *options.fir, fir, problem)) return fail(problem, 1);
-  TextOut table, scale;
-  if (!open_sweep_outputs(options, table, scale, problem)) return fail(problem, 2);
-  // Each write is checked once the sweep has gone on: the first failure
-  // ends it.
-  const auto written = [&] { return !table.failed && !scale.failed; };
+  if (options.fir && !load_file("--fir", *options.fir, fir, files[1].read, problem)) return fail(problem, 1);
+  if (const int refused = open_sweep_outputs(files, stand_in, problem)) return fail(problem, refused);
+  // Each write is checked; the first failure ends the sweep. Without --out
+  // the table goes to standard output.
+  bool standard_output_failed = false;
+  const auto write_table = [&](const std::string& text) {
+    if (table.name) return output_write(table.output, text);
+    standard_output_failed = standard_output_failed || std::fwrite(text.data(), 1, text.size(), stdout) != text.size() ||
+                             std::fflush(stdout) != 0;
+    return !standard_output_failed;
+  };
+  const auto write_scale = [&](const std::string& text) { return !scale.name || output_write(scale.output, text); };
+  const auto close_outputs = [&] {
+    bool closed = true;
+    for (NamedFile* out : {&table, &scale}) closed = (!out->name || output_close(out->output)) && closed;
+    return closed;
+  };
   const auto write_failure = [&] {
-    const std::string broken = write_problem(table.failed ? table : scale) + " completely";
-    close_text(table), close_text(scale);
-    return fail(broken, 1);
+    close_outputs();
+    if (standard_output_failed) return fail(problem_text("standard output", Use::write, Status::file_error) + " completely", 1);
+    const NamedFile& broken = table.output.problem != OutputProblem::none ? table : scale;
+    return fail(file_problem(broken.option, *broken.name, Use::write, Status::file_error) + " completely: " +
+                    reason(broken.output.error) + (broken.output.cut_back ? "" : "; its last line is cut short"),
+                1);
   };
 
   const Provenance provenance{x.size(),
@@ -227,16 +180,16 @@ int sweep(const SweepOptions& options) {
                               measure::cpu_model(),
                               fftw_library_version(),
                               FIR_BENCH_VERSION};
-  write_text(table, provenance_lines(provenance) + sweep_header(options.measure));
-  if (options.scale) write_text(scale, "taps\tscale\n");
-  if (!written()) return write_failure();
+  if (!write_table(provenance_lines(provenance) + sweep_header(options.measure)) || !write_scale("taps\tscale\n")) {
+    return write_failure();
+  }
   const std::vector<std::size_t> lengths = options.fir ? std::vector<std::size_t>{fir.size()} : options.taps;
   std::vector<SweepRow> rows;
   for (const std::size_t taps : lengths) {
     const Signal h = options.fir ? fir : standard_lowpass(taps);
     SweepRow row{};
     if (!measure_filter_length(x, h, options.repeat, options.seed, options.measure, row, problem)) {
-      close_text(table), close_text(scale);
+      close_outputs();
       return fail("M = " + std::to_string(taps) + ": " + problem, 1);
     }
     rows.push_back(row);
@@ -246,9 +199,9 @@ int sweep(const SweepOptions& options) {
                    "reference): the deviations and errors are not numbers\n",
                    taps);
     }
-    write_text(table, sweep_row_text(row, options.measure));
-    if (options.scale) write_text(scale, scale_row_text(taps, rounding_scale(x, h)));
-    if (!written()) return write_failure();
+    if (!write_table(sweep_row_text(row, options.measure)) || !write_scale(scale_row_text(taps, rounding_scale(x, h)))) {
+      return write_failure();
+    }
     std::fprintf(stderr,
                  "M = %zu: loop direct %.4g ms, fft %.4g ms, best fft %.4g ms (K = %zu); call direct %.4g ms, "
                  "fft %.4g ms, best fft %.4g ms (%zu of %zu)\n",
@@ -267,13 +220,13 @@ int sweep(const SweepOptions& options) {
     const Crossovers found{crossover(TimeKind::loop, FftMethod::rule), crossover(TimeKind::call, FftMethod::rule),
                            crossover(TimeKind::loop, FftMethod::best), crossover(TimeKind::call, FftMethod::best)};
     if (!probes.problem.empty()) {
-      close_text(table), close_text(scale);
+      close_outputs();
       return fail(probes.problem, 1);
     }
-    write_text(table, crossover_fields(found));
+    if (!write_table(crossover_fields(found))) return write_failure();
     std::fputs(crossover_prose(found, rows, x.size()).c_str(), stderr);
   }
-  if (!close_text(table) || !close_text(scale)) return write_failure();
+  if (!close_outputs()) return write_failure();
   return 0;
 }
 
@@ -301,7 +254,8 @@ int main(int argc, char** argv) {
   int exit_code = 0;
   // The one place a failed allocation of the sweep's own (the signal, a
   // filter, the exact reference) is caught; the stages report theirs.
-  if (allocating([&] { exit_code = sweep(options); }) != Status::ok) {
+  const FileIdentity stand_in = standard_output_stand_in(start);
+  if (allocating([&] { exit_code = sweep(options, stand_in); }) != Status::ok) {
     return fail(problem_text("the sweep's signals", Use::hold, Status::out_of_memory), 1);
   }
   return exit_code;

@@ -4,8 +4,11 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <utility>
 
 #include "measure/measure.h"
+#include "signal_gen/signal_gen.h"
 
 namespace {
 
@@ -90,3 +93,24 @@ std::optional<Crossover> find_crossover(const std::vector<SweepRow>& rows, TimeK
   return Crossover{crossover, tie_from, fft_side - 1};
 }
 
+
+Comparison Probes::compare(std::size_t taps, TimeKind kind, FftMethod method) {
+  auto found = measured.find(taps);
+  if (found == measured.end()) {
+    if (!problem.empty()) return {false, false};
+    Measured m;
+    std::string error;
+    const Signal h = standard_lowpass(taps);
+    if (!time_methods(x, h, repeat, m.times, error) || !time_best_fft(x, h, repeat, Planner::estimate, m.best, error)) {
+      problem = "M = " + std::to_string(taps) + " (bisection): " + error;
+      return {false, false};
+    }
+    std::fprintf(stderr, "M = %zu (bisection)\n", taps);
+    found = measured.emplace(taps, std::move(m)).first;
+  }
+  const BothTimes& t = found->second.times;
+  const BestFft& best = found->second.best;
+  const bool at_best = method == FftMethod::best;
+  return kind == TimeKind::loop ? compare_times(t.direct.loop, at_best ? best.loop : t.fft.loop)
+                                : compare_times(t.direct.call, at_best ? best.call : t.fft.call);
+}

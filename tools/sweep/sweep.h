@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <optional>
 #include <span>
 #include <string>
@@ -166,6 +167,22 @@ struct Crossover {
 // none when it is not faster at the last.
 std::optional<Crossover> find_crossover(const std::vector<SweepRow>& rows, TimeKind kind, FftMethod method,
                                         const std::function<Comparison(std::size_t)>& compare);
+
+// Direct convolution against either FFT at M taps for the bisection, on
+// the generator's standard lowpass, each M timed once and kept. A probe
+// that cannot run keeps its problem, and every later one gives up.
+struct Probes {
+  const Signal& x;
+  int repeat;
+  struct Measured {
+    BothTimes times;
+    BestFft best;
+  };
+  std::map<std::size_t, Measured> measured;
+  std::string problem;
+
+  Comparison compare(std::size_t taps, TimeKind kind, FftMethod method);
+};
 
 // ---- The table ------------------------------------------------------------------
 //

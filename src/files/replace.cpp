@@ -1,0 +1,325 @@
+// Files replaced together: fir_gen's pair (files.h gives the protocol).
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <system_error>
+
+#include "files/files.h"
+#include "files/files_internal.h"
+
+using namespace files_detail;
+
+namespace {
+
+constexpr std::string_view temporary_suffix = ".tmp";
+constexpr std::string_view backup_suffix = ".old";
+
+std::string reason(int error) { return std::generic_category().message(error); }
+
+// ".<process id>.<16 hex digits>": the digits mix the clock with the
+// attempt (splitmix64), so that two runs started at once differ; the
+// exclusive creation, not the digits, keeps them apart.
+std::string tag(int attempt) {
+  std::uint64_t mixed = static_cast<std::uint64_t>(counter_ticks()) + 0x9E3779B97F4A7C15u * std::uint64_t(attempt + 1);
+  mixed = (mixed ^ (mixed >> 30)) * 0xBF58476D1CE4E5B9u;
+  mixed = (mixed ^ (mixed >> 27)) * 0x94D049BB133111EBu;
+  mixed ^= mixed >> 31;
+  char text[40];
+  std::snprintf(text, sizeof text, ".%u.%016llx", static_cast<unsigned>(process_id()),
+                static_cast<unsigned long long>(mixed));
+  return text;
+}
+
+struct Replacement {
+  std::string target, temporary, backup;
+  FileIdentity entry{};          // the target's entry when it was held; none: there was none
+  FileIdentity reached{};        // the regular file it reached, locked through `old` (or an earlier target's)
+  FileHandle old = no_file;
+  std::optional<unsigned> mode;  // that file's permission bits, for the new one
+  OutputFile made{};             // the new file, held to the end
+  FileIdentity kept{};           // the old entry's second name (or copy), made by this run
+  bool in_place = false;
+};
+
+// One run of the protocol: its files and how it went.
+struct Run {
+  std::vector<Replacement> all;
+  ReplaceOutcome outcome;
+
+  bool fail(std::string problem, bool in_use = false) {
+    outcome.problem = std::move(problem);
+    outcome.in_use = in_use;
+    return false;
+  }
+  void leave(const std::string& entry, const std::string& why) { outcome.left.push_back(entry + ": " + why); }
+};
+
+// Locks the regular file a target reaches, so that another run replacing
+// it is refused, and checks after the lock that the name still leads to
+// that file. A target that reaches no regular file (none, a link to
+// nothing, a FIFO) has nothing to lock; its entry is checked again before
+// it is replaced.
+bool hold(Run& run, std::size_t k) {
+  Replacement& one = run.all[k];
+  int error = entry_identity(one.target, false, one.entry);
+  if (error == ENOENT) return true;
+  if (error != 0) return run.fail("cannot look up " + one.target + ": " + reason(error));
+  if (one.entry.kind == FileKind::directory) return run.fail(one.target + " is a folder, which is not replaced");
+  FileIdentity reached;
+  if (entry_identity(one.target, true, reached) != 0 || reached.kind != FileKind::regular) return true;
+  for (std::size_t j = 0; j < k; ++j) {
+    if (same_file(run.all[j].reached, reached)) {  // one file with an earlier target: held already
+      one.reached = reached;
+      one.mode = run.all[j].mode;
+      return true;
+    }
+  }
+  error = file_open_to_lock(one.target, one.old);
+  if (error != 0) return run.fail("cannot open " + one.target + " to hold it: " + reason(error));
+  error = file_lock(one.old);
+  if (error == EWOULDBLOCK) return run.fail(one.target + " is held by another run", true);
+  if (error != 0) return run.fail("cannot lock " + one.target + ": " + reason(error));
+  FileIdentity locked, entry_now, reached_now;
+  if ((error = file_identity(one.old, locked)) != 0) return run.fail("cannot look up " + one.target + ": " + reason(error));
+  if (entry_identity(one.target, false, entry_now) != 0 || entry_identity(one.target, true, reached_now) != 0 ||
+      !same_entry(entry_now, one.entry) || !identical(reached_now, locked) || !identical(locked, reached)) {
+    return run.fail(one.target + " is being replaced by another run", true);
+  }
+  one.reached = locked;
+  unsigned mode = 0;
+  if ((error = file_mode(one.old, mode)) != 0) return run.fail("cannot read the mode of " + one.target + ": " + reason(error));
+  one.mode = mode;
+  return true;
+}
+
+// Creates and holds every new file under one free tag, with its old file's
+// permission bits.
+bool begin(Run& run) {
+  for (int attempt = 0; attempt < 8; ++attempt) {
+    const std::string suffix = tag(attempt);
+    bool name_taken = false;
+    for (Replacement& one : run.all) {
+      one.temporary = one.target + suffix + std::string(temporary_suffix);
+      one.backup = one.target + suffix + std::string(backup_suffix);
+      one.made = OutputFile{.name = one.temporary};
+      int error = file_create(one.temporary, one.made.handle);
+      if (error == EEXIST) {
+        name_taken = true;
+        break;
+      }
+      if (error == 0) {
+        one.made.created = true;
+        error = file_identity(one.made.handle, one.made.identity);
+      }
+      if (error == 0 && take_hold(one.made) != OutputProblem::none) error = EBUSY;
+      if (error == 0 && one.mode) error = file_set_mode(one.made.handle, *one.mode);
+      if (error != 0) return run.fail("cannot create " + one.temporary + ": " + reason(error));
+    }
+    if (!name_taken) return true;
+    for (Replacement& one : run.all) {
+      output_abandon(one.made);
+      if (one.made.left_behind) run.leave(one.temporary, "made by this run, cannot be removed");
+      one.made = OutputFile{};
+    }
+  }
+  return run.fail("cannot find a free name for the new files beside " + run.all.front().target);
+}
+
+bool write_new(Run& run, std::size_t k, const ReplaceSteps& steps) {
+  Replacement& one = run.all[k];
+  if (!steps.write(k, one.made)) {
+    return run.fail("cannot write the new " + one.target + (one.made.error != 0 ? ": " + reason(one.made.error) : ""));
+  }
+  const int error = file_sync(one.made.handle);
+  return error == 0 || run.fail("cannot flush the new " + one.target + " to the disk: " + reason(error));
+}
+
+// A copy of the file `name` as the new file `copy`, with `mode`, flushed;
+// none is left when it cannot be made whole.
+int copy_file(const std::string& name, const std::string& copy, std::optional<unsigned> mode) {
+  InputFile in = input_open(name);
+  if (in.error != 0) return in.error;
+  OutputFile out{.name = copy};
+  int error = file_create(copy, out.handle);
+  if (error == 0) {
+    out.created = true;
+    error = file_identity(out.handle, out.identity);
+  }
+  if (error == 0 && take_hold(out) != OutputProblem::none) error = EBUSY;
+  char buffer[1 << 16];
+  while (error == 0) {
+    const std::size_t size = std::fread(buffer, 1, sizeof buffer, in.stream);
+    if (size > 0 && !output_write(out, {buffer, size})) error = out.error;
+    if (error == 0 && size < sizeof buffer && std::ferror(in.stream)) error = EIO;
+    if (size < sizeof buffer) break;
+  }
+  if (error == 0 && mode) error = file_set_mode(out.handle, *mode);
+  if (error == 0) error = file_sync(out.handle);
+  const int closed = input_close(in);
+  if (error == 0) error = closed;
+  if (error == 0 && !output_close(out)) error = out.error;
+  if (error != 0) output_abandon(out);
+  return error;
+}
+
+// Keeps the old entry under the backup name: a second name of it, or,
+// where the file system has no hard links, a copy of the file or link.
+bool keep(Run& run, Replacement& one) {
+  if (one.entry.kind == FileKind::none) return true;
+  int error = entry_link(one.target, one.backup);
+  if (error == EPERM || error == EXDEV || error == ENOTSUP || error == EOPNOTSUPP || error == EMLINK || error == ENOSYS) {
+    if (one.entry.kind == FileKind::link) {
+      error = entry_copy_link(one.target, one.backup);
+    } else if (one.entry.kind == FileKind::regular) {
+      error = copy_file(one.target, one.backup, one.mode);
+    }
+  }
+  if (error != 0) return run.fail("cannot keep the old " + one.target + " as " + one.backup + ": " + reason(error));
+  if ((error = entry_identity(one.backup, false, one.kept)) != 0) {
+    run.leave(one.backup, "the earlier " + one.target + ", cannot be looked up");
+    return run.fail("cannot look up " + one.backup + ": " + reason(error));
+  }
+  return true;
+}
+
+// Renames each new file over its target while the target is still the
+// entry that was held (a missing one only while it is still missing),
+// then flushes the folder.
+bool place(Run& run) {
+  for (Replacement& one : run.all) {
+    const bool missing = one.entry.kind == FileKind::none;
+    FileIdentity now;
+    const int found = entry_identity(one.target, false, now);
+    if (missing ? found != ENOENT : found != 0 || !same_entry(now, one.entry)) {
+      return run.fail(one.target + " was replaced by another run meanwhile", true);
+    }
+    const int error = missing ? entry_rename_new(one.temporary, one.target) : entry_rename(one.temporary, one.target);
+    if (missing && error == EEXIST) return run.fail("another run wrote " + one.target + " meanwhile", true);
+    if (error != 0) return run.fail("cannot rename " + one.temporary + " to " + one.target + ": " + reason(error));
+    one.in_place = true;
+  }
+  const int error = folder_sync(run.all.front().target);
+  return error == 0 || run.fail("cannot flush the folder of " + run.all.front().target + " to the disk: " + reason(error));
+}
+
+// Removes the kept entry while its name still leads to it.
+void drop_kept(Run& run, Replacement& one) {
+  if (one.kept.kind == FileKind::none) return;
+  FileIdentity now;
+  int error = entry_identity(one.backup, false, now);
+  if (error == 0 && !same_entry(now, one.kept)) error = EEXIST;
+  if (error == 0) error = entry_remove(one.backup);
+  if (error != 0) run.leave(one.backup, "the earlier " + one.target + ", cannot be removed: " + reason(error));
+  one.kept = {};
+}
+
+// Puts every old entry back while the target still holds this run's new
+// file, and removes what this run made. A kept entry that could not be put
+// back stays, and is named.
+void undo(Run& run) {
+  for (Replacement& one : run.all) {
+    bool backup_needed = false;
+    if (one.in_place) {
+      FileIdentity now;
+      int error = entry_identity(one.target, false, now);
+      if (error == 0 && !same_entry(now, one.made.identity)) error = EEXIST;
+      if (error == 0 && one.kept.kind != FileKind::none) {
+        // A read-only new file would keep a Windows rename from replacing it.
+        if (one.mode && (*one.mode & 0222) == 0) static_cast<void>(file_set_mode(one.made.handle, 0600));
+        error = entry_rename(one.backup, one.target);
+        if (error == 0) one.kept = {};
+      } else if (error == 0) {
+        error = entry_remove(one.target);
+      }
+      if (error != 0) {
+        run.outcome.restored = false;
+        backup_needed = one.kept.kind != FileKind::none;
+        run.leave(one.target, error == EEXIST ? "no longer this run's new file, left as it is"
+                                              : "this run's new file, cannot be taken back: " + reason(error));
+      }
+      one.in_place = false;
+    } else if (one.made.handle != no_file) {
+      output_abandon(one.made);
+      if (one.made.left_behind) run.leave(one.temporary, "made by this run, cannot be removed");
+    }
+    if (backup_needed) {
+      run.leave(one.backup, "the earlier " + one.target);
+    } else {
+      drop_kept(run, one);
+    }
+  }
+}
+
+// Closes every file the run opened, which lets go of its locks.
+void release(Run& run) {
+  for (Replacement& one : run.all) {
+    if (one.made.handle != no_file && !output_close(one.made) && run.outcome.replaced) {
+      run.leave(one.target, "cannot close the new file: " + reason(one.made.error));
+    }
+    if (one.old != no_file) {
+      const int error = file_close(one.old);
+      if (error != 0) run.leave(one.target, "cannot close the old file: " + reason(error));
+      one.old = no_file;
+    }
+  }
+}
+
+}  // namespace
+
+ReplaceOutcome replace_files(std::span<const std::string_view> targets, const ReplaceSteps& steps) {
+  Run run;
+  run.all.resize(targets.size());
+  for (std::size_t k = 0; k < targets.size(); ++k) run.all[k].target = targets[k];
+  bool going = true;
+  for (std::size_t k = 0; going && k < targets.size(); ++k) going = hold(run, k);
+  going = going && begin(run);
+  for (std::size_t k = 0; going && k < targets.size(); ++k) going = write_new(run, k, steps);
+  for (Replacement& one : run.all) going = going && keep(run, one);
+  going = going && place(run);
+  if (going) {
+    const std::string problem = steps.report();
+    going = problem.empty() || run.fail(problem);
+  }
+  if (going) {
+    run.outcome.replaced = true;
+    for (Replacement& one : run.all) drop_kept(run, one);
+  } else {
+    undo(run);
+  }
+  release(run);
+  return run.outcome;
+}
+
+namespace {
+
+// Whether `name` is <target>.<digits>.<16 hex digits> followed by `suffix`.
+bool made_by_a_run(std::string_view name, std::string_view target, std::string_view suffix) {
+  if (!name.starts_with(target) || !name.ends_with(suffix)) return false;
+  std::string_view tag = name.substr(target.size(), name.size() - target.size() - suffix.size());
+  const auto digits = [](std::string_view text, std::string_view allowed) {
+    return !text.empty() && text.find_first_not_of(allowed) == std::string_view::npos;
+  };
+  if (!tag.starts_with('.') || tag.size() < 19) return false;
+  const std::string_view hex = tag.substr(tag.size() - 16);
+  const std::string_view id = tag.substr(1, tag.size() - 18);
+  return tag[tag.size() - 17] == '.' && digits(id, "0123456789") && digits(hex, "0123456789abcdef");
+}
+
+}  // namespace
+
+std::vector<std::string> replacement_leftovers(std::span<const std::string_view> targets) {
+  std::vector<std::string> found;
+  std::error_code error;
+  for (std::filesystem::directory_iterator entry(".", error), end; !error && entry != end; entry.increment(error)) {
+    const std::string name = entry->path().filename().string();
+    for (const std::string_view target : targets) {
+      if (made_by_a_run(name, target, backup_suffix)) {
+        found.push_back(name + " (the earlier " + std::string(target) + ")");
+      } else if (made_by_a_run(name, target, temporary_suffix)) {
+        found.push_back(name + " (a new " + std::string(target) + ", perhaps unfinished)");
+      }
+    }
+  }
+  return found;
+}
