@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <string_view>
 
+#include "app/app_internal.h"
 #include "dsp/dsp.h"
 #include "files/files.h"
 #include "messages/messages.h"
@@ -18,82 +19,15 @@
 
 namespace {
 
+using namespace app_detail;
 using messages::failure_message;
 using messages::Step;
 
-// ---- Output to the console and the log ---------------------------------------
-
-// "log.txt" holds the progress lines as Windows-1251 bytes with CR LF line
-// ends on every system, kept in a buffer of its own and handed to the files
-// module at each line end, a whole line in one write. When it cannot be
-// opened, writes to it are dropped. A write that fails (a full disk, a
-// file-size limit) leaves the log its whole lines, and nothing more is
-// written to it; the run names it before it ends.
-struct Log {
-  OutputFile file;
-  std::array<char, 512> pending{};
-  std::size_t size = 0;
-
-  void flush() {
-    if (file.handle != no_file && size > 0) static_cast<void>(output_write(file, {pending.data(), size}));
-    size = 0;
-  }
-  void write(std::string_view text) {
-    while (!text.empty()) {
-      if (size == pending.size()) flush();
-      const std::size_t part = std::min(text.size(), pending.size() - size);
-      text.copy(pending.data() + size, part);
-      size += part;
-      text.remove_prefix(part);
-    }
-  }
-  void end_line() {
-    write("\r\n");
-    flush();
-  }
-  // Closed last: whatever the last line left unfinished goes out too.
-  // False when a write or the close failed.
-  bool close() {
-    flush();
-    return file.handle == no_file || output_close(file);
-  }
-};
-
-// Progress goes first to the console, then the same text to the log.
-void say(Log& log, std::string_view text) {
-  console_write(text);
-  log.write(text);
-}
-
-void say_line_end(Log& log) {
-  console_end_line();
-  log.end_line();
-}
-
-void say_count(Log& log, std::size_t count) {
-  char digits[24];
-  const auto [end, error] = std::to_chars(digits, digits + sizeof digits, count);
-  say(log, {digits, static_cast<std::size_t>(end - digits)});
-}
-
-void say_number(Log& log, double value) { say(log, format_value(value).view()); }
-
-// A step that could not run says why, in the style of the file messages (a
-// line end first), and the run ends with exit code 1. The log, when it is
-// open, ends with the same line, so that it says why the run stopped.
+// A step that could not run says why, and the run ends with exit code 1.
+// The log, when it is open, ends with the same line, so that it says why
+// the run stopped.
 int stop_run(Log& log, std::string_view message, std::string_view file_name = {}) {
-  say_line_end(log);
-  say(log, message);
-  say(log, file_name);
-  say_line_end(log);
-  return 1;
-}
-
-// The same before the log is open: on the console only.
-int stop_start(std::string_view message) {
-  console_end_line();
-  console_write(message);
-  console_end_line();
+  say_failure(log, message, file_name);
   return 1;
 }
 
@@ -162,19 +96,13 @@ struct RunState {
 // The result files, in the order they are written.
 constexpr std::string_view result_names[] = {"output_linear.txt", "output_fft.txt", "output_diff.txt"};
 
-// The files the run read, and its log: no result file may be one of them.
-struct ReadFiles {
-  FileIdentity input{}, taps{}, log{};
+// The files the run read and its log, which no result file may be, and the
+// stand-in for a closed standard output, which would lose a file's values
+// without a word.
+struct KnownFiles {
+  FileIdentity input{}, taps{}, log{}, stand_in{};
+  std::span<const FileIdentity> closed_streams() const { return {&stand_in, stand_in.kind != FileKind::none ? 1u : 0u}; }
 };
-
-// Names a file the run could not write completely, after the deviations,
-// on the console and in the log.
-void say_save_failed(Log& log, std::string_view name) {
-  say_line_end(log);
-  say(log, failure_message(Status::file_error, Step::save));
-  say(log, name);
-  say_line_end(log);
-}
 
 // Writes the three result files. All three are opened before any is
 // emptied; one that cannot be opened, that another run holds, or that is
@@ -182,7 +110,7 @@ void say_save_failed(Log& log, std::string_view name) {
 // that is refused or cannot be written completely (it keeps only whole
 // lines) is named on the console and in the log, and the others are still
 // written. Returns the exit code: 0, or 2 when a file failed.
-int save_results(Log& log, const RunState& run, const ReadFiles& read, std::span<const FileIdentity> closed_streams) {
+int save_results(Log& log, const RunState& run, const KnownFiles& known) {
   const Signal* const signals[] = {&run.direct, &run.fft, &run.difference};
   OutputFile results[std::size(result_names)];
   OutputFile* outputs[std::size(result_names)];
@@ -190,19 +118,16 @@ int save_results(Log& log, const RunState& run, const ReadFiles& read, std::span
     results[k].name = result_names[k];
     outputs[k] = &results[k];
   }
-  const FileIdentity inputs[] = {read.input, read.taps, read.log};
-  open_outputs(outputs, inputs, closed_streams);
+  const FileIdentity inputs[] = {known.input, known.taps, known.log};
+  open_outputs(outputs, inputs, known.closed_streams());
   int exit_code = 0;
   for (std::size_t k = 0; k < std::size(results); ++k) {
     OutputFile& result = results[k];
     if (result.problem == OutputProblem::in_use) {
-      say_line_end(log);
-      say(log, messages::result_in_use);
-      say(log, result.name);
-      say_line_end(log);
+      say_failure(log, messages::result_in_use, result.name);
       exit_code = 2;
     } else if (result.problem != OutputProblem::none || save_signal(result, *signals[k]) != Status::ok) {
-      say_save_failed(log, result.name);
+      say_failure(log, failure_message(Status::file_error, Step::save), result.name);
       exit_code = 2;
     }
   }
@@ -211,7 +136,7 @@ int save_results(Log& log, const RunState& run, const ReadFiles& read, std::span
 
 // Everything after loading: the stages, the comparison and the result files.
 // Returns the exit code.
-int filter_and_report(Log& log, RunState& run, const ReadFiles& read, std::span<const FileIdentity> closed_streams) {
+int filter_and_report(Log& log, RunState& run, const KnownFiles& known) {
   Status status =
       run_timed(log, messages::direct_stage, [&] { return convolve_direct(run.input, run.taps, run.direct); });
   if (status != Status::ok) return stop_run(log, failure_message(status, Step::direct));
@@ -221,38 +146,34 @@ int filter_and_report(Log& log, RunState& run, const ReadFiles& read, std::span<
   status = compare_signals(run.direct, run.fft, run.difference, deviations);
   if (status != Status::ok) return stop_run(log, failure_message(status, Step::compare));
   report_deviations(log, deviations);
-  return save_results(log, run, read, closed_streams);
+  return save_results(log, run, known);
 }
 
 // Loads both files and filters. Returns the exit code: 0 also when a file
 // cannot be read or holds too many values (the reader's message printed), 1
 // when memory runs out reading it.
-int load_and_filter(Log& log, RunState& run, std::span<const FileIdentity> closed_streams) {
-  ReadFiles read{.log = log.file.identity};
+int load_and_filter(Log& log, RunState& run, KnownFiles known) {
   const struct {
     std::string_view label;
     std::string_view file_name;
     Signal& signal;
     std::string_view suffix;
     FileIdentity& file;
-  } inputs[] = {{messages::loading_data, "input.txt", run.input, messages::samples_suffix, read.input},
-                {messages::loading_filter, "fir.txt", run.taps, messages::taps_suffix, read.taps}};
+  } inputs[] = {{messages::loading_data, "input.txt", run.input, messages::samples_suffix, known.input},
+                {messages::loading_filter, "fir.txt", run.taps, messages::taps_suffix, known.taps}};
   for (const auto& input : inputs) {
     const Status loaded = load_reported(log, input.label, input.file_name, input.signal, input.suffix, input.file);
     if (loaded == Status::out_of_memory) return stop_run(log, failure_message(loaded, Step::load), input.file_name);
     if (loaded != Status::ok) return 0;  // the reader has said why
   }
   console_end_line();
-  return filter_and_report(log, run, read, closed_streams);
+  return filter_and_report(log, run, known);
 }
 
 // The log could not be written completely: it keeps its whole lines, and
 // the console names it as it names a result file. Returns the exit code.
 int log_not_written(int exit_code) {
-  console_end_line();
-  console_write(failure_message(Status::file_error, Step::save));
-  console_write("log.txt");
-  console_end_line();
+  tell_failure(failure_message(Status::file_error, Step::save), "log.txt");
   return exit_code == 0 ? 2 : exit_code;
 }
 
@@ -267,12 +188,12 @@ void wait_for_exit() {
 // `in_use`). A log that cannot be opened or emptied, or is one file with an
 // input or a result file, is not written: the run goes on without it, and
 // that result file is refused in its turn.
-void open_log(OutputFile& log, bool& in_use, std::span<const FileIdentity> closed_streams) {
+void open_log(OutputFile& log, bool& in_use, const KnownFiles& known) {
   const std::string_view others[] = {"input.txt", "fir.txt", result_names[0], result_names[1], result_names[2]};
   FileIdentity inputs[std::size(others)];
   for (std::size_t k = 0; k < std::size(others); ++k) inputs[k] = file_reached(others[k]);
   OutputFile* const outputs[] = {&log};
-  open_outputs(outputs, inputs, closed_streams);
+  open_outputs(outputs, inputs, known.closed_streams());
   in_use = log.problem == OutputProblem::in_use;
   if (log.problem == OutputProblem::none && !output_empty(log)) output_abandon(log);
 }
@@ -285,26 +206,26 @@ int run_test_bench() {
   console_prepare();
   int exit_code = 0;
   if (start.ready) {
-    // A result file that is the null device standing in for a closed
-    // standard output would lose its values without a word.
-    const FileIdentity stand_in = standard_output_stand_in(start);
-    const std::span<const FileIdentity> closed_streams{&stand_in, stand_in.kind != FileKind::none ? 1u : 0u};
+    KnownFiles known{.stand_in = standard_output_stand_in(start)};
     // The lock keeps a second run in this folder from mixing its log and
     // results with this one's.
     Log log{.file = {.name = "log.txt"}};  // declared first, so it closes after the signals
     bool in_use = false;
-    open_log(log.file, in_use, closed_streams);
+    open_log(log.file, in_use, known);
+    known.log = log.file.identity;
     bool log_failed = false;
     {
       RunState run;
-      exit_code = in_use ? stop_start(messages::log_in_use) : load_and_filter(log, run, closed_streams);
+      if (in_use) tell_failure(messages::log_in_use);
+      exit_code = in_use ? 1 : load_and_filter(log, run, known);
       log_failed = log.file.problem == OutputProblem::cannot_write;
       if (log_failed) exit_code = log_not_written(exit_code);
       wait_for_exit();
     }
     if (!log.close() && !log_failed) exit_code = log_not_written(exit_code);
   } else {
-    exit_code = stop_start(failure_message(Status::out_of_memory, Step::start));
+    tell_failure(failure_message(Status::out_of_memory, Step::start));
+    exit_code = 1;
     wait_for_exit();
   }
   return exit_code;

@@ -140,6 +140,9 @@ std::FILE* console = stdout;
 
 }  // namespace
 
+// The console's calls go unchecked on purpose: a console that fails or goes
+// away changes nothing the run does, and without its own buffer or code
+// page stdio takes its own buffer and the console keeps its code page.
 void console_prepare() {
   std::setvbuf(stdout, console_buffer, _IOFBF, sizeof console_buffer);
 #if defined(_WIN32)
@@ -171,6 +174,9 @@ void console_use_standard_error() { console = stderr; }
 void console_wait_for_char() { static_cast<void>(std::getchar()); }
 
 // ---- Tick counter ------------------------------------------------------------------
+//
+// Neither clock call can fail here (a monotonic clock exists on every
+// supported system), and the stopwatch's readings are not tested.
 
 std::int64_t counter_ticks() {
 #if defined(_WIN32)

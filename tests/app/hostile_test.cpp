@@ -2,6 +2,7 @@
 // program never crashes, never hangs and never reports a failure as success.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -150,6 +151,39 @@ TEST(HostileResults, FullDiskForOneFileOthersWritten) {
   run_complete(dir, 10, 1, {"output_linear.txt"});
   EXPECT_EQ(line_count(dir.file("output_fft.txt")), 48u);
   EXPECT_EQ(line_count(dir.file("output_diff.txt")), 10u);
+}
+
+// A result file that cannot be emptied (a sealed memfd, reached through
+// /proc/self/fd) is refused with its old content whole, not written over,
+// by fir_bench and by fir_sweep alike.
+TEST(HostileResults, AFileThatCannotBeEmptiedIsRefused) {
+  if (windows_programs()) GTEST_SKIP() << "a sealed memfd is Linux's";
+  std::string old_lines;
+  for (int k = 0; k < 1000; ++k) old_lines += "old\r\n";
+  const int memfd = memfd_create("sealed", MFD_ALLOW_SEALING);  // the programs inherit it
+  ASSERT_GE(memfd, 0);
+  ASSERT_EQ(write(memfd, old_lines.data(), old_lines.size()), static_cast<ssize_t>(old_lines.size()));
+  ASSERT_EQ(fcntl(memfd, F_ADD_SEALS, F_SEAL_SHRINK), 0);
+  const std::string sealed = "/proc/self/fd/" + std::to_string(memfd);
+  for (const bool sweep : {false, true}) {
+    TempDir dir;
+    write_samples(dir.file("input.txt"), 10, 1.0);
+    write_file(dir.file("fir.txt"), "1");
+    std::filesystem::create_symlink(sealed, dir.file("output_linear.txt"));
+    const ProcessResult run =
+        sweep ? run_command(program("fir_sweep", {"--input", "input.txt", "--fir", "fir.txt", "--repeat", "1", "--out",
+                                                  "output_linear.txt"}),
+                            dir.path().string(), {})
+              : run_program(dir.path().string());
+    EXPECT_EQ(run.exit_code, 2) << run.console << run.errors;
+    const std::string said = sweep ? "fir_sweep: --out: cannot write 'output_linear.txt': Operation not permitted\n"
+                                   : "\nошибка при записи файла: output_linear.txt\n";
+    EXPECT_NE((sweep ? run.errors : run.console).find(said), std::string::npos) << run.console << run.errors;
+    std::string now(old_lines.size() + 1, '\0');
+    EXPECT_EQ(pread(memfd, now.data(), now.size(), 0), static_cast<ssize_t>(old_lines.size()));
+    EXPECT_TRUE(now.starts_with(old_lines)) << (sweep ? "fir_sweep" : "fir_bench");
+  }
+  close(memfd);
 }
 
 // A file of the run that is a FIFO: with no reader its open fails at once

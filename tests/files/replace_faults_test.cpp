@@ -1,19 +1,23 @@
 // Replacing a pair of files together, with the system refusing a call on
 // the way: hard links that the file system does not have, a disk that fills
-// under a copy, a rename that fails. The linker's --wrap (see
-// tests/CMakeLists.txt) sends the module's rename, linkat and write through
-// the injector below. Whatever fails, the folder ends as it was found, a
-// symbolic link stays a link, and nothing the run made stays behind.
+// under a copy, a look-up, a rename or a removal that fails. The linker's
+// --wrap (see tests/CMakeLists.txt) sends the module's rename, linkat,
+// write, lstat, unlink and flock through the injector below. Whatever
+// fails, the folder ends as it was found, modes included, a symbolic link
+// stays a link, and nothing the run made stays behind unless it is named.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <ostream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "files/files.h"
@@ -24,6 +28,10 @@ extern "C" {
 int __real_rename(const char* from, const char* to);
 int __real_linkat(int from_dir, const char* from, int to_dir, const char* to, int flags);
 ssize_t __real_write(int handle, const void* bytes, std::size_t size);
+int __real_lstat(const char* path, struct stat* status);
+int __real_lstat64(const char* path, struct stat64* status);
+int __real_unlink(const char* path);
+int __real_flock(int handle, int operation);
 }
 
 namespace {
@@ -39,6 +47,7 @@ struct Fault {
 struct Injector {
   std::vector<Fault> faults;
   std::map<std::string, int> calls;
+  std::function<void()> before_flock;  // once, then cleared
 
   bool fails(const char* name) {
     const int count = ++calls[name];
@@ -64,6 +73,15 @@ int __wrap_linkat(int from_dir, const char* from, int to_dir, const char* to, in
 ssize_t __wrap_write(int handle, const void* bytes, std::size_t size) {
   return fault.fails("write") ? -1 : __real_write(handle, bytes, size);
 }
+int __wrap_lstat(const char* path, struct stat* status) { return fault.fails("lstat") ? -1 : __real_lstat(path, status); }
+int __wrap_lstat64(const char* path, struct stat64* status) {
+  return fault.fails("lstat") ? -1 : __real_lstat64(path, status);
+}
+int __wrap_unlink(const char* path) { return fault.fails("unlink") ? -1 : __real_unlink(path); }
+int __wrap_flock(int handle, int operation) {
+  if (fault.before_flock) std::exchange(fault.before_flock, nullptr)();
+  return __real_flock(handle, operation);
+}
 }
 
 namespace {
@@ -75,6 +93,7 @@ struct ReplaceCase {
   std::vector<Fault> faults;
   bool input_is_link;  // input.txt a symbolic link to ../shared/input.txt
   bool replaced;       // the pair is replaced all the same
+  std::size_t left = 0;  // entries the run kept that stay, each named
 };
 void PrintTo(const ReplaceCase& c, std::ostream* os) { *os << c.name; }
 
@@ -103,26 +122,57 @@ TEST_P(ReplaceFaults, LeaveTheFolderAsFoundOrReplaced) {
     std::filesystem::create_symlink("../shared/input.txt", work / "input.txt");
   } else {
     write_file((work / "input.txt").string(), "old input\n");
+    std::filesystem::permissions(work / "input.txt", std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
   }
   write_file((work / "fir.txt").string(), "old fir\n");
   const auto before = snapshot(work);
   const auto previous = std::filesystem::current_path();
   std::filesystem::current_path(work);
-  fault = Injector{c.faults, {}};
+  fault = Injector{c.faults, {}, {}};
   const ReplaceOutcome outcome = replace_pair();
   const std::string problem = outcome.problem;
   EXPECT_EQ(outcome.replaced, c.replaced) << problem;
   fault = Injector{};
   std::filesystem::current_path(previous);
   EXPECT_EQ(read_file(dir.file("shared/input.txt")), "shared input\n");
+  std::map<std::string, std::string> after = snapshot(work);
+  ASSERT_EQ(outcome.left.size(), c.left) << problem;
+  for (const std::string& left : outcome.left) EXPECT_EQ(after.erase(left.substr(0, left.find(':'))), 1u) << left;
   const std::map<std::string, std::string> replaced{{"fir.txt", "file new fir.txt\n"},
                                                     {"input.txt", "file new input.txt\n"}};
-  EXPECT_EQ(snapshot(work), c.replaced ? replaced : before) << problem;
+  EXPECT_EQ(after, c.replaced ? replaced : before) << problem;
+  if (!c.input_is_link) {
+    EXPECT_EQ(std::filesystem::status(work / "input.txt").permissions(),
+              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+  }
 }
 
-// Calls in order: the two new files' writes; per old entry a hard link (or,
-// without one, a copy: a write, or a new link for a symbolic link); the two
-// renames; the renames that put entries back.
+// Another run that opens an output after this run created it, and writes
+// it before this run takes its lock, keeps what it wrote: this run's
+// refusal of the command removes nothing.
+TEST(OutputRace, AFileAnotherRunWroteBeforeTheLockStays) {
+  TempDir dir;
+  const auto previous = std::filesystem::current_path();
+  std::filesystem::current_path(dir.path());
+  fault.before_flock = [] {
+    OutputFile other{.name = "t.tsv"};
+    OutputFile* const outputs[] = {&other};
+    open_outputs(outputs, {});
+    EXPECT_TRUE(output_empty(other) && output_write(other, "the other run's table\n") && output_close(other));
+  };
+  OutputFile table{.name = "t.tsv"}, scale{.name = "nodir/s.tsv"};
+  OutputFile* const outputs[] = {&table, &scale};
+  open_outputs(outputs, {});
+  EXPECT_EQ(scale.problem, OutputProblem::cannot_open);
+  output_abandon(table);
+  EXPECT_EQ(read_file("t.tsv"), "the other run's table\n");
+  std::filesystem::current_path(previous);
+}
+
+// Calls in order: the look-ups of the two targets; the two new files'
+// writes; per old entry a hard link (or, without one, a copy: a write, or
+// a new link for a symbolic link); the two renames; the renames that put
+// entries back; the removals of the kept entries.
 INSTANTIATE_TEST_SUITE_P(
     Table, ReplaceFaults,
     testing::Values(
@@ -133,7 +183,10 @@ INSTANTIATE_TEST_SUITE_P(
         ReplaceCase{"FirstRenameFails", {{"rename", 1, EACCES}}, false, false},
         ReplaceCase{"SecondRenameFails", {{"rename", 2, EXDEV}}, false, false},
         ReplaceCase{"NoHardLinksThenSecondRenameFailsALinkStays", {{"linkat", 0, EPERM}, {"rename", 2, EXDEV}}, true,
-                    false}),
+                    false},
+        ReplaceCase{"NoHardLinksThenSecondRenameFails", {{"linkat", 0, EPERM}, {"rename", 2, EXDEV}}, false, false},
+        ReplaceCase{"LookUpOfTheOldFileFails", {{"lstat", 1, EIO}, {"rename", 2, EXDEV}}, false, false},
+        ReplaceCase{"KeptEntriesCannotBeRemoved", {{"unlink", 0, EACCES}}, false, true, 2}),
     [](const testing::TestParamInfo<ReplaceCase>& row) { return std::string(row.param.name); });
 
 }  // namespace

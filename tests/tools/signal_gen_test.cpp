@@ -342,6 +342,26 @@ INSTANTIATE_TEST_SUITE_P(
                              Stdout::full}),
     [](const testing::TestParamInfo<GenFault>& row) { return std::string(row.param.name); });
 
+// A read-only pair is replaced by a read-only pair, and no kept entry
+// stays behind (Windows removes a read-only file only once it loses the
+// attribute).
+TEST(GenProgram, ReadOnlyPairKeepsItsModeAndLeavesNothing) {
+  TempDir dir;
+  const auto read_only = std::filesystem::perms::owner_read | std::filesystem::perms::group_read |
+                         std::filesystem::perms::others_read;
+  for (const char* name : {"input.txt", "fir.txt"}) {
+    write_file(dir.file(name), "1\r\n");
+    std::filesystem::permissions(dir.file(name), read_only);
+  }
+  const ProcessResult run = run_command(program("fir_gen", {"--length", "5", "--taps", "3"}), dir.path().string(), {});
+  EXPECT_EQ(run.exit_code, 0) << run.errors;
+  EXPECT_EQ(run.errors, "");
+  EXPECT_EQ(snapshot(dir.path()).size(), 2u);
+  for (const char* name : {"input.txt", "fir.txt"}) {
+    EXPECT_EQ(std::filesystem::status(dir.file(name)).permissions(), read_only) << name;
+  }
+}
+
 // What another run left (killed, or running where this one cannot see its
 // process: another container, another host) is named on standard error and
 // left alone, whether this run succeeds or fails.
