@@ -111,8 +111,13 @@ OutputProblem take_hold(OutputFile& out) {
     bool empty = false;
     if (out.created && (file_is_empty(out.handle, empty) != 0 || !empty)) out.created = false;
   }
+  // A regular file's name must still lead to the file locked; a device or
+  // a pipe, which nobody locks, need not (Windows gives them no identity).
   FileIdentity now;
-  if (entry_identity(out.name, true, now) != 0 || !identical(now, out.identity)) return OutputProblem::in_use;
+  if (out.identity.kind == FileKind::regular &&
+      (entry_identity(out.name, true, now) != 0 || !identical(now, out.identity))) {
+    return OutputProblem::in_use;
+  }
   out.held = true;
   return OutputProblem::none;
 }

@@ -164,17 +164,48 @@ bool keep(Run& run, Replacement& one) {
   return true;
 }
 
-// Renames each new file over its target while the target is still the
-// entry that was held (a missing one only while it is still missing),
-// then flushes the folder.
-bool place(Run& run) {
+// Lets go of the old files where the system will not rename over an open
+// one (Windows); each target's entry is still checked before it is
+// replaced. The new files stay held: a rename moves an open file.
+bool release_old_files(Run& run) {
+  if (open_files_can_be_replaced()) return true;
   for (Replacement& one : run.all) {
-    const bool missing = one.entry.kind == FileKind::none;
+    const int error = one.old != no_file ? file_close(one.old) : 0;
+    one.old = no_file;
+    if (error != 0) return run.fail("cannot close " + one.target + ": " + reason(error));
+  }
+  return true;
+}
+
+// Where the system will not rename over an open file, a target that now
+// leads to one of this run's new files (a link to the other target) first
+// has that file let go of.
+bool release_what_it_reaches(Run& run, const Replacement& one) {
+  FileIdentity reached;
+  if (open_files_can_be_replaced() || entry_identity(one.target, true, reached) != 0) return true;
+  for (Replacement& other : run.all) {
+    if (other.made.handle == no_file || !identical(reached, other.made.identity) || output_close(other.made)) continue;
+    return run.fail("cannot close the new " + other.target + ": " + reason(other.made.error));
+  }
+  return true;
+}
+
+// Renames each new file over its target once every target is still the
+// entry that was held (a missing one only while it is still missing; all
+// are checked first, as Wine looks through a link at what it reaches), then
+// flushes the folder.
+bool place(Run& run) {
+  if (!release_old_files(run)) return false;
+  for (Replacement& one : run.all) {
     FileIdentity now;
     const int found = entry_identity(one.target, false, now);
-    if (missing ? found != ENOENT : found != 0 || !same_entry(now, one.entry)) {
+    if (one.entry.kind == FileKind::none ? found != ENOENT : found != 0 || !same_entry(now, one.entry)) {
       return run.fail(one.target + " was replaced by another run meanwhile", true);
     }
+  }
+  for (Replacement& one : run.all) {
+    if (!release_what_it_reaches(run, one)) return false;
+    const bool missing = one.entry.kind == FileKind::none;
     const int error = missing ? entry_rename_new(one.temporary, one.target) : entry_rename(one.temporary, one.target);
     if (missing && error == EEXIST) return run.fail("another run wrote " + one.target + " meanwhile", true);
     if (error != 0) return run.fail("cannot rename " + one.temporary + " to " + one.target + ": " + reason(error));
@@ -184,14 +215,18 @@ bool place(Run& run) {
   return error == 0 || run.fail("cannot flush the folder of " + run.all.front().target + " to the disk: " + reason(error));
 }
 
-// Removes the kept entry while its name still leads to it.
-void drop_kept(Run& run, Replacement& one) {
-  if (one.kept.kind == FileKind::none) return;
+// Removes the entry `name` while it still leads to `made`, this run's; an
+// entry that will not go is named.
+void remove_own(Run& run, const std::string& name, const FileIdentity& made, const std::string& what) {
   FileIdentity now;
-  int error = entry_identity(one.backup, false, now);
-  if (error == 0 && !same_entry(now, one.kept)) error = EEXIST;
-  if (error == 0) error = entry_remove(one.backup);
-  if (error != 0) run.leave(one.backup, "the earlier " + one.target + ", cannot be removed: " + reason(error));
+  int error = entry_identity(name, false, now);
+  if (error == 0 && !same_entry(now, made)) error = EEXIST;
+  if (error == 0) error = entry_remove(name);
+  if (error != 0) run.leave(name, what + ", cannot be removed: " + reason(error));
+}
+
+void drop_kept(Run& run, Replacement& one) {
+  if (one.kept.kind != FileKind::none) remove_own(run, one.backup, one.kept, "the earlier " + one.target);
   one.kept = {};
 }
 
@@ -205,9 +240,16 @@ void undo(Run& run) {
       FileIdentity now;
       int error = entry_identity(one.target, false, now);
       if (error == 0 && !same_entry(now, one.made.identity)) error = EEXIST;
+      // The new file has the old one's permission bits: a read-only one
+      // would keep Windows from renaming over it or removing it, and so
+      // would the run's own handle on it.
+      if (error == 0 && one.made.handle != no_file && one.mode && (*one.mode & 0222) == 0) {
+        static_cast<void>(file_set_mode(one.made.handle, 0600));
+      }
+      if (error == 0 && !open_files_can_be_replaced() && one.made.handle != no_file && !output_close(one.made)) {
+        error = one.made.error;
+      }
       if (error == 0 && one.kept.kind != FileKind::none) {
-        // A read-only new file would keep a Windows rename from replacing it.
-        if (one.mode && (*one.mode & 0222) == 0) static_cast<void>(file_set_mode(one.made.handle, 0600));
         error = entry_rename(one.backup, one.target);
         if (error == 0) one.kept = {};
       } else if (error == 0) {

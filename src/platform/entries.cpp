@@ -32,16 +32,35 @@ int entry_identity(std::string_view name, bool through_links, FileIdentity& iden
   return error != 0 ? error : closed;
 }
 
+namespace {
+
+// Another process that has the file open for a moment (a reader, a run
+// trying its lock) keeps Windows from renaming over it or removing it:
+// such a call is tried again for a while before its refusal counts.
+template <typename Call>
+int patiently(Call call) {
+  int error = 0;
+  for (int attempt = 0; attempt < 40; ++attempt) {
+    if (call()) return 0;
+    error = last_error();
+    if (error != EACCES) break;
+    Sleep(5);
+  }
+  return error;
+}
+
+}  // namespace
+
 int entry_rename(std::string_view from, std::string_view to) {
   Path from_path, to_path;
   if (const int error = terminated_paths(from, from_path, to, to_path)) return error;
-  return MoveFileExA(from_path, to_path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) ? 0 : last_error();
+  return patiently([&] { return MoveFileExA(from_path, to_path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH); });
 }
 
 int entry_rename_new(std::string_view from, std::string_view to) {
   Path from_path, to_path;
   if (const int error = terminated_paths(from, from_path, to, to_path)) return error;
-  return MoveFileExA(from_path, to_path, MOVEFILE_WRITE_THROUGH) ? 0 : last_error();
+  return patiently([&] { return MoveFileExA(from_path, to_path, MOVEFILE_WRITE_THROUGH); });
 }
 
 int entry_link(std::string_view name, std::string_view new_name) {
@@ -60,7 +79,7 @@ int entry_remove(std::string_view name) {
   if ((attributes & FILE_ATTRIBUTE_READONLY) && !SetFileAttributesA(path, attributes & ~DWORD{FILE_ATTRIBUTE_READONLY})) {
     return last_error();
   }
-  return DeleteFileA(path) ? 0 : last_error();
+  return patiently([&] { return DeleteFileA(path); });
 }
 
 int folder_sync(std::string_view) { return 0; }

@@ -43,6 +43,8 @@ int last_error() {
       return EROFS;
     case ERROR_FILENAME_EXCED_RANGE:
       return ENAMETOOLONG;
+    case ERROR_CANT_RESOLVE_FILENAME:  // a symbolic link in a loop
+      return ELOOP;
     case ERROR_NOT_SUPPORTED:
     case ERROR_INVALID_FUNCTION:
       return ENOTSUP;
@@ -127,6 +129,10 @@ int open_file(std::string_view name, int flags, FileHandle& handle) {
 #if defined(_WIN32)
 FileHandle standard_output_handle() { return reinterpret_cast<FileHandle>(GetStdHandle(STD_OUTPUT_HANDLE)); }
 
+// Windows replaces an open file only when every handle on it shares
+// deletion, and Wine never does.
+bool open_files_can_be_replaced() { return false; }
+
 int file_identity(FileHandle handle, FileIdentity& identity) { return identity_of(native(handle), identity); }
 
 int file_identity(std::FILE* stream, FileIdentity& identity) {
@@ -202,6 +208,8 @@ int file_set_mode(FileHandle handle, unsigned mode) {
 int file_close(FileHandle handle) { return CloseHandle(native(handle)) ? 0 : last_error(); }
 #else
 FileHandle standard_output_handle() { return STDOUT_FILENO; }
+
+bool open_files_can_be_replaced() { return true; }
 
 int file_identity(FileHandle handle, FileIdentity& identity) {
   struct stat status {};

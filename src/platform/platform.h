@@ -135,6 +135,10 @@ int file_close(FileHandle handle);
 
 // ---- Entries of a folder ----------------------------------------------------------
 
+// Whether a rename may replace, or a removal remove, a file that this
+// process holds open: POSIX systems allow it, Windows not always.
+bool open_files_can_be_replaced();
+
 // Renames the entry `from` to `to`, replacing the entry `to` (a link is
 // replaced, not what it leads to; a folder is not replaced).
 int entry_rename(std::string_view from, std::string_view to);

@@ -27,6 +27,9 @@ class GenMeetsGen : public testing::TestWithParam<bool> {};
 
 TEST_P(GenMeetsGen, TheSecondIsRefusedAndTheFirstEndsAlone) {
   const bool reported = GetParam();
+  if (!reported && windows_programs()) {
+    GTEST_SKIP() << "under Wine a write that waits on a full pipe reports success once the pipe's reader is gone";
+  }
   TempDir dir;
   write_file(dir.file("input.txt"), "1\r\n");
   write_file(dir.file("fir.txt"), "2\r\n");
@@ -97,7 +100,7 @@ TEST_P(CrowdedFolder, EveryRunCompletesOrIsRefused) {
         EXPECT_EQ(run.exit_code, 1) << at << run.console;
         EXPECT_EQ(run.console, "\nошибка: файл log.txt занят другим запуском\n" + closing) << at;
       } else {
-        EXPECT_EQ(run.exit_code, name == "fir_gen" ? 1 : 2) << at << run.errors;
+        EXPECT_EQ(run.exit_code, name == "fir_gen" ? 1 : 2) << at << run.errors << run.console;
         EXPECT_NE(run.errors.find("another run"), std::string::npos) << at << run.errors;
       }
     }

@@ -195,7 +195,10 @@ std::vector<HostileCase> all_cases() {
   for (std::size_t k = 0; k < gen.outputs.size(); ++k) {
     for (const Hostile h : placed) {
       if (h == Hostile::link_to_input) continue;  // fir_gen reads nothing
-      cases.push_back({&gen, k, h, h == Hostile::folder ? 1 : 0});
+      // Wine cannot look at a link in a loop without following it, so it
+      // cannot keep it either: that name is refused.
+      const bool unseen = h == Hostile::link_loop && windows_programs();
+      cases.push_back({&gen, k, h, h == Hostile::folder || unseen ? 1 : 0});
     }
   }
   for (std::size_t k = 0; k < sweep.outputs.size(); ++k) {
