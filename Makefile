@@ -1,7 +1,7 @@
 # Thin wrapper over the CMake presets; `cmake --preset` and `ctest --preset`
 # work just as well.
 #
-#   make run    build the program (Release) and run it on examples/
+#   make run    build the three programs (Release) and run fir_bench on examples/
 #   make test   build everything and run the whole test suite
 #   make bench  build and run the benchmarks (Release)
 #   make sanitize  the whole test suite under AddressSanitizer + UBSan
@@ -28,7 +28,7 @@ build/release/CMakeCache.txt: | deps
 	cmake --preset release
 
 run: deps build/release/CMakeCache.txt
-	cmake --build --preset release --target fir_bench
+	cmake --build --preset release --target fir_bench fir_gen fir_sweep
 	@mkdir -p $(RUN_DIR)
 	cp examples/input.txt examples/fir.txt $(RUN_DIR)/
 	@# The program waits for one character before it exits; give it one.
@@ -57,7 +57,7 @@ sweep: deps build/release/CMakeCache.txt
 	build/release/fir_sweep $(SWEEP_ARGS) --out $(SWEEP_TABLE) --scale $(SWEEP_DIR)/scale.tsv \
 	  2>$(SWEEP_DIR)/progress.txt || { cat $(SWEEP_DIR)/progress.txt; exit 1; }
 	@cat $(SWEEP_DIR)/progress.txt
-	gnuplot -e "dir='$(SWEEP_DIR)'" tools/sweep/sweep.gp
+	gnuplot -e "dir='$(SWEEP_DIR)'" tools/sweep.gp
 	@echo "wrote $(SWEEP_DIR)/sweep.png"
 
 build/test/CMakeCache.txt: | deps

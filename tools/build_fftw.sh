@@ -31,6 +31,13 @@ cache=${XDG_CACHE_HOME:-$HOME/.cache}/fir_bench
 key=$(printf '%s ' "$version" "${flags[@]}" "$cflags" | sha1sum | cut -c1-12)
 prefix=$cache/fftw-$version-$system-$key
 
+# Without the cross compiler, configure would fall back to the machine's own
+# and fill the cache with a library of the wrong architecture.
+if ! command -v "$host-gcc" >/dev/null; then
+  echo "build_fftw: no $host-gcc: install the cross compiler first (make windows-deps or make linux32-deps)" >&2
+  exit 1
+fi
+
 if [[ -f $prefix/lib/libfftw3.a && -f $prefix/lib/pkgconfig/fftw3.pc ]]; then
   echo "$prefix"
   exit 0

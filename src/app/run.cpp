@@ -33,10 +33,11 @@ int stop_run(Log& log, std::string_view message, std::string_view file_name = {}
 
 // ---- The run's steps ------------------------------------------------------------
 
-// Loads one file after its stage label and prints the count with `suffix`;
-// `file` gets the file that was read. Returns load_signal's result.
+// Loads one file after its stage label, prints the count with `suffix`,
+// then what reading it found (warnings on the console only); `file` gets
+// the file that was read. Returns load_signal's result.
 Status load_reported(Log& log, std::string_view label, std::string_view file_name, Signal& signal,
-                     std::string_view suffix, FileIdentity& file) {
+                     std::string_view suffix, Holds holds, FileIdentity& file) {
   say(log, label);
   say(log, messages::stage_label_end);
   LoadReport report;
@@ -46,6 +47,7 @@ Status load_reported(Log& log, std::string_view label, std::string_view file_nam
   say_count(log, signal.size());
   say(log, suffix);
   say_line_end(log);
+  print_load_warnings(file_name, report, holds);
   return Status::ok;
 }
 
@@ -158,11 +160,13 @@ int load_and_filter(Log& log, RunState& run, KnownFiles known) {
     std::string_view file_name;
     Signal& signal;
     std::string_view suffix;
+    Holds holds;
     FileIdentity& file;
-  } inputs[] = {{messages::loading_data, "input.txt", run.input, messages::samples_suffix, known.input},
-                {messages::loading_filter, "fir.txt", run.taps, messages::taps_suffix, known.taps}};
+  } inputs[] = {{messages::loading_data, "input.txt", run.input, messages::samples_suffix, Holds::samples, known.input},
+                {messages::loading_filter, "fir.txt", run.taps, messages::taps_suffix, Holds::taps, known.taps}};
   for (const auto& input : inputs) {
-    const Status loaded = load_reported(log, input.label, input.file_name, input.signal, input.suffix, input.file);
+    const Status loaded =
+        load_reported(log, input.label, input.file_name, input.signal, input.suffix, input.holds, input.file);
     if (loaded == Status::out_of_memory) return stop_run(log, failure_message(loaded, Step::load), input.file_name);
     if (loaded != Status::ok) return 0;  // the reader has said why
   }

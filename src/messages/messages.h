@@ -29,6 +29,15 @@ inline constexpr auto warning_file = cp1251::encode(u8"предупрежден�
 inline constexpr auto warning_line = cp1251::encode(u8", строка ");
 inline constexpr auto warning_not_number = cp1251::encode(u8": не число \"");
 inline constexpr auto warning_rest_skipped = cp1251::encode(u8"\", остаток файла пропущен");
+inline constexpr auto warning_byte_order_mark =
+    cp1251::encode(u8" начинается с метки порядка байтов UTF-8, а это не число: файл не прочитан");
+inline constexpr auto warning_in_file = cp1251::encode(u8"предупреждение: в файле ");
+inline constexpr auto warning_no_samples = cp1251::encode(u8" нет ни одного отсчёта");
+inline constexpr auto warning_no_taps = cp1251::encode(u8" нет ни одного коэффициента: все результаты равны нулю");
+inline constexpr auto warning_columns_file = cp1251::encode(u8"предупреждение: в каждой строке файла ");
+inline constexpr auto warning_columns_count = cp1251::encode(u8" поровну значений (");
+inline constexpr auto warning_columns_read = cp1251::encode(u8"): файл прочитан как одна последовательность из ");
+inline constexpr auto warning_columns_values = cp1251::encode(u8" значений, а не как столбцы");
 inline constexpr auto too_long = cp1251::encode(u8"ошибка: длина сигнала или преобразования слишком велика");
 inline constexpr auto fftw_failed = cp1251::encode(u8"ошибка: FFTW не смог построить план преобразования");
 inline constexpr auto too_many_values = cp1251::encode(u8"ошибка: слишком много чисел в файле: ");
@@ -101,10 +110,26 @@ inline constexpr std::string_view log_in_use = detail::log_in_use.view();
 inline constexpr std::string_view result_in_use = detail::result_in_use.view();
 
 // Reading stopped early: warning_file, name, warning_line, line number,
-// warning_not_number, the offending token, warning_rest_skipped.
+// warning_not_number, the offending token, warning_rest_skipped; or, for a
+// byte-order mark at the start, warning_file, name, warning_byte_order_mark.
 inline constexpr std::string_view warning_file = detail::warning_file.view();
 inline constexpr std::string_view warning_line = detail::warning_line.view();
 inline constexpr std::string_view warning_not_number = detail::warning_not_number.view();
 inline constexpr std::string_view warning_rest_skipped = detail::warning_rest_skipped.view();
+inline constexpr std::string_view warning_byte_order_mark = detail::warning_byte_order_mark.view();
+
+// A file that holds no value: warning_in_file, name, then warning_no_samples
+// or warning_no_taps.
+inline constexpr std::string_view warning_in_file = detail::warning_in_file.view();
+inline constexpr std::string_view warning_no_samples = detail::warning_no_samples.view();
+inline constexpr std::string_view warning_no_taps = detail::warning_no_taps.view();
+
+// Lines that look like columns: warning_columns_file, name,
+// warning_columns_count, values per line, warning_columns_read, the count
+// of values, warning_columns_values.
+inline constexpr std::string_view warning_columns_file = detail::warning_columns_file.view();
+inline constexpr std::string_view warning_columns_count = detail::warning_columns_count.view();
+inline constexpr std::string_view warning_columns_read = detail::warning_columns_read.view();
+inline constexpr std::string_view warning_columns_values = detail::warning_columns_values.view();
 
 }  // namespace messages

@@ -19,7 +19,8 @@
 // sign, digits with at most one '.', and an optional exponent (e or E,
 // optional sign, digits). Reading stops at the end of the file or at the
 // first token that is not such a number or is too large for a double; the
-// values before it are kept and a warning names the line and the token.
+// values before it are kept and the report names the line and the token,
+// for the warning that print_load_warnings prints.
 // Values too small for a double round to a subnormal or 0. A failure line
 // is a line end, the message, the file name and a line end; memory that
 // runs out is left for the caller to name.
@@ -28,6 +29,8 @@ namespace {
 
 // How much of a rejected token the warning shows.
 constexpr std::size_t preview_length = 32;
+// A UTF-8 byte-order mark, which some editors put at a file's start.
+constexpr std::string_view utf8_mark = "\xEF\xBB\xBF";
 // Bound on an accumulated exponent; anything that large over- or underflows.
 constexpr std::int64_t exponent_cap = 1'000'000'000'000'000;
 
@@ -192,7 +195,35 @@ Status refused(Status status, std::string_view file_name) {
   return status;
 }
 
-Outcome read_values(Input& in, Signal& signal, std::size_t max_values, std::string& rejected) {
+// How many values each line holds, for the warning about a file of
+// columns read as one sequence: `per_line` while every line with values so
+// far has held the same count.
+struct LineShape {
+  std::uint64_t line = 0;  // of the last value
+  std::size_t count = 0;   // values on it
+  std::size_t per_line = 0, lines = 0;
+  bool uniform = true;
+
+  void add(std::uint64_t value_line) {
+    if (value_line != line) end_line();
+    line = value_line;
+    ++count;
+  }
+  void end_line() {
+    if (count == 0) return;
+    uniform = uniform && (lines == 0 || count == per_line);
+    per_line = count;
+    ++lines;
+    count = 0;
+  }
+  // The count of every line when two or more lines each held two or more.
+  std::size_t columns() {
+    end_line();
+    return uniform && lines >= 2 && per_line >= 2 ? per_line : 0;
+  }
+};
+
+Outcome read_values(Input& in, Signal& signal, std::size_t max_values, std::string& rejected, LineShape& shape) {
   if (!refill(in)) return in.read_error ? Outcome::read_error : Outcome::end_of_file;
   for (;;) {
     if (!skip_space(in)) return in.read_error ? Outcome::read_error : Outcome::end_of_file;
@@ -209,37 +240,26 @@ Outcome read_values(Input& in, Signal& signal, std::size_t max_values, std::stri
     in.pos = token.end;
     if (signal.size() >= max_values) return Outcome::too_many_values;
     signal.push_back(token.value);
+    shape.add(in.line);
   }
 }
 
-void print_rejected(std::string_view file_name, std::uint64_t line, std::string_view token) {
-  char number[24];
-  const auto [end, error] = std::to_chars(number, number + sizeof number, line);
-  console_end_line();
-  console_write(messages::warning_file);
-  console_write(file_name);
-  console_write(messages::warning_line);
-  console_write({number, static_cast<std::size_t>(end - number)});
-  console_write(messages::warning_not_number);
-  console_write(token);
-  console_write(messages::warning_rest_skipped);
-  console_end_line();
-}
-
-// Reads the file and prints what reading it found; the values are
-// appended to `signal`. ok, or file_error after the failure message.
+// Reads the file into `signal` and `report` what reading it found. ok, or
+// file_error or too_long after the failure message.
 Status read_and_report(std::FILE* file, std::string_view file_name, Signal& signal, std::size_t max_values,
-                       std::size_t chunk_bytes, bool& stopped_early) {
+                       std::size_t chunk_bytes, LoadReport& report) {
   const std::size_t chunk = std::max<std::size_t>(chunk_bytes, 1);
   Input in{file, chunk, std::vector<char>(chunk)};
   const std::size_t kept = signal.size();
-  std::string rejected;
-  switch (read_values(in, signal, max_values, rejected)) {
+  LineShape shape;
+  switch (read_values(in, signal, max_values, report.stop_token, shape)) {
     case Outcome::end_of_file:
+      report.per_line = shape.columns();
       break;
     case Outcome::rejected_token:
-      print_rejected(file_name, in.line, rejected);
-      stopped_early = true;
+      report.stopped_early = true;
+      report.stop_line = in.line;
+      report.byte_order_mark = in.line == 1 && signal.size() == kept && report.stop_token.starts_with(utf8_mark);
       break;
     case Outcome::read_error:
       // A file that opens but cannot be read (a directory, an I/O error)
@@ -252,20 +272,21 @@ Status read_and_report(std::FILE* file, std::string_view file_name, Signal& sign
       signal.resize(kept);
       return refused(Status::too_long, file_name);
   }
+  report.values = signal.size() - kept;
   return Status::ok;
 }
 
 }  // namespace
 
 Status load_signal_stream(std::FILE* file, std::string_view file_name, Signal& signal, std::size_t max_values,
-                          std::size_t chunk_bytes, bool* stopped_early) {
+                          std::size_t chunk_bytes, LoadReport* report) {
   const std::size_t kept = signal.size();
   Status read = Status::ok;
-  bool stopped = false;
+  LoadReport found;
   const Status allocated =
-      allocating([&] { read = read_and_report(file, file_name, signal, max_values, chunk_bytes, stopped); });
-  if (stopped_early != nullptr) *stopped_early = stopped;
+      allocating([&] { read = read_and_report(file, file_name, signal, max_values, chunk_bytes, found); });
   if (allocated != Status::ok) signal.resize(kept);  // shrinking allocates nothing
+  if (report != nullptr) *report = std::move(found);
   return allocated != Status::ok ? allocated : read;
 }
 
@@ -274,16 +295,22 @@ Status load_signal(std::string_view file_name, Signal& signal, LoadReport& repor
   InputFile input = input_open(file_name);
   if (input.error == ENOMEM) return Status::out_of_memory;  // the stream's own buffers
   if (input.error != 0) return refused(Status::file_error, file_name);
-  report.file = input.identity;
   // More than the 32-bit count, or than one block of memory holds here.
   const auto most = static_cast<std::size_t>(std::min<std::uint64_t>(signal_max_length, signal.max_size()));
-  const Status loaded = load_signal_stream(input.stream, file_name, signal, most, load_chunk_bytes, &report.stopped_early);
+  const Status loaded = load_signal_stream(input.stream, file_name, signal, most, load_chunk_bytes, &report);
+  report.file = input.identity;
   // What was read stays read: a failure to close the file changes nothing.
   static_cast<void>(input_close(input));
   return loaded;
 }
 
+// Alone, the reader completes the console's line before its warnings.
 Status load_signal(std::string_view file_name, Signal& signal) {
   LoadReport report;
-  return load_signal(file_name, signal, report);
+  const Status loaded = load_signal(file_name, signal, report);
+  if (loaded == Status::ok && (report.stopped_early || report.per_line != 0)) {
+    console_end_line();
+    print_load_warnings(file_name, report, Holds::values);
+  }
+  return loaded;
 }

@@ -4,6 +4,8 @@
 
 #include <array>
 #include <cstddef>
+#include <cstdint>
+#include <string>
 #include <string_view>
 
 #include "files/files.h"
@@ -11,19 +13,34 @@
 #include "signal/status.h"
 
 // What loading a file found besides its values: the file that was read
-// (outputs are compared with it, never with what the name reaches later)
-// and whether a token ended reading before the end of the file.
+// (outputs are compared with it, never with what the name reaches later),
+// how many values it held, where a token ended reading before the end of
+// the file, and whether its lines look like columns.
 struct LoadReport {
   FileIdentity file{};
-  bool stopped_early = false;
+  std::size_t values = 0;        // appended by this load
+  bool stopped_early = false;    // a token ended reading before the end of the file
+  std::uint64_t stop_line = 0;   // the token's line
+  std::string stop_token;        // its first characters, control bytes shown as '?'
+  bool byte_order_mark = false;  // the token is the UTF-8 byte-order mark the file starts with
+  std::size_t per_line = 0;      // two or more lines each held this many values (two or more); 0 otherwise
 };
 
-// Appends the numbers in `file_name` to `signal`; a token that is not a
-// number ends reading with a warning, still ok (reader.cpp has the grammar).
-// Returns, with `signal` unchanged: file_error (-1) or too_long after
-// printing its failure line, out_of_memory with nothing printed.
+// Appends the numbers in `file_name` to `signal` (reader.cpp has the
+// grammar); a token that is not a number ends reading, still ok. Returns,
+// with `signal` unchanged: file_error (-1) or too_long after printing its
+// failure line, out_of_memory with nothing printed. Alone, it prints its
+// warnings at once; with a report, it leaves them to print_load_warnings.
 Status load_signal(std::string_view file_name, Signal& signal);
 Status load_signal(std::string_view file_name, Signal& signal, LoadReport& report);
+
+// What a file is meant to hold, for the warning about one that holds none.
+enum class Holds { values, samples, taps };
+
+// The warnings of a load, each a whole line on the console: the token that
+// ended reading (or the byte-order mark named as one), a file that holds
+// no samples or taps, lines that look like columns.
+void print_load_warnings(std::string_view file_name, const LoadReport& report, Holds holds);
 
 // Writes `signal` to `file_name`, one value per line ended by CR LF, each line
 // handed to the system on its own. Returns file_error, printing nothing,

@@ -16,7 +16,6 @@ inline constexpr std::size_t load_chunk_bytes = 64 * 1024;
 // file holding more than `max_values` values, counting those `signal` held
 // before, is refused with too_long. Tests lower the limit (no test can make
 // a file of four billion values), and the fuzzer the chunk size (to cross
-// chunks far more often). `stopped_early`, when given, says
-// whether a token ended reading before the end of the file.
+// chunks far more often). `report`, when given, gets what reading found.
 Status load_signal_stream(std::FILE* file, std::string_view file_name, Signal& signal, std::size_t max_values,
-                          std::size_t chunk_bytes = load_chunk_bytes, bool* stopped_early = nullptr);
+                          std::size_t chunk_bytes = load_chunk_bytes, LoadReport* report = nullptr);

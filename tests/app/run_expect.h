@@ -49,8 +49,12 @@ using FailedFiles = std::vector<std::string>;
 inline std::regex complete_console(std::size_t samples, std::size_t taps, const FailedFiles& failed = {}) {
   std::string after_deviations;
   for (const std::string& name : failed) after_deviations += "\nошибка при записи файла: " + name + "\n";
-  return std::regex(literal("загрузка данных...\t" + std::to_string(samples) + " samples\n") +
-                    literal("загрузка FIR фильтра...\t" + std::to_string(taps) + " taps\n") + "\n" +
+  // A file that holds no value is said to, after its count line.
+  const std::string no_samples = samples == 0 ? "предупреждение: в файле input.txt нет ни одного отсчёта\n" : "";
+  const std::string no_taps =
+      taps == 0 ? "предупреждение: в файле fir.txt нет ни одного коэффициента: все результаты равны нулю\n" : "";
+  return std::regex(literal("загрузка данных...\t" + std::to_string(samples) + " samples\n" + no_samples) +
+                    literal("загрузка FIR фильтра...\t" + std::to_string(taps) + " taps\n" + no_taps) + "\n" +
                     literal("линейная свёртка...\t") + time_pattern + " мс\n" +
                     literal("свёртка через fft...\t") + time_pattern + " мс\n" + "\n" +
                     literal("разница между линейной свёрткой и fft:\n") +

@@ -53,15 +53,50 @@ TEST(RunCounts, GoodPairReportsCountsOnConsoleAndLog) {
   EXPECT_TRUE(read_file(dir.file("log.txt")).starts_with(CP1251(u8"загрузка данных...\t3 samples\r\nзагрузка FIR фильтра...\t2 taps\r\n")));
 }
 
-TEST(RunCounts, EmptyFilesCountZero) {
+// What reading found, each warning a line of its own after the count line
+// it concerns, on the console only: the token that ended reading, a
+// byte-order mark named as one, a file that holds no value, lines that
+// look like columns. What is read stays as it is.
+struct WarningCase {
+  const char* name;
+  std::string input, fir;
+  std::string console_start;
+};
+void PrintTo(const WarningCase& c, std::ostream* os) { *os << c.name; }
+
+class RunWarnings : public testing::TestWithParam<WarningCase> {};
+
+TEST_P(RunWarnings, FollowTheirCountLine) {
   TempDir dir;
-  write_file(dir.file("input.txt"), "");
-  write_file(dir.file("fir.txt"), " \r\n");
+  write_file(dir.file("input.txt"), GetParam().input);
+  write_file(dir.file("fir.txt"), GetParam().fir);
   const auto run = run_program(dir.path().string());
   EXPECT_EQ(run.exit_code, 0);
-  EXPECT_TRUE(run.console.starts_with("загрузка данных...\t0 samples\nзагрузка FIR фильтра...\t0 taps\n\n"))
-      << run.console;
+  EXPECT_TRUE(run.console.starts_with(GetParam().console_start)) << run.console;
+  EXPECT_EQ(read_file(dir.file("log.txt")).find(CP1251(u8"предупреждение")), std::string::npos);
 }
+
+const std::string counts = "загрузка данных...\t";
+const std::string no_samples = "предупреждение: в файле input.txt нет ни одного отсчёта\n";
+const std::string no_taps = "предупреждение: в файле fir.txt нет ни одного коэффициента: все результаты равны нулю\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, RunWarnings,
+    testing::Values(
+        WarningCase{"EmptyFiles", "", " \r\n", counts + "0 samples\n" + no_samples + "загрузка FIR фильтра...\t0 taps\n" +
+                                                     no_taps + "\n"},
+        WarningCase{"ByteOrderMark", "\xEF\xBB\xBF" "1.5\r\n2\r\n", "1",
+                    counts + "0 samples\nпредупреждение: файл input.txt начинается с метки порядка байтов UTF-8, а это не "
+                             "число: файл не прочитан\n" + no_samples + "загрузка FIR фильтра...\t1 taps\n"},
+        WarningCase{"HeaderLine", "time value\n0 1\n", "1",
+                    counts + "0 samples\nпредупреждение: файл input.txt, строка 1: не число \"time\", остаток файла "
+                             "пропущен\n" + no_samples},
+        WarningCase{"TwoColumns", "0 1.5\r\n1 2.5\r\n2 3.5\r\n", "0.5 0.5",
+                    counts + "6 samples\nпредупреждение: в каждой строке файла input.txt поровну значений (2): файл "
+                             "прочитан как одна последовательность из 6 значений, а не как столбцы\nзагрузка FIR"},
+        WarningCase{"OneLineOfTapsIsNoTable", "1\n2\n", "0.25 0.5 0.25",
+                    counts + "2 samples\nзагрузка FIR фильтра...\t3 taps\n\n"}),
+    [](const testing::TestParamInfo<WarningCase>& row) { return std::string(row.param.name); });
 
 struct LengthCase {
   std::size_t samples, taps;

@@ -61,17 +61,24 @@ TEST(DocumentLinks, NameFilesThatExist) {
   }
 }
 
-// The programs as installed: bin/ and share/fir_bench/ of one prefix.
-TEST(Tutorial, ShellBlocksRunInOrder) {
+// The tutorial's blocks as one script, run with the programs as installed
+// (bin/ and share/fir_bench/ of one prefix) and from the build folder.
+class Tutorial : public testing::TestWithParam<bool> {};
+
+TEST_P(Tutorial, ShellBlocksRunInOrder) {
+  const bool installed = GetParam();
   TempDir dir;
-  const fs::path bin = dir.path() / "prefix/bin", share = dir.path() / "prefix/share/fir_bench";
-  fs::create_directories(bin);
-  fs::create_directories(share);
-  for (const char* name : {"fir_bench", "fir_gen", "fir_sweep"}) {
-    fs::create_symlink(fs::path(FIR_BENCH_BUILD_DIR) / name, bin / name);
+  fs::path bin = FIR_BENCH_BUILD_DIR, share = source / "tools";
+  if (installed) {
+    bin = dir.path() / "prefix/bin", share = dir.path() / "prefix/share/fir_bench";
+    fs::create_directories(bin);
+    fs::create_directories(share);
+    for (const char* name : {"fir_bench", "fir_gen", "fir_sweep"}) {
+      fs::create_symlink(fs::path(FIR_BENCH_BUILD_DIR) / name, bin / name);
+    }
+    fs::create_symlink(source / "tools/plot.gp", share / "plot.gp");
+    fs::create_symlink(source / "tools/sweep.gp", share / "sweep.gp");
   }
-  fs::create_symlink(source / "tools/plot.gp", share / "plot.gp");
-  fs::create_symlink(source / "tools/sweep/sweep.gp", share / "sweep.gp");
   const std::string tutorial = read_file((source / "doc/tutorial.md").string());
   static const std::regex block("```sh\n([^`]*)```");
   std::string script = "set -euo pipefail\n";
@@ -80,11 +87,14 @@ TEST(Tutorial, ShellBlocksRunInOrder) {
   }
   write_file(dir.file("tutorial.sh"), script);
   ProcessOptions options;
-  options.environment = {{"PATH", bin.string() + ":" + std::getenv("PATH")}};
+  options.environment = {{"PATH", bin.string() + ":" + std::getenv("PATH")}, {"FIR_SHARE", share.string()}};
   options.time_limit_seconds = 120;
   const ProcessResult run = run_command({"bash", "tutorial.sh"}, dir.path().string(), options);
   EXPECT_EQ(run.exit_code, 0) << run.console << run.errors;
   EXPECT_TRUE(fs::exists(dir.file("fir-tutorial/table.tsv"))) << script;
 }
+
+INSTANTIATE_TEST_SUITE_P(Programs, Tutorial, testing::Bool(),
+                         [](const testing::TestParamInfo<bool>& row) { return row.param ? "Installed" : "BuildFolder"; });
 
 }  // namespace

@@ -56,8 +56,8 @@ TEST(GenArguments, TonesTakeOptionalAmplitudes) {
   EXPECT_EQ(o.signal.tones[0].frequency, 100.0);
   EXPECT_EQ(o.signal.tones[0].amplitude, 0.5);
   EXPECT_EQ(o.signal.tones[1].amplitude, 1.0);
-  EXPECT_TRUE(o.write_signal);
-  EXPECT_FALSE(o.write_filter);
+  EXPECT_TRUE(o.signal_chosen);
+  EXPECT_FALSE(o.filter_chosen);
 }
 
 TEST(GenArguments, HelpStopsChecking) {
@@ -269,6 +269,31 @@ TEST(GenProgram, DefaultsReproduceTheExamples) {
     EXPECT_EQ(read_file(dir.file(name)), read_file(std::filesystem::path(FIR_EXAMPLES_DIR) / name)) << name;
   }
 }
+
+// Each kind of option writes its own file and leaves the other byte for
+// byte; both kinds, none, or --rate alone write both.
+struct FamilyCase {
+  std::vector<std::string> arguments;
+  bool signal, filter;  // written
+};
+class GenFamilies : public testing::TestWithParam<FamilyCase> {};
+
+TEST_P(GenFamilies, WriteOnlyWhatIsAskedFor) {
+  TempDir dir;
+  for (const char* name : {"input.txt", "fir.txt"}) write_file(dir.file(name), "kept\r\n");
+  const ProcessResult run = run_command(program("fir_gen", GetParam().arguments), dir.path().string(), {});
+  EXPECT_EQ(run.exit_code, 0) << run.errors;
+  EXPECT_EQ(read_file(dir.file("input.txt")) != "kept\r\n", GetParam().signal);
+  EXPECT_EQ(read_file(dir.file("fir.txt")) != "kept\r\n", GetParam().filter);
+}
+
+INSTANTIATE_TEST_SUITE_P(Options, GenFamilies,
+                         testing::Values(FamilyCase{{"--length", "10", "--signal", "noise"}, true, false},
+                                         FamilyCase{{"--taps", "5", "--cutoff", "500"}, false, true},
+                                         FamilyCase{{"--length", "10", "--taps", "5"}, true, true},
+                                         FamilyCase{{"--rate", "16000", "--length", "10"}, true, false},
+                                         FamilyCase{{"--rate", "16000"}, true, true},
+                                         FamilyCase{{"--only-filter", "--length", "10"}, false, true}));
 
 TEST(GenProgram, BadArgumentsWriteNothing) {
   TempDir dir;

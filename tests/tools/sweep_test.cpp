@@ -106,7 +106,43 @@ TEST(SweepProgram, OwnFilesGiveOneRow) {
   EXPECT_TRUE(lines[12].starts_with("taps\tblock\t")) << lines[12];
   EXPECT_TRUE(lines[13].starts_with("37\t1024\t")) << lines[13];
   EXPECT_TRUE(lines[13].ends_with("\t3036")) << lines[13];  // errors over all N + M - 1 outputs
+  // Two runs per method: the verdict is said to be noise.
+  EXPECT_NE(run.errors.find("fir_sweep: --repeat 2: the times of so few runs are noise on most machines, and so is "
+                            "the verdict below; take 3 or more\nN = 3000, M = 37: by the loop: "),
+            std::string::npos)
+      << run.errors;
 }
+
+// The verdict for one filter: the fastest by the minimum times, or a tie
+// where the minimums lie within the spread (median - minimum) of either.
+struct VerdictCase {
+  double direct_min, direct_median, rule_min, rule_median, best_min, best_median;
+  std::string verdict;
+};
+class SweepVerdict : public testing::TestWithParam<VerdictCase> {};
+
+TEST_P(SweepVerdict, NamesTheFastestOrATie) {
+  const VerdictCase& c = GetParam();
+  SweepRow row{};
+  row.taps = 101, row.block = 1024, row.fft_best_length = 512, row.fft_best_block = 412;
+  row.direct_min_ms = c.direct_min, row.direct_median_ms = c.direct_median;
+  row.fft_min_ms = c.rule_min, row.fft_median_ms = c.rule_median;
+  row.fft_best_min_ms = c.best_min, row.fft_best_median_ms = c.best_median;
+  EXPECT_EQ(verdict_text(row, TimeKind::loop), "by the loop: " + c.verdict);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, SweepVerdict,
+    testing::Values(
+        VerdictCase{1.0, 1.01, 2.0, 2.1, 4.0, 4.1,
+                    "direct is fastest, 2.00x as fast as FFT with fir_bench's rule (K = 2048) and 4.00x as fast as "
+                    "FFT with K = 512 (blocks of 412)"},
+        VerdictCase{1.06, 1.2, 2.0, 2.1, 1.0, 1.02,
+                    "a tie between FFT with K = 512 (blocks of 412) and direct (1.06x apart, within the spread of "
+                    "their runs), both about 2.00x as fast as FFT with fir_bench's rule (K = 2048)"},
+        VerdictCase{1.0, 1.5, 1.2, 1.3, 1.1, 1.2,
+                    "a tie between direct, FFT with K = 512 (blocks of 412) and FFT with fir_bench's rule (K = 2048) "
+                    "(within the spread of their runs)"}));
 
 // A file that reading stops early in is refused: the reader's warning and
 // the problem on standard error, exit code 1, nothing written.
@@ -117,7 +153,7 @@ TEST(SweepProgram, FileThatStopsEarlyIsRefused) {
       run_command(program("fir_sweep", {"--input", "input.txt", "--out", "table.tsv"}), dir.path().string(), {});
   EXPECT_EQ(run.exit_code, 1);
   EXPECT_EQ(run.console, "");
-  EXPECT_EQ(run.errors, reader_warning("input.txt", 1, "abc") +
+  EXPECT_EQ(run.errors, reader_warning("input.txt", 1, "abc").substr(1) +
                             "fir_sweep: --input: 'input.txt' holds something other than numbers (see above)\n");
   EXPECT_FALSE(std::filesystem::exists(dir.file("table.tsv")));
 }

@@ -69,6 +69,16 @@ const std::map<std::string_view, Window> windows = {
 // ---- Options ------------------------------------------------------------------------
 
 using ValueOption = tool_options::ValueOption<GenOptions>;
+using Store = std::function<bool(std::string_view, GenOptions&)>;
+
+// An option of the signal (input.txt) or of the filter (fir.txt): giving
+// it asks for that file.
+ValueOption signal_option(const char* expects, Store store) {
+  return {expects, [store](std::string_view v, GenOptions& o) { return (o.signal_option_given = true) && store(v, o); }};
+}
+ValueOption filter_option(const char* expects, Store store) {
+  return {expects, [store](std::string_view v, GenOptions& o) { return (o.filter_option_given = true) && store(v, o); }};
+}
 
 bool store_size(std::string_view text, std::size_t& target) {
   std::uint64_t value = 0;
@@ -79,35 +89,35 @@ bool store_size(std::string_view text, std::size_t& target) {
 
 const std::map<std::string_view, ValueOption>& value_options() {
   static const std::map<std::string_view, ValueOption> options = {
-      {"--signal", {"sines, noise, chirp, impulse or step",
-                    [](std::string_view v, GenOptions& o) { return parse_kind(v, signal_kinds, o.signal.kind); }}},
-      {"--length", {"a sample count", [](std::string_view v, GenOptions& o) { return store_size(v, o.signal.length); }}},
+      {"--signal", signal_option("sines, noise, chirp, impulse or step",
+                    [](std::string_view v, GenOptions& o) { return parse_kind(v, signal_kinds, o.signal.kind); })},
+      {"--length", signal_option("a sample count", [](std::string_view v, GenOptions& o) { return store_size(v, o.signal.length); })},
       {"--rate", {"a sample rate in Hz",
                   [](std::string_view v, GenOptions& o) { return parse_number(v, o.signal.sample_rate); }}},
-      {"--tones", {"frequencies in Hz, each with an optional :amplitude, separated by commas",
-                   [](std::string_view v, GenOptions& o) { return parse_tones(v, o.signal.tones); }}},
-      {"--noise", {"a noise amplitude", [](std::string_view v, GenOptions& o) { return parse_number(v, o.signal.noise); }}},
-      {"--seed", {"a whole number", [](std::string_view v, GenOptions& o) { return parse_count(v, o.signal.seed); }}},
-      {"--amplitude", {"a number", [](std::string_view v, GenOptions& o) { return parse_number(v, o.signal.amplitude); }}},
-      {"--chirp", {"two frequencies in Hz, F0,F1",
+      {"--tones", signal_option("frequencies in Hz, each with an optional :amplitude, separated by commas",
+                   [](std::string_view v, GenOptions& o) { return parse_tones(v, o.signal.tones); })},
+      {"--noise", signal_option("a noise amplitude", [](std::string_view v, GenOptions& o) { return parse_number(v, o.signal.noise); })},
+      {"--seed", signal_option("a whole number", [](std::string_view v, GenOptions& o) { return parse_count(v, o.signal.seed); })},
+      {"--amplitude", signal_option("a number", [](std::string_view v, GenOptions& o) { return parse_number(v, o.signal.amplitude); })},
+      {"--chirp", signal_option("two frequencies in Hz, F0,F1",
                    [](std::string_view v, GenOptions& o) {
                      double end = 0.0;
                      if (!parse_pair(v, ',', o.signal.chirp_start, end)) return false;
                      o.signal.chirp_end = end;
                      return true;
-                   }}},
-      {"--delay", {"a sample index", [](std::string_view v, GenOptions& o) { return store_size(v, o.signal.delay); }}},
-      {"--filter", {"lowpass, highpass, bandpass or average",
-                    [](std::string_view v, GenOptions& o) { return parse_kind(v, filter_kinds, o.filter.kind); }}},
-      {"--taps", {"a tap count", [](std::string_view v, GenOptions& o) { return store_size(v, o.filter.taps); }}},
-      {"--cutoff", {"a frequency in Hz", [](std::string_view v, GenOptions& o) { return parse_number(v, o.filter.cutoff); }}},
-      {"--band", {"two frequencies in Hz, LOW,HIGH",
+                   })},
+      {"--delay", signal_option("a sample index", [](std::string_view v, GenOptions& o) { return store_size(v, o.signal.delay); })},
+      {"--filter", filter_option("lowpass, highpass, bandpass or average",
+                    [](std::string_view v, GenOptions& o) { return parse_kind(v, filter_kinds, o.filter.kind); })},
+      {"--taps", filter_option("a tap count", [](std::string_view v, GenOptions& o) { return store_size(v, o.filter.taps); })},
+      {"--cutoff", filter_option("a frequency in Hz", [](std::string_view v, GenOptions& o) { return parse_number(v, o.filter.cutoff); })},
+      {"--band", filter_option("two frequencies in Hz, LOW,HIGH",
                   [](std::string_view v, GenOptions& o) {
                     return parse_pair(v, ',', o.filter.band_low, o.filter.band_high);
-                  }}},
-      {"--window", {"hamming, blackman or kaiser",
-                    [](std::string_view v, GenOptions& o) { return parse_kind(v, windows, o.filter.window); }}},
-      {"--beta", {"a Kaiser window beta", [](std::string_view v, GenOptions& o) { return parse_number(v, o.filter.kaiser_beta); }}},
+                  })},
+      {"--window", filter_option("hamming, blackman or kaiser",
+                    [](std::string_view v, GenOptions& o) { return parse_kind(v, windows, o.filter.window); })},
+      {"--beta", filter_option("a Kaiser window beta", [](std::string_view v, GenOptions& o) { return parse_number(v, o.filter.kaiser_beta); })},
   };
   return options;
 }
@@ -130,7 +140,7 @@ std::string check(const GenOptions& o) {
   if (!(s.sample_rate >= lowest_rate && s.sample_rate <= highest_rate)) {
     return "--rate: must lie between 0.001 and 1e12 Hz";
   }
-  if (o.write_signal) {
+  if (o.signal_chosen) {
     if (s.kind == SignalKind::sines) {
       if (s.tones.empty()) return "--tones: at least one tone is needed";
       double bound = s.noise;  // no sample exceeds the noise plus every amplitude
@@ -153,7 +163,7 @@ std::string check(const GenOptions& o) {
       return "--delay: must be less than --length";
     }
   }
-  if (o.write_filter) {
+  if (o.filter_chosen) {
     if (f.taps == 0) return "--taps: at least one tap is needed";
     const bool cutoff_used = f.kind == FilterKind::lowpass || f.kind == FilterKind::highpass;
     if (cutoff_used && !(f.cutoff > 0.0 && f.cutoff < nyquist)) {
@@ -178,20 +188,24 @@ std::string check(const GenOptions& o) {
 }  // namespace
 
 bool parse_gen_arguments(const std::vector<std::string>& arguments, GenOptions& options, std::string& error) {
-  const auto flag = [](std::string_view name, GenOptions& o) {
+  std::string_view only;
+  const auto flag = [&only](std::string_view name, GenOptions& o) {
     if (name == "--help" || name == "-h") {
       o.help = true;
     } else if (name == "--version") {
       o.version = true;
     } else if (name == "--only-signal" || name == "--only-filter") {
-      o.write_signal = name == "--only-signal";
-      o.write_filter = name == "--only-filter";
+      only = name;
     } else {
       return false;
     }
     return true;
   };
   if (!tool_options::parse<GenOptions>(arguments, value_options(), flag, options, error)) return false;
+  // --rate belongs to both files and asks for neither.
+  const bool signal = options.signal_option_given, filter = options.filter_option_given;
+  options.signal_chosen = only.empty() ? signal || !filter : only == "--only-signal";
+  options.filter_chosen = only.empty() ? filter || !signal : only == "--only-filter";
   error = options.help || options.version ? "" : check(options);
   return error.empty();
 }
@@ -200,12 +214,15 @@ std::string gen_help_text() {
   return R"(usage: fir_gen [options]
 
 Writes a test signal to input.txt and FIR filter taps to fir.txt in the
-current directory, in the format fir_bench reads. Without options it writes
-the shipped example data. Both files are written under new names and
-renamed once both are whole, the old ones kept until both new ones are in
-place and reported: a failure leaves the folder as it was. A link named
-input.txt or fir.txt is replaced by a file; where it leads is not touched.
-Files that another run left are named on standard error, never removed.
+current directory, in the format fir_bench reads. Signal options write
+input.txt, filter options fir.txt; options of both kinds, or none (the
+shipped example data), write both; --rate, which both use, asks for
+neither. The files are written under new names and renamed once all are
+whole, the old ones kept until the new ones are in place and reported: a
+failure leaves the folder as it was, and a second fir_gen in the folder at
+the same time is refused. A link named input.txt or fir.txt is replaced by
+a file; where it leads is not touched. Files that another run left are
+named on standard error, never removed.
 
 Signal (input.txt):
   --signal KIND      sines (default), noise, chirp, impulse or step
@@ -233,13 +250,14 @@ Filter (fir.txt):
   --window KIND      hamming (default), blackman or kaiser
   --beta B           kaiser: window shape, 0 to 700 (default 8.6)
 
-  --only-signal      write input.txt only
-  --only-filter      write fir.txt only
+  --only-signal      write input.txt only, whatever the other options
+  --only-filter      write fir.txt only, whatever the other options
   --version          show the version
   --help             show this text
 
 Values may also be given as --option=value. Numbers use a decimal point.
-Exit status: 0 written, 1 a file or standard output could not be written
-or memory ran out (nothing replaced), 2 bad arguments (nothing touched).
+Exit status: 0 written, 1 a file or standard output could not be written,
+memory ran out or another run holds the files (nothing replaced), 2 bad
+arguments (nothing touched).
 )";
 }

@@ -53,8 +53,8 @@ int refused(const std::string& problem) {
 // exception of the maths library, or a value that is not finite (which
 // the argument checks should already have refused).
 int make_outputs(const GenOptions& options, std::vector<Output>& outputs) {
-  if (options.write_signal) outputs.push_back({"input.txt", true, {}});
-  if (options.write_filter) outputs.push_back({"fir.txt", false, {}});
+  if (options.signal_chosen) outputs.push_back({"input.txt", true, {}});
+  if (options.filter_chosen) outputs.push_back({"fir.txt", false, {}});
   for (Output& out : outputs) {
     std::string maths_error;
     const Status made = allocating([&] {

@@ -71,8 +71,13 @@ double magnitude_response(const Signal& h, double frequency, double sample_rate)
 struct GenOptions {
   SignalSettings signal;
   FilterSettings filter;
-  bool write_signal = true;
-  bool write_filter = true;
+  // The files chosen: what the options ask for (a signal option the
+  // signal, a filter option the filter; both kinds, or neither, both), or
+  // what --only-signal or --only-filter says.
+  bool signal_chosen = true;
+  bool filter_chosen = true;
+  bool signal_option_given = false;  // set while parsing
+  bool filter_option_given = false;
   bool help = false;
   bool version = false;
 };

@@ -158,7 +158,8 @@ kept; the call time for a signal filtered once.
                   1..65536,1025); each filter is a Hamming-windowed lowpass
                   at 1000 Hz of 8000 Hz
   --repeat R      runs of each stage per M, direct and FFT in turn, 1 to 1000
-                  (default 5)
+                  (default 5; below 3 the times and the verdicts are noise
+                  on most machines)
   --out FILE      write the table to FILE (default standard output)
   --scale FILE    also write per M the rounding scale 2^-53 * sum|h| * max|x|
                   (columns taps, scale), the reference line of the picture
@@ -179,16 +180,21 @@ times), and error_outputs (the outputs the errors cover: all
 N + M - 1 where N * M <= 1e9, otherwise the first and last M and 1000
 drawn from the seed). '#' lines at the end give the crossovers: "#",
 "crossover", loop or call, rule or best, the M from which FFT stays faster
-and the band of ties ("0 0 1" for none). Standard output carries only the
+and the first and last M of the band of ties (a first past the last: no
+band; "0 0 1": no crossover). With --fir, the verdict names the fastest by
+the minimum times, or a tie where they lie within the spread of the runs
+(median - minimum). Standard output carries only the
 table; progress, the crossovers in words, the fixed rule's loop time over
 the best's at each M and every message go to standard error. Values may also
 be given as --option=value.
 
---out and --scale are opened before either is emptied. Names are compared
-as files, not as text: the command is refused when one cannot be opened
-(a link that leads nowhere included: nothing is created through it), when
-both reach one file, or when either reaches a file that --input or --fir
-reads. A refused command leaves every file as it was and makes none.
+--out and --scale are opened before either is emptied, and held (locked)
+until the sweep ends. Names are compared as files, not as text: the
+command is refused when one cannot be opened or emptied (a link that leads
+nowhere included: nothing is created through it), when both reach one
+file, when either reaches a file that --input or --fir reads, or when
+another run holds either. A refused command leaves every file as it was
+and makes none.
 
 Exit code 0 when the table is complete; 2 for a bad option or a refused
 --out or --scale; 1 for a file that cannot be read or that reading stops

@@ -119,6 +119,7 @@ bool load_file(const char* option, const std::string& name, Signal& values, File
   LoadReport report;
   const Status loaded = load_signal(name, values, report);
   file = report.file;
+  if (loaded == Status::ok) print_load_warnings(name, report, Holds::values);
   if (loaded != Status::ok) {
     problem = file_problem(option, name, Use::read, loaded);
   } else if (report.stopped_early) {
@@ -207,6 +208,12 @@ int sweep(const SweepOptions& options, const FileIdentity& stand_in) {
                  "fft %.4g ms, best fft %.4g ms (%zu of %zu)\n",
                  taps, row.direct_min_ms, row.fft_min_ms, row.fft_best_min_ms, row.fft_best_length,
                  row.direct_call_min_ms, row.fft_call_min_ms, row.fft_best_call_min_ms, rows.size(), lengths.size());
+  }
+  if (options.repeat < 3) {
+    std::fprintf(stderr,
+                 "fir_sweep: --repeat %d: the times of so few runs are noise on most machines, and so is the verdict "
+                 "below; take 3 or more\n",
+                 options.repeat);
   }
   if (options.fir) {
     const SweepRow& row = rows.front();

@@ -188,7 +188,7 @@ struct Probes {
 //
 // Tab-separated: '#' lines first, then a header and one row per M, then
 // '#' lines of the crossovers. A '#' line is prose, or "#", a key and its
-// fields, each after a tab, for gnuplot (tools/sweep/sweep.gp) and tests to
+// fields, each after a tab, for gnuplot (tools/sweep.gp) and tests to
 // read as they stand; TSV readers skip them all.
 
 // A column: its header, `name` followed by _`unit` when it has one, and the

@@ -191,19 +191,37 @@ std::string verdict_text(const SweepRow& row, TimeKind kind) {
   const bool loop = kind == TimeKind::loop;
   struct Method {
     std::string name;
-    double ms;
+    double min, median;
   } methods[] = {
-      {"direct", loop ? row.direct_min_ms : row.direct_call_min_ms},
+      {"direct", loop ? row.direct_min_ms : row.direct_call_min_ms,
+       loop ? row.direct_median_ms : row.direct_call_median_ms},
       {"FFT with fir_bench's rule (K = " + std::to_string(2 * row.block) + ")",
-       loop ? row.fft_min_ms : row.fft_call_min_ms},
+       loop ? row.fft_min_ms : row.fft_call_min_ms, loop ? row.fft_median_ms : row.fft_call_median_ms},
       {loop ? "FFT with K = " + std::to_string(row.fft_best_length) + " (blocks of " +
                   std::to_string(row.fft_best_block) + ")"
             : "FFT with K = " + std::to_string(row.fft_best_call_length) + " (blocks of " +
                   std::to_string(row.fft_best_call_length - row.taps + 1) + ")",
-       loop ? row.fft_best_min_ms : row.fft_best_call_min_ms},
+       loop ? row.fft_best_min_ms : row.fft_best_call_min_ms,
+       loop ? row.fft_best_median_ms : row.fft_best_call_median_ms},
   };
-  std::sort(std::begin(methods), std::end(methods), [](const Method& a, const Method& b) { return a.ms < b.ms; });
-  return std::string(loop ? "by the loop" : "by the whole call") + ": " + methods[0].name + " is fastest, " +
-         ratio_text(methods[1].ms / methods[0].ms) + "x as fast as " + methods[1].name + " and " +
-         ratio_text(methods[2].ms / methods[0].ms) + "x as fast as " + methods[2].name;
+  std::sort(std::begin(methods), std::end(methods), [](const Method& a, const Method& b) { return a.min < b.min; });
+  // A method ties with the fastest where their minimums lie within the
+  // spread (median - minimum) of either, as the table's bands of ties do.
+  const auto ties = [&](const Method& m) {
+    return m.min - methods[0].min <= std::max(methods[0].median - methods[0].min, m.median - m.min);
+  };
+  const std::string by = std::string(loop ? "by the loop" : "by the whole call") + ": ";
+  const auto faster = [&](const Method& slower) {
+    return ratio_text(slower.min / methods[0].min) + "x as fast as " + slower.name;
+  };
+  if (ties(methods[2])) {
+    return by + "a tie between " + methods[0].name + ", " + methods[1].name + " and " + methods[2].name +
+           " (within the spread of their runs)";
+  }
+  if (ties(methods[1])) {
+    return by + "a tie between " + methods[0].name + " and " + methods[1].name + " (" +
+           ratio_text(methods[1].min / methods[0].min) + "x apart, within the spread of their runs), both about " +
+           faster(methods[2]);
+  }
+  return by + methods[0].name + " is fastest, " + faster(methods[1]) + " and " + faster(methods[2]);
 }

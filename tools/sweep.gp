@@ -4,18 +4,21 @@
 # deviations and each method's distance from the exact convolution, beside
 # the rounding scale.
 #
-#   gnuplot -e "dir='build/release/sweep'" tools/sweep/sweep.gp
+#   gnuplot -e "dir='build/release/sweep'" tools/sweep.gp
+#   gnuplot -e "table='t.tsv'; scale='s.tsv'; out='t.png'" tools/sweep.gp
 #
-# dir:  folder with sweep.tsv and scale.tsv from fir_sweep
-# out:  PNG to write (default: dir/sweep.png)
+# table: the table from fir_sweep (default: dir/sweep.tsv)
+# scale: its --scale file (default: dir/scale.tsv)
+# dir:   the folder of both when they are not named (default: .)
+# out:   PNG to write (default: dir/sweep.png)
 # The marks come from the table's "#" lines as they stand: N and the CPU
 # for the title, each crossover with its band of ties. Printed on standard
 # error as read.
 
 if (!exists("dir")) dir = "."
 if (!exists("out")) out = dir . "/sweep.png"
-table = dir . "/sweep.tsv"
-scale = dir . "/scale.tsv"
+if (!exists("table")) table = dir . "/sweep.tsv"
+if (!exists("scale")) scale = dir . "/scale.tsv"
 
 samples = 0; cpu = "unknown CPU"
 loop_rule = 0; loop_rule_from = 0; loop_rule_to = -1; call_rule = 0; call_rule_from = 0; call_rule_to = -1
