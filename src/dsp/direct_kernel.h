@@ -26,19 +26,10 @@
 //   always                    shifted copies             the rest: the ends, where each
 //                             (direct_shifted_copies.h)  output's tap range changes
 //
-// Why: the segments load each span of the signal once for U taps and reach
-// 89 to 92% of the unfused peak from M = 1024 on (AVX-512, AMD Zen 5,
-// x86-64), but transpose every sample and output, which costs as much as
-// about 15 taps' products: below 64 taps the sliding spans, which shift
-// each span out of registers once for Q vectors of sums and transpose
-// nothing, are faster there (AMD Zen 5, warm, N = 10^5: 0.69 to 0.90 times
-// the segments' time from M = 1 to 32, even at 64, 1.1 from 65 on). The
-// tap windows copy and transpose nothing, at the price of
-// W - 1 steps per vector: faster up to 16 taps with AVX2 and SSE2 on
-// x86-64 (AMD Zen 3: 0.17 against 0.24 ms at N = 10^5, M = 16), and, with
-// the 8 registers of 32-bit x86, 2 to 3.5 times faster than the segments
-// up to 1024 taps (AVX2 and AVX-512, AMD Zen 5). kernels.cpp sets each
-// row's S from these measurements.
+// kernels.cpp sets each row's S from measurements (doc/performance.md says
+// which). A new layout replaces one of these four rather than adding a
+// fifth: every branch of this table is one more set of outputs whose bits
+// must be checked against the plain loop, for every row.
 //
 // When the filter is longer than the signal, the segments swap the
 // operands' roles and read both backwards: s[i] = h[M-1-i] is the signal,

@@ -189,63 +189,72 @@ FIR_INLINE void accumulate_segments_group(const Oriented<Reversed>& o, const dou
   }
 }
 
-// Outputs k = k_begin .. k_end - 1 of the oriented convolution, tile by
-// tile. Where one tap tile holds every tap, the signal is gathered and the
-// outputs scattered square by square as the groups need and finish them,
-// so that the shuffles overlap the groups' arithmetic.
+// One tile: outputs k0 + l * rows + r for lanes l < W and rows r < rows,
+// through every tap tile that reaches them. Where one tap tile holds every
+// tap, the signal is gathered and the outputs scattered square by square
+// as the groups need and finish them, so that the shuffles overlap the
+// groups' arithmetic.
 template <DirectShape S, bool Reversed>
-FIR_INLINE void accumulate_segments(const Oriented<Reversed>& o, std::ptrdiff_t k_begin, std::ptrdiff_t k_end,
-                                    double* scratch) {
+FIR_INLINE void accumulate_segments_tile(const Oriented<Reversed>& o, std::ptrdiff_t k0, std::ptrdiff_t rows,
+                                         std::ptrdiff_t k_end, double* scratch) {
   constexpr int W = S.lanes, U = S.segments_group;
   const std::ptrdiff_t s_len = o.signal_length(), t_len = o.tap_count();
   const bool one_tap_tile = t_len <= tile_taps;
   double* const sums = scratch;
   double* const signal = scratch + W * (segments_tile_rows + U);
-  for (std::ptrdiff_t k0 = k_begin, rows = 0; k0 < k_end; k0 += W * rows) {
-    rows = rows_at<W>(k0, k_end, t_len, s_len, o.op.length, U);
-    const std::ptrdiff_t group_rows = (rows + U - 1) / U * U;
-    const std::ptrdiff_t last = k0 + (W - 1) * rows + group_rows - 1;  // the highest output a group computes
-    std::ptrdiff_t scattered = 0;
-    bool fresh = true;
-    for (std::ptrdiff_t j_end = t_len; j_end > 0; j_end -= tile_taps) {
-      const std::ptrdiff_t j_begin = std::max<std::ptrdiff_t>(0, j_end - tile_taps);
-      // Output k takes tap j when 0 <= k - j < s_len.
-      if (k0 - (j_end - 1) >= s_len || last < j_begin) continue;
-      // Tap j of row r reads signal row r + (j_end - 1 - j); the rotation
-      // reads U rows ahead.
-      const std::ptrdiff_t from = k0 - (j_end - 1), count = group_rows + (j_end - j_begin) - 1 + U;
-      std::ptrdiff_t gathered =
-          gather_to<W>(o, from, rows, 0, one_tap_tile ? (j_end - j_begin) + 2 * U : count, count, signal);
-      for (std::ptrdiff_t r = 0; r < group_rows; r += U) {
-        // A group runs the taps that any of its outputs takes.
-        const std::ptrdiff_t j_hi = std::min(j_end - 1, k0 + (W - 1) * rows + r + U - 1);
-        const std::ptrdiff_t j_lo = std::max(j_begin, k0 + r - s_len + 1);
-        gathered = gather_to<W>(o, from, rows, gathered, r + (j_end - j_begin) + 2 * U, count, signal);
-        Vec<W> sum[U];
-        FIR_UNROLL
-        for (int u = 0; u < U; ++u) sum[u] = fresh ? Vec<W>{} : load<W>(sums + (r + u) * W);
-        accumulate_segments_group<W>(o, signal + (r + (j_end - 1 - j_hi)) * W, j_hi, j_lo, sum);
-        if constexpr (U == W) {
-          // A finished square goes out from the registers: through memory,
-          // the stores would not reach the loads in time.
-          if (one_tap_tile && scattered == r && whole_square<W>(k0, rows, r, k_end)) {
-            transpose<W>(sum);
-            FIR_UNROLL
-            for (int l = 0; l < W; ++l) o.template store_outputs<W>(k0 + l * rows + r, sum[l]);
-            scattered += W;
-            continue;
-          }
-        }
-        FIR_UNROLL
-        for (int u = 0; u < U; ++u) store<W>(sums + (r + u) * W, sum[u]);
-        if (one_tap_tile) {
-          for (; scattered + W <= r + U; scattered += W) scatter_square<W>(o, k0, rows, scattered, k_end, sums);
+  const std::ptrdiff_t group_rows = (rows + U - 1) / U * U;
+  const std::ptrdiff_t last = k0 + (W - 1) * rows + group_rows - 1;  // the highest output a group computes
+  std::ptrdiff_t scattered = 0;
+  bool fresh = true;
+  for (std::ptrdiff_t j_end = t_len; j_end > 0; j_end -= tile_taps) {
+    const std::ptrdiff_t j_begin = std::max<std::ptrdiff_t>(0, j_end - tile_taps);
+    // Output k takes tap j when 0 <= k - j < s_len.
+    if (k0 - (j_end - 1) >= s_len || last < j_begin) continue;
+    // Tap j of row r reads signal row r + (j_end - 1 - j); the rotation
+    // reads U rows ahead.
+    const std::ptrdiff_t from = k0 - (j_end - 1), count = group_rows + (j_end - j_begin) - 1 + U;
+    std::ptrdiff_t gathered =
+        gather_to<W>(o, from, rows, 0, one_tap_tile ? (j_end - j_begin) + 2 * U : count, count, signal);
+    for (std::ptrdiff_t r = 0; r < group_rows; r += U) {
+      // A group runs the taps that any of its outputs takes.
+      const std::ptrdiff_t j_hi = std::min(j_end - 1, k0 + (W - 1) * rows + r + U - 1);
+      const std::ptrdiff_t j_lo = std::max(j_begin, k0 + r - s_len + 1);
+      gathered = gather_to<W>(o, from, rows, gathered, r + (j_end - j_begin) + 2 * U, count, signal);
+      Vec<W> sum[U];
+      FIR_UNROLL
+      for (int u = 0; u < U; ++u) sum[u] = fresh ? Vec<W>{} : load<W>(sums + (r + u) * W);
+      accumulate_segments_group<W>(o, signal + (r + (j_end - 1 - j_hi)) * W, j_hi, j_lo, sum);
+      if constexpr (U == W) {
+        // A finished square goes out from the registers: through memory,
+        // the stores would not reach the loads in time.
+        if (one_tap_tile && scattered == r && whole_square<W>(k0, rows, r, k_end)) {
+          transpose<W>(sum);
+          FIR_UNROLL
+          for (int l = 0; l < W; ++l) o.template store_outputs<W>(k0 + l * rows + r, sum[l]);
+          scattered += W;
+          continue;
         }
       }
-      fresh = false;
+      FIR_UNROLL
+      for (int u = 0; u < U; ++u) store<W>(sums + (r + u) * W, sum[u]);
+      if (one_tap_tile) {
+        for (; scattered + W <= r + U; scattered += W) scatter_square<W>(o, k0, rows, scattered, k_end, sums);
+      }
     }
-    if (fresh) continue;  // no tap reaches these outputs: they keep their 0.0
-    for (; scattered < rows; scattered += W) scatter_square<W>(o, k0, rows, scattered, k_end, sums);
+    fresh = false;
+  }
+  if (fresh) return;  // no tap reaches these outputs: they keep their 0.0
+  for (; scattered < rows; scattered += W) scatter_square<W>(o, k0, rows, scattered, k_end, sums);
+}
+
+// Outputs k = k_begin .. k_end - 1 of the oriented convolution, tile by
+// tile.
+template <DirectShape S, bool Reversed>
+FIR_INLINE void accumulate_segments(const Oriented<Reversed>& o, std::ptrdiff_t k_begin, std::ptrdiff_t k_end,
+                                    double* scratch) {
+  for (std::ptrdiff_t k0 = k_begin, rows = 0; k0 < k_end; k0 += S.lanes * rows) {
+    rows = rows_at<S.lanes>(k0, k_end, o.tap_count(), o.signal_length(), o.op.length, S.segments_group);
+    accumulate_segments_tile<S>(o, k0, rows, k_end, scratch);
   }
 }
 

@@ -22,33 +22,24 @@ namespace dsp_internal {
 namespace {
 
 // ---- Register budgets --------------------------------------------------------------
+//
+// One line of why for each, with the figure that chose it; the measurements
+// behind them are in doc/performance.md.
 
-// x86-64: 32 vector registers with AVX-512, 16 otherwise. AVX-512: 8 sums
-// per group in the copies and the segments, with room for their spans and
-// the taps; the sliding spans up to 64 taps, where they measured faster
-// than the segments (direct_kernel.h), their 8 sums at most, two blocks and
-// the spans in flight within the 32. AVX2 and SSE2: the copies need one
-// register for the tap and a few for the loads in flight; the segments hold
-// a span beside each sum; the tap windows a tap window and a sample beside
-// 8 sums, for the filters where they measured faster than the segments
-// (AMD Zen 3). The AVX2 and SSE2 rows would need two shuffles per span
-// (no lane shift across 128-bit halves): the sliding spans are not
-// measured for them and not taken.
+// x86-64 AVX-512, 32 registers: 8 sums a group; sliding spans up to 64 taps
+// (0.69 to 0.90 times the segments' time there, AMD Zen 5).
 constexpr DirectShape avx512_x86_64{.lanes = 8, .copies_group = 8, .segments_group = 8,
     .windows_group = 0, .windows_max_taps = 0, .sliding_max_taps = 64};
+// x86-64 AVX2 and SSE2, 16 registers: tap windows up to 16 taps (0.17
+// against 0.24 ms at N = 10^5, AMD Zen 3); no sliding spans, which would
+// need two shuffles per span here.
 constexpr DirectShape avx2_x86_64{.lanes = 4, .copies_group = 12, .segments_group = 5,
     .windows_group = 8, .windows_max_taps = 16, .sliding_max_taps = 0};
 constexpr DirectShape sse2_x86_64{.lanes = 2, .copies_group = 12, .segments_group = 5,
     .windows_group = 8, .windows_max_taps = 16, .sliding_max_taps = 0};
-// 32-bit x86: 8 vector registers. Measured on AMD Zen 5, the 32-bit
-// program under Wine against the 64-bit one: the segments' sums and spans
-// fit only 2 or 3 of each, too few to hide the adds' latency, and ran 2 to
-// 3.5 times slower than the tap windows, which keep a tap window and 5 or
-// 6 sums (the sample comes from memory with each product) and take filters
-// up to 1024 taps; the shifted copies (6 sums and the tap) longer ones.
-// SSE2 has no broadcast from memory within a multiply (the sample takes a
-// register of its own): it keeps the segments, its tap windows ran 1.2 to
-// 1.6 times slower. The sliding spans are not timed here and not taken.
+// 32-bit x86, 8 registers: tap windows up to 1024 taps, 2 to 3.5 times
+// faster than the segments (AMD Zen 5, under Wine); SSE2 keeps the
+// segments, its tap windows 1.2 to 1.6 times slower.
 constexpr DirectShape avx512_x86_32{.lanes = 8, .copies_group = 6, .segments_group = 0,
     .windows_group = 6, .windows_max_taps = 1024, .sliding_max_taps = 0};
 constexpr DirectShape avx2_x86_32{.lanes = 4, .copies_group = 6, .segments_group = 0,
@@ -56,11 +47,9 @@ constexpr DirectShape avx2_x86_32{.lanes = 4, .copies_group = 6, .segments_group
 constexpr DirectShape sse2_x86_32{.lanes = 2, .copies_group = 4, .segments_group = 3,
     .windows_group = 0, .windows_max_taps = 0, .sliding_max_taps = 0};
 
-// The baseline elsewhere (the compiler's generic vectors, plain arrays when
-// portable) takes x86-64 SSE2's budget. On 64-bit ARM those vectors are
-// NEON's 2 doubles with 32 registers, where larger groups may pay; the
-// budget is not measured there (CI runs the ARM build only under
-// emulation, whose times mean nothing), only its bits are checked.
+// Elsewhere (the compiler's generic vectors, plain arrays when portable)
+// x86-64 SSE2's budget, not measured (on 64-bit ARM only its bits are
+// checked, under emulation).
 #if defined(__i386__) || defined(_M_IX86)
 constexpr DirectShape avx512 = avx512_x86_32, avx2 = avx2_x86_32, baseline = sse2_x86_32;
 #else

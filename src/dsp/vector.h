@@ -4,9 +4,9 @@
 // A kernel is written once as a template over W. With GCC or Clang a vector
 // is the compilers' vector extension, and each instantiation sits in a
 // function compiled for one instruction set (kernels.cpp). Elsewhere
-// (MSVC), or when FIR_BENCH_PORTABLE is defined, a vector is a plain array
-// of W doubles with element-wise operators: plain C++, nothing of the GNU
-// dialect. Every lane does the same IEEE operation either way, and
+// (MSVC), or when the portable build defines FIR_PORTABLE_KERNELS, a vector
+// is a plain array of W doubles with element-wise operators: plain C++,
+// nothing of the GNU dialect. Every lane does the same IEEE operation either way, and
 // -ffp-contract=off (or /fp:precise) holds in every one, so all choices give
 // the same bits.
 #pragma once
@@ -15,7 +15,7 @@
 #include <cstring>
 #include <utility>
 
-#if defined(FIR_BENCH_PORTABLE) || !defined(__GNUC__)
+#if !defined(FIR_PORTABLE_KERNELS) && !defined(__GNUC__)
 #define FIR_PORTABLE_KERNELS 1
 #endif
 

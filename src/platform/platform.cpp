@@ -9,22 +9,14 @@
 
 #include "cp1251/cp1251.h"
 
-#if defined(_WIN32)
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
-#elif defined(__unix__) || defined(__APPLE__)
+#include "platform/platform_internal.h"
+
+#if !defined(_WIN32)
 #include <csignal>
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <time.h>
 #include <unistd.h>
-#else
-#error "platform.cpp: no process, console and counter implementation for this system"
 #endif
 
 // ---- Memory ------------------------------------------------------------------------

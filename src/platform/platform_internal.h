@@ -1,6 +1,6 @@
-// What the platform's file sources share: the system headers, names as
-// NUL-terminated paths without allocating, the system's reason as an errno
-// value, and a file's identity from what the system says of it.
+// What the platform's sources share: the system headers; for files, names
+// as NUL-terminated paths without allocating, the system's reason as an
+// errno value, and a file's identity from what the system says of it.
 #pragma once
 
 #include <cerrno>
@@ -20,7 +20,7 @@
 #elif defined(__unix__) || defined(__APPLE__)
 #include <sys/stat.h>
 #else
-#error "platform: no file implementation for this system"
+#error "platform: no implementation for this system"
 #endif
 
 namespace platform_detail {

@@ -1,12 +1,10 @@
-// Runs as the user nobody, for the cases where permissions must bite: root
-// passes every permission check. A test that does not run as root keeps its
-// own user, whom the owner's bits already hold.
-//
-// nobody must reach the program it starts wherever the checkout lies (a
-// clone in /root, or in a `mktemp -d` folder, lies in a folder of mode 0700),
-// so the program is copied once per test process into a folder made for it
-// where everyone may search. A launcher (qemu) and what it loads live in the
-// machine's own folders.
+// Runs as the user nobody, where permissions must bite: root passes every
+// check. A test that does not run as root keeps its own user, whom the
+// owner's bits already hold. nobody must reach the program wherever the
+// checkout lies (a clone in /root or in a `mktemp -d` folder lies in a
+// folder of mode 0700), so the program is copied once per test process into
+// a folder made for it where everyone may search; a launcher (qemu) and
+// what it loads live in the machine's own folders.
 #pragma once
 
 #include <grp.h>
@@ -32,43 +30,33 @@ inline bool become_nobody() {
   return geteuid() != 0 || (setgroups(0, nullptr) == 0 && setgid(nobody) == 0 && setuid(nobody) == 0);
 }
 
-namespace detail {
-
-// Whether a user who is neither owner nor in the group may search every
-// folder from the root down to `folder`.
-inline bool searchable_by_everyone(const std::filesystem::path& folder) {
-  std::filesystem::path walked;
-  for (const auto& part : folder) {
-    struct stat status {};
-    walked /= part;
-    if (stat(walked.c_str(), &status) != 0 || (status.st_mode & S_IXOTH) == 0) return false;
-  }
-  return !walked.empty();
-}
-
-// The copies' folder, removed with them when the test process ends.
-struct Staging {
+// A folder of mode 0755 below the first of TMPDIR, /tmp and /var/tmp that
+// everyone may search to the root, removed with the copies at exit.
+struct ProgramCopies {
   std::filesystem::path folder;
-  std::map<std::string, std::string> copies;  // program -> its copy
-  Staging() {
+  std::map<std::string, std::string> made;  // program -> its copy
+  ProgramCopies() {
     std::error_code ignored;
     for (const std::filesystem::path& base : {std::filesystem::temp_directory_path(ignored),
                                              std::filesystem::path("/tmp"), std::filesystem::path("/var/tmp")}) {
+      bool searchable = base.is_absolute();
+      std::filesystem::path walked;
+      for (const auto& part : base) {
+        struct stat status {};
+        searchable = searchable && stat((walked /= part).c_str(), &status) == 0 && (status.st_mode & S_IXOTH) != 0;
+      }
       std::string pattern = (base / "fir_bench_programs_XXXXXX").string();
-      if (base.is_absolute() && searchable_by_everyone(base) && mkdtemp(pattern.data()) != nullptr &&
-          chmod(pattern.c_str(), 0755) == 0) {
+      if (searchable && mkdtemp(pattern.data()) != nullptr && chmod(pattern.c_str(), 0755) == 0) {
         folder = pattern;
         return;
       }
     }
   }
-  ~Staging() {
+  ~ProgramCopies() {
     std::error_code ignored;
     if (!folder.empty()) std::filesystem::remove_all(folder, ignored);
   }
 };
-
-}  // namespace detail
 
 // `command` with its program (the word at `program_at`) replaced by a copy
 // nobody can reach, when the tests run as root. Empty, with `reason`, when
@@ -83,21 +71,19 @@ inline std::optional<std::vector<std::string>> command_for_nobody(std::vector<st
     reason = "this process may not become the user nobody";
     return std::nullopt;
   }
-  static detail::Staging staging;
+  static ProgramCopies copies;
   std::string& program = command.at(program_at);
-  std::string& copy = staging.copies[program];
-  if (copy.empty()) {
-    const std::filesystem::path target = staging.folder / std::filesystem::path(program).filename();
-    std::error_code error;
-    if (staging.folder.empty()) error = std::make_error_code(std::errc::no_such_file_or_directory);
-    if (!error) std::filesystem::copy_file(program, target, std::filesystem::copy_options::overwrite_existing, error);
+  std::string& copy = copies.made[program];
+  const std::filesystem::path target = copies.folder / std::filesystem::path(program).filename();
+  std::error_code error = std::make_error_code(std::errc::no_such_file_or_directory);
+  if (copy.empty() && !copies.folder.empty()) {
+    std::filesystem::copy_file(program, target, std::filesystem::copy_options::overwrite_existing, error);
     if (!error && chmod(target.c_str(), 0755) != 0) error.assign(errno, std::generic_category());
-    if (error) {
-      reason = "no copy of " + program + " in a folder that everyone may search (TMPDIR, /tmp, /var/tmp): " +
-               error.message();
-      return std::nullopt;
-    }
-    copy = target.string();
+    if (!error) copy = target.string();
+  }
+  if (copy.empty()) {
+    reason = "no copy of " + program + " in a folder everyone may search (TMPDIR, /tmp, /var/tmp): " + error.message();
+    return std::nullopt;
   }
   program = copy;
   return command;
