@@ -2,8 +2,14 @@
 
 #include <benchmark/benchmark.h>
 
+#include <stdlib.h>
+
 #include <algorithm>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <system_error>
 #include <vector>
 
 #include "dsp/ceilings.h"
@@ -78,4 +84,34 @@ double stream_floor_seconds(const Signal& x, std::size_t taps, int repeats) {
     benchmark::DoNotOptimize(y.data());
   }
   return measure::minimum(passes);
+}
+
+ScratchFolder::ScratchFolder() {
+  std::error_code error;
+  std::string pattern = (std::filesystem::temp_directory_path(error) / "fir_bench_XXXXXX").string();
+  if (error || mkdtemp(pattern.data()) == nullptr) {
+    std::fprintf(stderr, "cannot make a scratch folder below the temporary folder\n");
+    std::exit(1);
+  }
+  path = pattern;
+}
+
+ScratchFolder::~ScratchFolder() {
+  std::error_code error;
+  for (auto name = named.rbegin(); name != named.rend(); ++name) std::filesystem::remove(*name, error);
+  if (!std::filesystem::remove(path, error)) std::fprintf(stderr, "left behind: %s\n", path.c_str());
+}
+
+std::string ScratchFolder::file(const std::string& name) {
+  named.push_back(path + "/" + name);
+  return named.back();
+}
+
+std::string ScratchFolder::folder(const std::string& name) {
+  std::error_code error;
+  if (!std::filesystem::create_directory(path + "/" + name, error)) {
+    std::fprintf(stderr, "cannot make %s/%s\n", path.c_str(), name.c_str());
+    std::exit(1);
+  }
+  return file(name);
 }

@@ -3,6 +3,8 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "signal/signal.h"
 
@@ -29,3 +31,21 @@ double cold_loop_seconds(const Signal& x, const Signal& h);
 // N + M - 1 values (the stage's own vector copy), y zero-filled before each
 // pass as the stage finds it. Best of `repeats` passes, in seconds.
 double stream_floor_seconds(const Signal& x, std::size_t taps, int repeats);
+
+// A folder of the benchmark's own, made with mkdtemp below the system's
+// temporary folder. file() and folder() name an entry in it and remember
+// it; at the end only the entries named, and then the folder, are removed.
+// No call throws: a folder that cannot be made ends the program with a
+// message, and one that cannot be removed is named.
+struct ScratchFolder {
+  std::string path;
+  std::vector<std::string> named;
+
+  ScratchFolder();
+  ~ScratchFolder();
+  ScratchFolder(const ScratchFolder&) = delete;
+  ScratchFolder& operator=(const ScratchFolder&) = delete;
+
+  std::string file(const std::string& name);    // the path of a file to be made in it
+  std::string folder(const std::string& name);  // made now
+};

@@ -1,45 +1,13 @@
 // The two stage times as a user reads them: fir_bench started as a fresh
-// process on generated data, its printed times set beside what the same
-// work costs when everything is warm.
+// process on generated data, each printed time set beside the same work
+// measured other ways right after it, in fresh processes and warm. What
+// each column measures, and how to read it: doc/performance.md.
 //
 //   printed_times [--runs R] [--no-scipy] [--program PATH] [--other PATH] [--short]
 //
-// Per case (N samples x M taps), R runs of fir_bench in a scratch folder,
-// each followed at once by this process's own measurements:
-//   floor       FFTW alone on the stage's block rule: per block r2c, the
-//               stage's own bin product, c2r; plans made before timing, warm;
-//   cold        the stage's block loop run once in a fresh process of this
-//               program, on an engine just prepared (buffers touched, block
-//               plans never executed): what one run can do at best;
-//   warm        the stage itself called again and again in this process, its
-//               own stopwatch read (the same loop, everything warm);
-//   stream      one read of x and one write of y (N + M - 1 values), y
-//               zero-filled before, best of several: the direct stage's
-//               floor where memory, not arithmetic, bounds it;
-//   of peak     the direct stage's multiply-adds per second (N * M over the
-//               printed time) as a share of the unfused multiply-add peak
-//               (separate chains of multiplies and adds, no loads), and of
-//               bound, of the convolution's own bound (each product of a
-//               loaded vector feeding its add), both measured once per run
-//               of this program; "/ floor" sets the printed time over
-//               max(N * M / bound, stream);
-//   scipy       scipy.signal.oaconvolve on the same values, best of three
-//               (bench/compare_numpy.py; left out when numpy is missing).
-// A virtual machine's speed drifts by tens of percent within seconds, so
-// each ratio pairs one printed time with the measurement taken right after
-// it, and the table shows the median of those paired ratios (ratios first);
-// the times are the best and the median of the runs.
-//
-// A second table sets the direct stage's warm time on each instruction set
-// the processor has side by side.
-//
-// --program runs another build's fir_bench in place of this build's; the
-// in-process columns stay this build's. --other runs another build's
-// fir_bench (an earlier version) right after each run of this one and adds
-// a table of the paired ratios, this build's printed time over the other's.
-// --short takes only the short filters, M = 16 to 256 at N = 10^5 and 10^6.
-// (--cold DIR, the fresh process of the cold column, prints that time in ms
-// for DIR's input.txt and fir.txt.)
+// (--cold fft|direct DIR [ROW], the fresh process of the cold columns,
+// prints that stage's loop time in ms for DIR's input.txt and fir.txt, on
+// the kernel row ROW when given.)
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -72,33 +40,32 @@ constexpr Case short_cases[] = {{100'000, 16},  {1'000'000, 16},  {100'000, 32},
                                 {100'000, 64},  {1'000'000, 64},  {100'000, 128}, {1'000'000, 128},
                                 {100'000, 256}, {1'000'000, 256}};
 
-// One run of fir_bench and the measurements taken right after it.
+// One run of fir_bench and the measurements taken right after it, in ms
+// (best of a few, the cold runs once).
 struct Run {
-  double printed_direct = 0, printed_fft = 0;  // ms
-  double floor_fft = 0, warm_fft = 0, cold_fft = 0, warm_direct = 0, stream = 0;  // ms, best of a few (cold: once)
-  double other_direct = 0, other_fft = 0;  // ms, printed by the other build's program; 0 without one
+  double printed_direct = 0, printed_fft = 0;
+  double cold_direct = 0, warm_direct = 0, stream = 0;
+  double cold_fft = 0, floor_fft = 0, warm_fft = 0;
+  double other_direct = 0, other_fft = 0;  // printed by the other build's program; 0 without one
+};
+
+// The direct stage on one kernel row this processor has: cold (median of
+// the runs' fresh processes) and warm.
+struct RowTimes {
+  const char* row;
+  double cold, warm;
 };
 
 struct Times {
   std::vector<Run> runs;
-  std::optional<double> scipy;  // ms
-  std::vector<double> warm_direct_by_row;  // ms, each kernel row this processor has
+  std::optional<double> scipy;
+  std::vector<RowTimes> by_row;
 };
 
 using measure::median;
 using measure::minimum;
 
 std::string case_name(const Case& c) { return std::to_string(c.samples) + "x" + std::to_string(c.taps); }
-
-// The two times fir_bench printed, in its console order: direct, then FFT.
-std::vector<double> printed_stage_times(const std::string& console) {
-  static const std::regex time("\t([0-9.e+-]+) мс\n");
-  std::vector<double> out;
-  for (auto it = std::sregex_iterator(console.begin(), console.end(), time); it != std::sregex_iterator(); ++it) {
-    out.push_back(std::stod((*it)[1]));
-  }
-  return out;
-}
 
 // The programs a measurement runs: the fir_bench timed, another build's
 // to set it against (none when empty), and this program, for the cold runs.
@@ -108,20 +75,51 @@ struct Programs {
   std::string self;
 };
 
-// fir_bench's two printed times (direct, FFT) from one fresh run.
-std::vector<double> run_fir_bench(const std::vector<std::string>& command, const std::filesystem::path& dir) {
+// The numbers a program printed: fir_bench's two stage times (direct, FFT),
+// or a cold run's one; the program ends this one when it fails.
+std::vector<double> run_and_read(const std::vector<std::string>& command, const std::string& dir, std::size_t count) {
   test_support::ProcessOptions options;
   options.stdin_bytes = "\n";
-  const auto run = test_support::run_command(command, dir.string(), options);
-  const std::vector<double> printed = printed_stage_times(run.console);
-  if (run.exit_code != 0 || printed.size() != 2) {
-    std::fprintf(stderr, "printed_times: fir_bench failed in %s:\n%s\n", dir.string().c_str(), run.console.c_str());
+  const auto run = test_support::run_command(command, dir, options);
+  static const std::regex stage_time("\t([0-9.e+-]+) мс\n"), number("^([0-9.e+-]+)\n$");
+  std::vector<double> out;
+  for (auto it = std::sregex_iterator(run.console.begin(), run.console.end(), count == 2 ? stage_time : number);
+       it != std::sregex_iterator(); ++it) {
+    out.push_back(std::stod((*it)[1]));
+  }
+  if (run.exit_code != 0 || out.size() != count) {
+    std::fprintf(stderr, "printed_times: %s failed in %s:\n%s\n", command.front().c_str(), dir.c_str(),
+                 run.console.c_str());
     std::exit(1);
   }
-  return printed;
+  return out;
 }
 
-// The stage called `repeats` times; the best of its own measurements, in ms.
+double cold_ms(const Programs& programs, const char* stage, const std::string& dir, const char* row = nullptr) {
+  std::vector<std::string> command{programs.self, "--cold", stage, dir};
+  if (row != nullptr) command.emplace_back(row);
+  return run_and_read(command, dir, 1)[0];
+}
+
+// The --cold mode: the fresh process itself. The stage runs once, just
+// prepared, with x as the reader left it.
+int print_cold_run(const std::string& stage, const std::string& dir, const char* row) {
+  Signal x, h, y;
+  if (load_signal(dir + "/input.txt", x) != Status::ok || load_signal(dir + "/fir.txt", h) != Status::ok) return 1;
+  if (row != nullptr && !use_kernels(row)) return 1;
+  double ms = 0.0;
+  if (stage == "fft") {
+    ms = 1e3 * cold_loop_seconds(x, h);
+  } else if (convolve_direct(x, h, y) == Status::ok) {
+    ms = stopwatch.average_ms;
+  } else {
+    return 1;
+  }
+  std::printf("%.6f\n", ms);
+  return 0;
+}
+
+// The stage called `repeats` times; the best of its own measurements.
 template <typename Stage>
 double warm_stage_ms(Stage stage, const Signal& x, const Signal& h, int repeats) {
   Signal y;
@@ -131,29 +129,9 @@ double warm_stage_ms(Stage stage, const Signal& x, const Signal& h, int repeats)
   });
 }
 
-// One cold run of the FFT stage's loop in a fresh process of this program.
-double cold_fft_ms(const std::string& self, const std::filesystem::path& dir) {
-  const auto run = test_support::run_command({self, "--cold", dir.string()}, dir.string(), {});
-  if (run.exit_code != 0) {
-    std::fprintf(stderr, "printed_times: the cold run failed in %s\n", dir.string().c_str());
-    std::exit(1);
-  }
-  return std::stod(run.console);
-}
-
-// The --cold mode: the fresh process itself.
-int print_cold_run(const std::filesystem::path& dir) {
-  Signal x, h;
-  if (load_signal((dir / "input.txt").string(), x) != Status::ok || load_signal((dir / "fir.txt").string(), h) != Status::ok) {
-    return 1;
-  }
-  std::printf("%.6f\n", 1e3 * cold_loop_seconds(x, h));
-  return 0;
-}
-
-std::optional<double> scipy_ms(const std::filesystem::path& dir) {
-  const std::string command = std::string(FIR_BENCH_SOURCE_DIR) + "/bench/compare_numpy.py --oaconvolve " +
-                              dir.string() + " 2>/dev/null";
+std::optional<double> scipy_ms(const std::string& dir) {
+  const std::string command =
+      std::string(FIR_BENCH_SOURCE_DIR) + "/bench/compare_numpy.py --oaconvolve " + dir + " 2>/dev/null";
   std::FILE* pipe = popen(command.c_str(), "r");
   if (pipe == nullptr) return std::nullopt;
   double seconds = 0.0;
@@ -162,27 +140,32 @@ std::optional<double> scipy_ms(const std::filesystem::path& dir) {
   return seconds * 1e3;
 }
 
-Times measure_case(const Programs& programs, const Case& c, const std::filesystem::path& dir, int runs,
-                   bool with_scipy) {
-  std::filesystem::create_directories(dir);
-  save_signal((dir / "input.txt").string(), standard_noise(c.samples, 20261207));
-  save_signal((dir / "fir.txt").string(), standard_lowpass(c.taps));
+Times measure_case(const Programs& programs, const Case& c, ScratchFolder& scratch, int runs, bool with_scipy) {
+  const std::string dir = scratch.folder(case_name(c));
+  const std::string name = case_name(c) + "/";
+  for (const char* made : {"log.txt", "output_linear.txt", "output_fft.txt", "output_diff.txt"}) scratch.file(name + made);
+  if (save_signal(scratch.file(name + "input.txt"), standard_noise(c.samples, 20261207)) != Status::ok ||
+      save_signal(scratch.file(name + "fir.txt"), standard_lowpass(c.taps)) != Status::ok) {
+    std::fprintf(stderr, "printed_times: cannot write the case's files in %s\n", dir.c_str());
+    std::exit(1);
+  }
   Signal x, h;  // the values as fir_bench reads them
-  load_signal((dir / "input.txt").string(), x);
-  load_signal((dir / "fir.txt").string(), h);
+  load_signal(dir + "/input.txt", x);
+  load_signal(dir + "/fir.txt", h);
   // Enough warm repetitions for a stable best, without minutes on 10^10
   // multiply-adds.
   const double macs = static_cast<double>(c.samples) * static_cast<double>(c.taps);
   const int direct_repeats = macs > 1e9 ? 1 : macs > 1e8 ? 3 : 10;
   Times t;
   for (int r = 0; r < runs; ++r) {
-    const std::vector<double> printed = run_fir_bench(programs.timed, dir);
+    const std::vector<double> printed = run_and_read(programs.timed, dir, 2);
     Run run{.printed_direct = printed[0], .printed_fft = printed[1]};
     if (!programs.other.empty()) {
-      const std::vector<double> before = run_fir_bench(programs.other, dir);
-      run.other_direct = before[0], run.other_fft = before[1];
+      const std::vector<double> other = run_and_read(programs.other, dir, 2);
+      run.other_direct = other[0], run.other_fft = other[1];
     }
-    run.cold_fft = cold_fft_ms(programs.self, dir);
+    run.cold_direct = cold_ms(programs, "direct", dir);
+    run.cold_fft = cold_ms(programs, "fft", dir);
     run.floor_fft = 1e3 * fftw_floor_seconds(x, h, 5);
     run.warm_fft = warm_stage_ms(convolve_overlap_add, x, h, 5);
     run.warm_direct = warm_stage_ms(convolve_direct, x, h, direct_repeats);
@@ -193,18 +176,12 @@ Times measure_case(const Programs& programs, const Case& c, const std::filesyste
   const std::string active = active_kernels().name;
   for (const Kernels& row : kernel_table()) {
     if (!use_kernels(row.name)) continue;
-    t.warm_direct_by_row.push_back(warm_stage_ms(convolve_direct, x, h, direct_repeats));
+    std::vector<double> cold;
+    for (int r = 0; r < runs; ++r) cold.push_back(cold_ms(programs, "direct", dir, row.name));
+    t.by_row.push_back({row.name, median(cold), warm_stage_ms(convolve_direct, x, h, direct_repeats)});
   }
   use_kernels(active);
   return t;
-}
-
-// The median over the runs of `value(run)`.
-template <typename Value>
-double median_of(const Times& t, Value value) {
-  std::vector<double> values;
-  for (const Run& run : t.runs) values.push_back(value(run));
-  return median(values);
 }
 
 // What a cell of the main table is computed from.
@@ -214,6 +191,12 @@ struct Row {
   double peak, bound;  // multiply-adds per second
 
   double macs() const { return static_cast<double>(c.samples) * static_cast<double>(c.taps); }
+  template <typename Value>
+  double median_of(Value value) const {
+    std::vector<double> values;
+    for (const Run& run : t.runs) values.push_back(value(run));
+    return median(values);
+  }
   std::vector<double> values(double Run::*time) const {
     std::vector<double> out;
     for (const Run& run : t.runs) out.push_back(run.*time);
@@ -221,21 +204,31 @@ struct Row {
   }
   // The median of a ratio taken run by run.
   double paired(double Run::*numerator, double Run::*denominator) const {
-    return median_of(t, [&](const Run& r) { return r.*numerator / r.*denominator; });
+    return median_of([&](const Run& r) { return r.*numerator / r.*denominator; });
   }
   // The median share of `rate` the printed direct time reaches.
   double share(double rate) const {
-    return 100.0 * median_of(t, [&](const Run& r) { return macs() / (r.printed_direct * 1e-3) / rate; });
+    return 100.0 * median_of([&](const Run& r) { return macs() / (r.printed_direct * 1e-3) / rate; });
+  }
+  // The printed direct time over its floor, max(N * M at the bound's rate, stream).
+  double over_floor() const {
+    return median_of([&](const Run& r) { return r.printed_direct / std::max(1e3 * macs() / bound, r.stream); });
+  }
+  std::string best_and_median(double Run::*time) const {
+    const std::vector<double> all = values(time);
+    char cell[64];
+    std::snprintf(cell, sizeof cell, "%.3f (%.3f)", minimum(all), median(all));
+    return cell;
   }
 };
 
-std::string text(const char* format, double a, double b = 0.0) {
+std::string text(const char* format, double value) {
   char cell[64];
-  std::snprintf(cell, sizeof cell, format, a, b);
+  std::snprintf(cell, sizeof cell, format, value);
   return cell;
 }
 
-// A column of the main table: its header, and its cell for one case.
+// A column of a table: its header, and its cell for one case.
 struct Column {
   const char* header;
   std::string (*cell)(const Row& row);
@@ -243,101 +236,82 @@ struct Column {
 
 // Ratios first (each the median of ratios paired run by run), then the
 // times: best and median of the runs, or the median of the measurements.
-const Column table_columns[] = {
+const Column main_columns[] = {
+    {"direct printed / cold", [](const Row& r) { return text("%.2f", r.paired(&Run::printed_direct, &Run::cold_direct)); }},
+    {"direct printed / warm", [](const Row& r) { return text("%.2f", r.paired(&Run::printed_direct, &Run::warm_direct)); }},
+    {"direct printed / floor", [](const Row& r) { return text("%.2f", r.over_floor()); }},
+    {"direct of bound", [](const Row& r) { return text("%.0f%%", r.share(r.bound)); }},
+    {"direct of peak", [](const Row& r) { return text("%.0f%%", r.share(r.peak)); }},
     {"FFT printed / cold", [](const Row& r) { return text("%.2f", r.paired(&Run::printed_fft, &Run::cold_fft)); }},
     {"FFT printed / floor", [](const Row& r) { return text("%.2f", r.paired(&Run::printed_fft, &Run::floor_fft)); }},
     {"FFT printed / warm", [](const Row& r) { return text("%.2f", r.paired(&Run::printed_fft, &Run::warm_fft)); }},
     {"scipy / FFT printed",
      [](const Row& r) { return r.t.scipy ? text("%.2f", *r.t.scipy / median(r.values(&Run::printed_fft))) : "-"; }},
-    {"direct of bound", [](const Row& r) { return text("%.0f%%", r.share(r.bound)); }},
-    {"direct of peak", [](const Row& r) { return text("%.0f%%", r.share(r.peak)); }},
-    {"direct printed / warm",
-     [](const Row& r) { return text("%.2f", r.paired(&Run::printed_direct, &Run::warm_direct)); }},
-    {"FFT printed ms, best (median)",
-     [](const Row& r) {
-       const std::vector<double> fft = r.values(&Run::printed_fft);
-       return text("%.3f (%.3f)", minimum(fft), median(fft));
-     }},
+    {"direct printed ms, best (median)", [](const Row& r) { return r.best_and_median(&Run::printed_direct); }},
+    {"direct cold ms", [](const Row& r) { return text("%.3f", median(r.values(&Run::cold_direct))); }},
+    {"direct warm ms", [](const Row& r) { return text("%.3f", median(r.values(&Run::warm_direct))); }},
+    {"stream ms", [](const Row& r) { return text("%.3f", median(r.values(&Run::stream))); }},
+    {"FFT printed ms, best (median)", [](const Row& r) { return r.best_and_median(&Run::printed_fft); }},
     {"FFT cold ms", [](const Row& r) { return text("%.3f", median(r.values(&Run::cold_fft))); }},
     {"FFT floor ms", [](const Row& r) { return text("%.3f", median(r.values(&Run::floor_fft))); }},
     {"FFT warm ms", [](const Row& r) { return text("%.3f", median(r.values(&Run::warm_fft))); }},
-    {"direct printed ms, best (median)",
-     [](const Row& r) {
-       const std::vector<double> direct = r.values(&Run::printed_direct);
-       return text("%.3f (%.3f)", minimum(direct), median(direct));
-     }},
-    {"direct warm ms", [](const Row& r) { return text("%.3f", median(r.values(&Run::warm_direct))); }},
     {"scipy oaconvolve ms", [](const Row& r) { return r.t.scipy ? text("%.3f", *r.t.scipy) : "-"; }},
 };
 
-void print_table(const std::vector<std::pair<Case, Times>>& results, int runs, double peak, double bound) {
-  std::printf("\n%s, %s kernels; fir_bench runs per case: %d; multiply-add peak %.1f G/s, bound %.1f G/s\n\n",
-              measure::cpu_model().c_str(), active_kernels().name, runs, peak * 1e-9, bound * 1e-9);
-  std::printf("| N x M |");
-  for (const Column& column : table_columns) std::printf(" %s |", column.header);
+// This build's printed times over the other build's, run by run.
+const Column other_columns[] = {
+    {"direct printed / other's", [](const Row& r) { return text("%.2f", r.paired(&Run::printed_direct, &Run::other_direct)); }},
+    {"FFT printed / other's", [](const Row& r) { return text("%.2f", r.paired(&Run::printed_fft, &Run::other_fft)); }},
+    {"other direct ms, best", [](const Row& r) { return text("%.3f", minimum(r.values(&Run::other_direct))); }},
+    {"other FFT ms, best", [](const Row& r) { return text("%.3f", minimum(r.values(&Run::other_fft))); }},
+};
+
+using Results = std::vector<std::pair<Case, Times>>;
+
+template <std::size_t count>
+void print_table(const Results& results, const Column (&columns)[count], double peak, double bound) {
+  std::printf("\n| N x M |");
+  for (const Column& column : columns) std::printf(" %s |", column.header);
   std::printf("\n|---|");
-  for (std::size_t k = 0; k < std::size(table_columns); ++k) std::printf("---:|");
+  for (std::size_t k = 0; k < count; ++k) std::printf("---:|");
   std::printf("\n");
   for (const auto& [c, t] : results) {
-    const Row row{c, t, peak, bound};
     std::printf("| %zu x %zu |", c.samples, c.taps);
-    for (const Column& column : table_columns) std::printf(" %s |", column.cell(row).c_str());
+    for (const Column& column : columns) std::printf(" %s |", column.cell(Row{c, t, peak, bound}).c_str());
     std::printf("\n");
   }
 }
 
-// The direct stage against its floor, max(N * M at the bound's rate, stream).
-void print_direct_floor(const std::vector<std::pair<Case, Times>>& results, double bound) {
-  std::printf("\n| N x M | direct printed ms, best (median) | bound ms | stream ms | direct printed / floor |\n");
-  std::printf("|---|---:|---:|---:|---:|\n");
-  for (const auto& [c, t] : results) {
-    const double bound_ms = 1e3 * static_cast<double>(c.samples) * static_cast<double>(c.taps) / bound;
-    std::vector<double> direct;
-    for (const Run& run : t.runs) direct.push_back(run.printed_direct);
-    std::printf("| %zu x %zu | %.3f (%.3f) | %.3f | %.3f | %.2f |\n", c.samples, c.taps, minimum(direct),
-                median(direct), bound_ms, median_of(t, [](const Run& r) { return r.stream; }),
-                median_of(t, [&](const Run& r) { return r.printed_direct / std::max(bound_ms, r.stream); }));
-  }
-}
-
-// This build's printed times over the other build's, run by run.
-void print_against_other(const std::vector<std::pair<Case, Times>>& results) {
-  std::printf("\n| N x M | direct printed / other's | FFT printed / other's | other direct ms, best | "
-              "other FFT ms, best |\n");
-  std::printf("|---|---:|---:|---:|---:|\n");
-  for (const auto& [c, t] : results) {
-    std::vector<double> direct, fft;
-    for (const Run& run : t.runs) direct.push_back(run.other_direct), fft.push_back(run.other_fft);
-    std::printf("| %zu x %zu | %.2f | %.2f | %.3f | %.3f |\n", c.samples, c.taps,
-                median_of(t, [](const Run& r) { return r.printed_direct / r.other_direct; }),
-                median_of(t, [](const Run& r) { return r.printed_fft / r.other_fft; }), minimum(direct),
-                minimum(fft));
-  }
-}
-
-// The direct stage on each instruction set, warm, against the same bound.
-void print_direct_by_row(const std::vector<std::pair<Case, Times>>& results, double bound) {
+// The direct stage on each instruction set, cold and warm, against the
+// same bound.
+void print_direct_by_row(const Results& results, double bound) {
   std::printf("\n| N x M |");
-  for (const Kernels& row : kernel_table()) {
-    if (row.supported()) std::printf(" direct warm, %s: ms (of bound) |", row.name);
+  for (const RowTimes& row : results.front().second.by_row) {
+    std::printf(" %s cold ms | %s warm ms (of bound) | %s cold / warm |", row.row, row.row, row.row);
   }
   std::printf("\n|---|");
-  for (const Kernels& row : kernel_table()) {
-    if (row.supported()) std::printf("---:|");
-  }
+  for (std::size_t k = 0; k < results.front().second.by_row.size(); ++k) std::printf("---:|---:|---:|");
   std::printf("\n");
   for (const auto& [c, t] : results) {
     const double macs = static_cast<double>(c.samples) * static_cast<double>(c.taps);
     std::printf("| %zu x %zu |", c.samples, c.taps);
-    for (const double ms : t.warm_direct_by_row) std::printf(" %.3f (%.0f%%) |", ms, 100.0 * macs / (ms * 1e-3) / bound);
+    for (const RowTimes& row : t.by_row) {
+      std::printf(" %.3f | %.3f (%.0f%%) | %.2f |", row.cold, row.warm, 100.0 * macs / (row.warm * 1e-3) / bound,
+                  row.cold / row.warm);
+    }
     std::printf("\n");
   }
 }
 
+constexpr const char* usage =
+    "usage: printed_times [--runs R] [--no-scipy] [--program PATH] [--other PATH] [--short]\n"
+    "  fir_bench's printed times beside the same work measured other ways; every column is\n"
+    "  explained in doc/performance.md.\n";
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc == 3 && std::string(argv[1]) == "--cold") return print_cold_run(argv[2]);
+  if (argc >= 4 && std::string(argv[1]) == "--cold") return print_cold_run(argv[2], argv[3], argc > 4 ? argv[4] : nullptr);
   Programs programs;
   programs.self = std::filesystem::absolute(argv[0]).string();
   int runs = 3;
@@ -348,15 +322,13 @@ int main(int argc, char** argv) {
       runs = std::max(1, std::atoi(argv[++a]));
     } else if (arg == "--no-scipy") {
       with_scipy = false;
-    } else if (arg == "--program" && a + 1 < argc) {
-      programs.timed = {std::filesystem::absolute(argv[++a]).string()};
-    } else if (arg == "--other" && a + 1 < argc) {
-      programs.other = {std::filesystem::absolute(argv[++a]).string()};
+    } else if ((arg == "--program" || arg == "--other") && a + 1 < argc) {
+      (arg == "--program" ? programs.timed : programs.other) = {std::filesystem::absolute(argv[++a]).string()};
     } else if (arg == "--short") {
       only_short = true;
     } else {
-      std::fprintf(stderr, "usage: printed_times [--runs R] [--no-scipy] [--program PATH] [--other PATH] [--short]\n");
-      return 2;
+      std::fputs(usage, arg == "--help" ? stdout : stderr);
+      return arg == "--help" ? 0 : 2;
     }
   }
   std::vector<Case> cases;
@@ -365,17 +337,19 @@ int main(int argc, char** argv) {
     const auto same = [&](const Case& other) { return other.samples == c.samples && other.taps == c.taps; };
     if (std::none_of(cases.begin(), cases.end(), same)) cases.push_back(c);
   }
-  const std::filesystem::path scratch = std::filesystem::temp_directory_path() / "fir_bench_printed_times";
-  std::vector<std::pair<Case, Times>> results;
-  for (const Case& c : cases) {
-    std::fprintf(stderr, "printed_times: %s\n", case_name(c).c_str());
-    results.emplace_back(c, measure_case(programs, c, scratch / case_name(c), runs, with_scipy));
+  Results results;
+  {
+    ScratchFolder scratch;
+    for (const Case& c : cases) {
+      std::fprintf(stderr, "printed_times: %s\n", case_name(c).c_str());
+      results.emplace_back(c, measure_case(programs, c, scratch, runs, with_scipy));
+    }
   }
-  std::filesystem::remove_all(scratch);
   const double peak = peak_multiply_add_rate(), bound = bound_multiply_add_rate();
-  print_table(results, runs, peak, bound);
-  print_direct_floor(results, bound);
-  if (!programs.other.empty()) print_against_other(results);
+  std::printf("\n%s, %s kernels; fir_bench runs per case: %d; multiply-add peak %.1f G/s, bound %.1f G/s\n",
+              measure::cpu_model().c_str(), active_kernels().name, runs, peak * 1e-9, bound * 1e-9);
+  print_table(results, main_columns, peak, bound);
+  if (!programs.other.empty()) print_table(results, other_columns, peak, bound);
   print_direct_by_row(results, bound);
   return 0;
 }

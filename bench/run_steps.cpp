@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -46,10 +47,15 @@ StepSeconds time_steps(const std::filesystem::path& dir) {
           seconds_of([&] { save_signal(file("output_diff.txt"), difference); })};
 }
 
-void write_full_precision(const std::filesystem::path& path, const Signal& values) {
-  std::FILE* file = std::fopen(path.string().c_str(), "wb");
-  for (const double value : values) std::fprintf(file, "%.17g\r\n", value);
-  std::fclose(file);
+void write_full_precision(const std::string& path, const Signal& values) {
+  std::FILE* file = std::fopen(path.c_str(), "wb");
+  bool written = file != nullptr;
+  for (std::size_t k = 0; written && k < values.size(); ++k) written = std::fprintf(file, "%.17g\r\n", values[k]) > 0;
+  if (file != nullptr && std::fclose(file) != 0) written = false;
+  if (!written) {
+    std::fprintf(stderr, "run_steps: cannot write %s\n", path.c_str());
+    std::exit(1);
+  }
 }
 
 }  // namespace
@@ -68,12 +74,13 @@ int main(int argc, char** argv) {
       return 2;
     }
   }
-  const bool scratch = dir.empty();
-  if (scratch) {
-    dir = std::filesystem::temp_directory_path() / "fir_bench_run_steps";
-    std::filesystem::create_directories(dir);
-    write_full_precision(dir / "input.txt", standard_noise(1'000'000, 1));
-    write_full_precision(dir / "fir.txt", standard_lowpass(64));
+  std::optional<ScratchFolder> scratch;
+  if (dir.empty()) {
+    scratch.emplace();
+    dir = scratch->path;
+    for (const char* made : {"output_linear.txt", "output_fft.txt", "output_diff.txt"}) scratch->file(made);
+    write_full_precision(scratch->file("input.txt"), standard_noise(1'000'000, 1));
+    write_full_precision(scratch->file("fir.txt"), standard_lowpass(64));
   }
   std::array<std::vector<double>, step_count> runs;
   for (int r = 0; r < repeat; ++r) {
@@ -81,6 +88,5 @@ int main(int argc, char** argv) {
     for (std::size_t s = 0; s < step_count; ++s) runs[s].push_back(seconds[s]);
   }
   for (std::size_t s = 0; s < step_count; ++s) std::printf("%s %.9f\n", step_names[s], measure::minimum(runs[s]));
-  if (scratch) std::filesystem::remove_all(dir);
   return 0;
 }

@@ -10,11 +10,14 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <random>
 #include <string>
+#include <system_error>
 #include <vector>
 
+#include "bench_support.h"
 #include "measure/measure.h"
 #include "signal_io/signal_io.h"
 #include "support/random_values.h"
@@ -35,7 +38,11 @@ Signal random_signal(std::size_t count) {
   return signal;
 }
 
-std::string bench_path(const char* name) { return (std::filesystem::temp_directory_path() / name).string(); }
+// The files the benchmarks write, in a folder of their own.
+std::string bench_path(const char* name) {
+  static ScratchFolder scratch;
+  return scratch.file(name);
+}
 
 std::string full_precision_text(const Signal& signal) {
   std::string text;
@@ -53,11 +60,15 @@ struct Files {
   std::string full_precision_bytes;
   Files() {
     const Signal signal = random_signal(value_count);
-    save_signal(six_digits, signal);
     full_precision_bytes = full_precision_text(signal);
     std::FILE* file = std::fopen(full_precision.c_str(), "wb");
-    std::fwrite(full_precision_bytes.data(), 1, full_precision_bytes.size(), file);
-    std::fclose(file);
+    const bool written = file != nullptr &&
+                         std::fwrite(full_precision_bytes.data(), 1, full_precision_bytes.size(), file) ==
+                             full_precision_bytes.size();
+    if (save_signal(six_digits, signal) != Status::ok || file == nullptr || std::fclose(file) != 0 || !written) {
+      std::fprintf(stderr, "signal_io_bench: cannot write its files\n");
+      std::exit(1);
+    }
   }
 };
 
@@ -67,7 +78,8 @@ const Files& files() {
 }
 
 void report_read(benchmark::State& state, const std::string& path) {
-  const auto bytes = static_cast<std::int64_t>(std::filesystem::file_size(path));
+  std::error_code error;
+  const auto bytes = static_cast<std::int64_t>(std::filesystem::file_size(path, error));
   state.SetBytesProcessed(bytes * state.iterations());
   state.SetItemsProcessed(static_cast<std::int64_t>(value_count) * state.iterations());
 }

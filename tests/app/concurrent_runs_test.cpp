@@ -13,7 +13,6 @@
 #include <vector>
 
 #include "app/run_expect.h"
-#include "support/files.h"
 
 namespace {
 
@@ -76,6 +75,7 @@ TEST_P(CrowdedFolder, EveryRunCompletesOrIsRefused) {
     ASSERT_EQ(run_program(reference.path().string()).exit_code, 0);
   }
   for (int round = 0; round < rounds; ++round) {
+    SCOPED_TRACE("round " + std::to_string(round));
     if (name == "fir_gen" && round % 2 == 1) {  // every other round the pair is new
       std::filesystem::remove(dir.file("input.txt"));
       std::filesystem::remove(dir.file("fir.txt"));
@@ -93,35 +93,31 @@ TEST_P(CrowdedFolder, EveryRunCompletesOrIsRefused) {
     std::vector<std::size_t> completed;
     for (std::size_t k = 0; k < runs; ++k) {
       const ProcessResult run = finish_command(started[k]);
-      const std::string at = "round " + std::to_string(round) + ", run " + std::to_string(k) + ": ";
       if (run.exit_code == 0) {
         completed.push_back(k);
       } else if (name == "fir_bench") {
-        EXPECT_EQ(run.exit_code, 1) << at << run.console;
-        EXPECT_EQ(run.console, "\nошибка: файл log.txt занят другим запуском\n" + closing) << at;
+        EXPECT_EQ(run.console, "\nошибка: файл log.txt занят другим запуском\n" + closing) << run.exit_code;
       } else {
-        EXPECT_EQ(run.exit_code, name == "fir_gen" ? 1 : 2) << at << run.errors << run.console;
-        EXPECT_NE(run.errors.find("another run"), std::string::npos) << at << run.errors;
+        EXPECT_EQ(run.exit_code, name == "fir_gen" ? 1 : 2) << run.errors << run.console;
+        EXPECT_NE(run.errors.find("another run"), std::string::npos) << run.errors;
       }
     }
-    ASSERT_FALSE(completed.empty()) << "round " << round << ": no run completed";
-    const auto last_of = [&](std::size_t k) { return std::find(completed.begin(), completed.end(), k) != completed.end(); };
+    ASSERT_FALSE(completed.empty()) << "no run completed";
+    const auto completed_run = [&](std::size_t k) { return std::count(completed.begin(), completed.end(), k) == 1; };
     if (name == "fir_bench") {
-      EXPECT_TRUE(std::regex_match(read_file(dir.file("log.txt")), complete_log(2000, 3))) << "round " << round;
+      EXPECT_TRUE(std::regex_match(read_file(dir.file("log.txt")), complete_log(2000, 3)));
       for (const char* result : {"output_linear.txt", "output_fft.txt", "output_diff.txt"}) {
-        EXPECT_TRUE(read_file(dir.file(result)) == read_file(reference.file(result))) << "round " << round << ": " << result;
+        EXPECT_TRUE(read_file(dir.file(result)) == read_file(reference.file(result))) << result;
       }
     } else if (name == "fir_gen") {
       const std::size_t k = line_count(dir.file("input.txt")) - 100;
-      EXPECT_TRUE(last_of(k)) << "round " << round << ": input.txt of run " << k;
-      EXPECT_EQ(line_count(dir.file("fir.txt")), 3 + k) << "round " << round << ": the pair is mixed";
-      EXPECT_EQ(snapshot(dir.path()).size(), 2 + runs) << "round " << round << ": more than the pair and the filters";
+      EXPECT_TRUE(completed_run(k) && line_count(dir.file("fir.txt")) == 3 + k) << "the pair of run " << k << " is mixed";
+      EXPECT_EQ(snapshot(dir.path()).size(), 2 + runs) << "more than the pair and the filters";
     } else {
       const std::string table = read_file(dir.file("t.tsv"));
       const std::size_t row = table.find('\n', table.find("\ntaps\t") + 1);  // its first field is M
-      ASSERT_NE(row, std::string::npos) << "round " << round << ": " << table;
-      const std::size_t k = std::stoul(table.substr(row + 1)) - 2;
-      EXPECT_TRUE(last_of(k) && table.ends_with("\n")) << "round " << round << ": " << table;
+      ASSERT_NE(row, std::string::npos) << table;
+      EXPECT_TRUE(completed_run(std::stoul(table.substr(row + 1)) - 2) && table.ends_with("\n")) << table;
     }
   }
 }

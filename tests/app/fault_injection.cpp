@@ -88,20 +88,18 @@ void operator delete(void* p) noexcept {
 void operator delete(void* p, std::size_t) noexcept { operator delete(p); }
 
 extern "C" {
-int __wrap_open(const char* path, int flags, ...) {
-  va_list rest;
-  va_start(rest, flags);
-  const auto mode = static_cast<mode_t>(va_arg(rest, int));
-  va_end(rest);
-  return opened(path, __real_open(path, flags, mode));
-}
-int __wrap_open64(const char* path, int flags, ...) {
-  va_list rest;
-  va_start(rest, flags);
-  const auto mode = static_cast<mode_t>(va_arg(rest, int));
-  va_end(rest);
-  return opened(path, __real_open64(path, flags, mode));
-}
+// open and open64, fopen and fopen64 (the names a 32-bit build's large-file
+// calls take) alike.
+#define FIR_WRAP_OPEN(name)                                  \
+  int __wrap_##name(const char* path, int flags, ...) {      \
+    va_list rest;                                            \
+    va_start(rest, flags);                                   \
+    const auto mode = static_cast<mode_t>(va_arg(rest, int)); \
+    va_end(rest);                                            \
+    return opened(path, __real_##name(path, flags, mode));   \
+  }
+FIR_WRAP_OPEN(open)
+FIR_WRAP_OPEN(open64)
 int __wrap_flock(int handle, int operation) {
   run_once(hooks.before_flock);
   return __real_flock(handle, operation);
@@ -128,20 +126,14 @@ void __wrap_free(void* p) {
   injector.drop(p);
   __real_free(p);
 }
-std::FILE* __wrap_fopen(const char* path, const char* mode) {
-  if (injector.fails(Kind::stream)) {
-    errno = ENOMEM;
-    return nullptr;
+#define FIR_WRAP_FOPEN(name)                                                \
+  std::FILE* __wrap_##name(const char* path, const char* mode) {            \
+    if (!injector.fails(Kind::stream)) return after_fopen(path, injector.keep(__real_##name(path, mode))); \
+    errno = ENOMEM;                                                         \
+    return nullptr;                                                         \
   }
-  return after_fopen(path, injector.keep(__real_fopen(path, mode)));
-}
-std::FILE* __wrap_fopen64(const char* path, const char* mode) {
-  if (injector.fails(Kind::stream)) {
-    errno = ENOMEM;
-    return nullptr;
-  }
-  return after_fopen(path, injector.keep(__real_fopen64(path, mode)));
-}
+FIR_WRAP_FOPEN(fopen)
+FIR_WRAP_FOPEN(fopen64)
 int __wrap_fclose(std::FILE* file) {
   injector.drop(file);
   return __real_fclose(file);

@@ -105,17 +105,13 @@ struct Outcome {
 // (none for 0), from a folder without the log and result files unless
 // `fresh` is false.
 inline Outcome run_failing(const test_support::TempDir& dir, std::size_t fail_at, bool fresh = true) {
-  for (const char* name : result_files) {
+  for (const char* name : {result_files[0], result_files[1], result_files[2], "log.txt"}) {
     if (fresh) std::filesystem::remove(dir.file(name));
   }
-  if (fresh) std::filesystem::remove(dir.file("log.txt"));
   const auto previous = std::filesystem::current_path();
   std::filesystem::current_path(dir.path());
   testing::internal::CaptureStdout();
-  injector.count = 0;
-  injector.fail_at = fail_at;
-  injector.failed = Kind::none;
-  injector.armed = true;
+  injector.count = 0, injector.fail_at = fail_at, injector.failed = Kind::none, injector.armed = true;
   const int exit_code = run_test_bench();
   injector.armed = false;
   Outcome outcome{exit_code, test_support::captured_console(), test_support::read_file("log.txt"), injector.count, injector.failed};

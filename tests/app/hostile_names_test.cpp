@@ -54,10 +54,9 @@ struct HostileCase {
 };
 
 std::string case_name(const HostileCase& c) {
-  static const char* const names[] = {"LinkToNothing", "LinkLoop",        "LinkToOutput",     "LinkToInput",
-                                      "SecondName",    "DotSpelling",     "AbsoluteSpelling", "Folder",
-                                      "Fifo",          "LongName",        "ReadOnlyFolder",   "UnsearchableFolder",
-                                      "FullDisk"};
+  static const char* const names[] = {"LinkToNothing", "LinkLoop", "LinkToOutput", "LinkToInput", "SecondName",
+                                      "DotSpelling", "AbsoluteSpelling", "Folder", "Fifo", "LongName",
+                                      "ReadOnlyFolder", "UnsearchableFolder", "FullDisk"};
   std::string output = c.program->outputs[c.output];
   std::erase_if(output, [](char ch) { return !std::isalnum(static_cast<unsigned char>(ch)); });
   return std::string(c.program->name).substr(4) + "_" + output + "_" + names[static_cast<int>(c.hostile)];
@@ -73,10 +72,9 @@ TEST_P(HostileNames, RefusedOrWrittenNeverLost) {
   if (windows_programs() && (unprivileged || c.hostile == Hostile::fifo_without_reader || c.hostile == Hostile::full_disk)) {
     GTEST_SKIP() << "POSIX permissions, FIFOs and file-size limits do not reach a Windows program under Wine";
   }
-  std::vector<std::string> arguments;  // the outputs' names are added below
   std::string reason;
   std::optional<std::vector<std::string>> command = program(p.name);
-  if (unprivileged && !(command = unprivileged_program(p.name, {}, reason))) GTEST_SKIP() << reason;
+  if (unprivileged && !(command = command_for_nobody(*command, launcher().size(), reason))) GTEST_SKIP() << reason;
   TempDir dir;
   const fs::path work = dir.path();
   fs::permissions(work, fs::perms::all);  // nobody may write here
@@ -133,16 +131,16 @@ TEST_P(HostileNames, RefusedOrWrittenNeverLost) {
     case Hostile::full_disk:
       break;
   }
-  if (p.name == gen.name) arguments = {"--length", "300", "--taps", "3"};
+  if (p.name == gen.name) command->insert(command->end(), {"--length", "300", "--taps", "3"});
   if (p.name == sweep.name) {
-    arguments = {"--input", "in.txt", "--fir", "h.txt", "--repeat", "1", "--out", spelled[0], "--scale", spelled[1]};
+    command->insert(command->end(),
+                    {"--input", "in.txt", "--fir", "h.txt", "--repeat", "1", "--out", spelled[0], "--scale", spelled[1]});
   }
   const auto before = snapshot(work);
   ProcessOptions options;
   options.unprivileged = unprivileged;
   options.file_size_limit = c.hostile == Hostile::full_disk ? 512 : 0;
   options.time_limit_seconds = 30;
-  command->insert(command->end(), arguments.begin(), arguments.end());
   const ProcessResult run = run_command(*command, work.string(), options);
   fs::permissions(work / (p.name == sweep.name && unprivileged ? "sub" : ""), fs::perms::all);
   const std::string said = run.console + run.errors;

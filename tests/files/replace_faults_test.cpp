@@ -24,16 +24,6 @@
 #include "support/files.h"
 #include "support/temp_dir.h"
 
-extern "C" {
-int __real_rename(const char* from, const char* to);
-int __real_linkat(int from_dir, const char* from, int to_dir, const char* to, int flags);
-ssize_t __real_write(int handle, const void* bytes, std::size_t size);
-int __real_lstat(const char* path, struct stat* status);
-int __real_lstat64(const char* path, struct stat64* status);
-int __real_unlink(const char* path);
-int __real_flock(int handle, int operation);
-}
-
 namespace {
 
 // A call that fails: the k-th call of one function from the start (every
@@ -65,19 +55,20 @@ Injector fault;
 
 }  // namespace
 
+// A wrapped call fails as the injector says, or is the real one.
+#define FIR_FAILING(Result, name, key, Params, ...) \
+  Result __real_##name Params;                      \
+  Result __wrap_##name Params { return fault.fails(key) ? -1 : __real_##name(__VA_ARGS__); }
+
 extern "C" {
-int __wrap_rename(const char* from, const char* to) { return fault.fails("rename") ? -1 : __real_rename(from, to); }
-int __wrap_linkat(int from_dir, const char* from, int to_dir, const char* to, int flags) {
-  return fault.fails("linkat") ? -1 : __real_linkat(from_dir, from, to_dir, to, flags);
-}
-ssize_t __wrap_write(int handle, const void* bytes, std::size_t size) {
-  return fault.fails("write") ? -1 : __real_write(handle, bytes, size);
-}
-int __wrap_lstat(const char* path, struct stat* status) { return fault.fails("lstat") ? -1 : __real_lstat(path, status); }
-int __wrap_lstat64(const char* path, struct stat64* status) {
-  return fault.fails("lstat") ? -1 : __real_lstat64(path, status);
-}
-int __wrap_unlink(const char* path) { return fault.fails("unlink") ? -1 : __real_unlink(path); }
+FIR_FAILING(int, rename, "rename", (const char* from, const char* to), from, to)
+FIR_FAILING(int, linkat, "linkat", (int from_dir, const char* from, int to_dir, const char* to, int flags), from_dir,
+            from, to_dir, to, flags)
+FIR_FAILING(ssize_t, write, "write", (int handle, const void* bytes, std::size_t size), handle, bytes, size)
+FIR_FAILING(int, lstat, "lstat", (const char* path, struct stat* status), path, status)
+FIR_FAILING(int, lstat64, "lstat", (const char* path, struct stat64* status), path, status)
+FIR_FAILING(int, unlink, "unlink", (const char* path), path)
+int __real_flock(int handle, int operation);
 int __wrap_flock(int handle, int operation) {
   if (fault.before_flock) std::exchange(fault.before_flock, nullptr)();
   return __real_flock(handle, operation);

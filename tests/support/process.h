@@ -12,7 +12,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <optional>
 #include <sstream>
 #include <string>
 #include <utility>
@@ -59,15 +58,6 @@ inline std::vector<std::string> program(const std::string& name, const std::vect
   return command;
 }
 
-// program(), started so that the user nobody can reach it (unprivileged.h),
-// for a run with ProcessOptions::unprivileged; empty, with `reason`, when
-// that cannot be arranged.
-inline std::optional<std::vector<std::string>> unprivileged_program(const std::string& name,
-                                                                    const std::vector<std::string>& arguments,
-                                                                    std::string& reason) {
-  return command_for_nobody(program(name, arguments), launcher().size(), reason);
-}
-
 // Whether the programs under test are Windows programs.
 inline bool windows_programs() { return program("fir_bench")[launcher().size()].ends_with(".exe"); }
 
@@ -108,7 +98,7 @@ struct ProcessOptions {
   std::vector<std::pair<std::string, std::string>> environment;  // set in the child
   Stdout stdout_to = Stdout::file;
   std::size_t pipe_bytes = 0;
-  bool unprivileged = false;  // run as the user nobody when the tests run as root (unprivileged_program)
+  bool unprivileged = false;  // run as the user nobody when the tests run as root (command_for_nobody)
 };
 
 // A program started and not yet waited for.
@@ -186,11 +176,9 @@ inline ProcessResult finish_command(StartedProcess& p, bool drain = true) {
     const bool dropped = p.options.stdout_to == Stdout::pipe_dropped;
     std::string taken;
     char buffer[4096];
-    while ((dropped ? taken.size() < p.options.pipe_bytes : drain)) {
-      const std::size_t want = dropped ? std::min(sizeof buffer, p.options.pipe_bytes - taken.size()) : sizeof buffer;
-      const ssize_t n = read(p.output, buffer, want);
-      if (n <= 0) break;
-      taken.append(buffer, static_cast<std::size_t>(n));
+    for (ssize_t n = 1; n > 0 && (dropped ? taken.size() < p.options.pipe_bytes : drain);) {
+      n = read(p.output, buffer, dropped ? std::min(sizeof buffer, p.options.pipe_bytes - taken.size()) : sizeof buffer);
+      if (n > 0) taken.append(buffer, static_cast<std::size_t>(n));
     }
     close(p.output);  // the reader goes away; the program's later writes fail
     if (p.options.stdout_to == Stdout::stalled) taken.erase(0, taken.find_first_not_of('\0'));

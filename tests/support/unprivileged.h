@@ -1,10 +1,8 @@
-// Runs as the user nobody, where permissions must bite: root passes every
-// check. A test that does not run as root keeps its own user, whom the
-// owner's bits already hold. nobody must reach the program wherever the
-// checkout lies (a clone in /root or in a `mktemp -d` folder lies in a
-// folder of mode 0700), so the program is copied once per test process into
-// a folder made for it where everyone may search; a launcher (qemu) and
-// what it loads live in the machine's own folders.
+// Runs as the user nobody where permissions must bite (root passes every
+// check; another user keeps its own, whom the owner's bits hold). nobody
+// must reach the program wherever the checkout lies (/root and `mktemp -d`
+// folders are 0700): it is copied once per test process into a folder that
+// everyone may search. A launcher (qemu) lives in the machine's folders.
 #pragma once
 
 #include <grp.h>
