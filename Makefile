@@ -74,6 +74,7 @@ bench: deps build/release/CMakeCache.txt
 	build/release/bench/run_steps
 	bench/compare_numpy.py build/release/bench/run_steps
 	build/release/bench/printed_times
+	build/release/bench/first_run 100000 16 100000 64 100000 256
 
 build/sanitize/CMakeCache.txt: | deps
 	cmake --preset sanitize
