@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "bench_support.h"
+#include "printed_times.h"
 #include "dsp/dsp.h"
 #include "dsp/kernels.h"
 #include "measure/measure.h"
@@ -28,9 +29,6 @@
 
 namespace {
 
-struct Case {
-  std::size_t samples, taps;
-};
 // The six shapes of the table, then long filters on short signals and
 // their mirror image (the same multiply-adds), then the short filters.
 constexpr Case long_cases[] = {{100'000, 64},   {1'000'000, 64},   {100'000, 1024}, {1'000'000, 1024},
@@ -40,30 +38,7 @@ constexpr Case short_cases[] = {{100'000, 16},  {1'000'000, 16},  {100'000, 32},
                                 {100'000, 64},  {1'000'000, 64},  {100'000, 128}, {1'000'000, 128},
                                 {100'000, 256}, {1'000'000, 256}};
 
-// One run of fir_bench and the measurements taken right after it, in ms
-// (best of a few, the cold runs once).
-struct Run {
-  double printed_direct = 0, printed_fft = 0;
-  double cold_direct = 0, warm_direct = 0, stream = 0;
-  double cold_fft = 0, floor_fft = 0, warm_fft = 0;
-  double other_direct = 0, other_fft = 0;  // printed by the other build's program; 0 without one
-};
-
-// The direct stage on one kernel row this processor has: cold (median of
-// the runs' fresh processes) and warm.
-struct RowTimes {
-  const char* row;
-  double cold, warm;
-};
-
-struct Times {
-  std::vector<Run> runs;
-  std::optional<double> scipy;
-  std::vector<RowTimes> by_row;
-};
-
 using measure::median;
-using measure::minimum;
 
 std::string case_name(const Case& c) { return std::to_string(c.samples) + "x" + std::to_string(c.taps); }
 
@@ -184,125 +159,6 @@ Times measure_case(const Programs& programs, const Case& c, ScratchFolder& scrat
   return t;
 }
 
-// What a cell of the main table is computed from.
-struct Row {
-  Case c;
-  const Times& t;
-  double peak, bound;  // multiply-adds per second
-
-  double macs() const { return static_cast<double>(c.samples) * static_cast<double>(c.taps); }
-  template <typename Value>
-  double median_of(Value value) const {
-    std::vector<double> values;
-    for (const Run& run : t.runs) values.push_back(value(run));
-    return median(values);
-  }
-  std::vector<double> values(double Run::*time) const {
-    std::vector<double> out;
-    for (const Run& run : t.runs) out.push_back(run.*time);
-    return out;
-  }
-  // The median of a ratio taken run by run.
-  double paired(double Run::*numerator, double Run::*denominator) const {
-    return median_of([&](const Run& r) { return r.*numerator / r.*denominator; });
-  }
-  // The median share of `rate` the printed direct time reaches.
-  double share(double rate) const {
-    return 100.0 * median_of([&](const Run& r) { return macs() / (r.printed_direct * 1e-3) / rate; });
-  }
-  // The printed direct time over its floor, max(N * M at the bound's rate, stream).
-  double over_floor() const {
-    return median_of([&](const Run& r) { return r.printed_direct / std::max(1e3 * macs() / bound, r.stream); });
-  }
-  std::string best_and_median(double Run::*time) const {
-    const std::vector<double> all = values(time);
-    char cell[64];
-    std::snprintf(cell, sizeof cell, "%.3f (%.3f)", minimum(all), median(all));
-    return cell;
-  }
-};
-
-std::string text(const char* format, double value) {
-  char cell[64];
-  std::snprintf(cell, sizeof cell, format, value);
-  return cell;
-}
-
-// A column of a table: its header, and its cell for one case.
-struct Column {
-  const char* header;
-  std::string (*cell)(const Row& row);
-};
-
-// Ratios first (each the median of ratios paired run by run), then the
-// times: best and median of the runs, or the median of the measurements.
-const Column main_columns[] = {
-    {"direct printed / cold", [](const Row& r) { return text("%.2f", r.paired(&Run::printed_direct, &Run::cold_direct)); }},
-    {"direct printed / warm", [](const Row& r) { return text("%.2f", r.paired(&Run::printed_direct, &Run::warm_direct)); }},
-    {"direct printed / floor", [](const Row& r) { return text("%.2f", r.over_floor()); }},
-    {"direct of bound", [](const Row& r) { return text("%.0f%%", r.share(r.bound)); }},
-    {"direct of peak", [](const Row& r) { return text("%.0f%%", r.share(r.peak)); }},
-    {"FFT printed / cold", [](const Row& r) { return text("%.2f", r.paired(&Run::printed_fft, &Run::cold_fft)); }},
-    {"FFT printed / floor", [](const Row& r) { return text("%.2f", r.paired(&Run::printed_fft, &Run::floor_fft)); }},
-    {"FFT printed / warm", [](const Row& r) { return text("%.2f", r.paired(&Run::printed_fft, &Run::warm_fft)); }},
-    {"scipy / FFT printed",
-     [](const Row& r) { return r.t.scipy ? text("%.2f", *r.t.scipy / median(r.values(&Run::printed_fft))) : "-"; }},
-    {"direct printed ms, best (median)", [](const Row& r) { return r.best_and_median(&Run::printed_direct); }},
-    {"direct cold ms", [](const Row& r) { return text("%.3f", median(r.values(&Run::cold_direct))); }},
-    {"direct warm ms", [](const Row& r) { return text("%.3f", median(r.values(&Run::warm_direct))); }},
-    {"stream ms", [](const Row& r) { return text("%.3f", median(r.values(&Run::stream))); }},
-    {"FFT printed ms, best (median)", [](const Row& r) { return r.best_and_median(&Run::printed_fft); }},
-    {"FFT cold ms", [](const Row& r) { return text("%.3f", median(r.values(&Run::cold_fft))); }},
-    {"FFT floor ms", [](const Row& r) { return text("%.3f", median(r.values(&Run::floor_fft))); }},
-    {"FFT warm ms", [](const Row& r) { return text("%.3f", median(r.values(&Run::warm_fft))); }},
-    {"scipy oaconvolve ms", [](const Row& r) { return r.t.scipy ? text("%.3f", *r.t.scipy) : "-"; }},
-};
-
-// This build's printed times over the other build's, run by run.
-const Column other_columns[] = {
-    {"direct printed / other's", [](const Row& r) { return text("%.2f", r.paired(&Run::printed_direct, &Run::other_direct)); }},
-    {"FFT printed / other's", [](const Row& r) { return text("%.2f", r.paired(&Run::printed_fft, &Run::other_fft)); }},
-    {"other direct ms, best", [](const Row& r) { return text("%.3f", minimum(r.values(&Run::other_direct))); }},
-    {"other FFT ms, best", [](const Row& r) { return text("%.3f", minimum(r.values(&Run::other_fft))); }},
-};
-
-using Results = std::vector<std::pair<Case, Times>>;
-
-template <std::size_t count>
-void print_table(const Results& results, const Column (&columns)[count], double peak, double bound) {
-  std::printf("\n| N x M |");
-  for (const Column& column : columns) std::printf(" %s |", column.header);
-  std::printf("\n|---|");
-  for (std::size_t k = 0; k < count; ++k) std::printf("---:|");
-  std::printf("\n");
-  for (const auto& [c, t] : results) {
-    std::printf("| %zu x %zu |", c.samples, c.taps);
-    for (const Column& column : columns) std::printf(" %s |", column.cell(Row{c, t, peak, bound}).c_str());
-    std::printf("\n");
-  }
-}
-
-// The direct stage on each instruction set, cold and warm, against the
-// same bound.
-void print_direct_by_row(const Results& results, double bound) {
-  std::printf("\n| N x M |");
-  for (const RowTimes& row : results.front().second.by_row) {
-    std::printf(" %s cold ms | %s warm ms (of bound) | %s cold / warm |", row.row, row.row, row.row);
-  }
-  std::printf("\n|---|");
-  for (std::size_t k = 0; k < results.front().second.by_row.size(); ++k) std::printf("---:|---:|---:|");
-  std::printf("\n");
-  for (const auto& [c, t] : results) {
-    const double macs = static_cast<double>(c.samples) * static_cast<double>(c.taps);
-    std::printf("| %zu x %zu |", c.samples, c.taps);
-    for (const RowTimes& row : t.by_row) {
-      std::printf(" %.3f | %.3f (%.0f%%) | %.2f |", row.cold, row.warm, 100.0 * macs / (row.warm * 1e-3) / bound,
-                  row.cold / row.warm);
-    }
-    std::printf("\n");
-  }
-}
-
 constexpr const char* usage =
     "usage: printed_times [--runs R] [--no-scipy] [--program PATH] [--other PATH] [--short]\n"
     "  fir_bench's printed times beside the same work measured other ways; every column is\n"
@@ -348,8 +204,6 @@ int main(int argc, char** argv) {
   const double peak = peak_multiply_add_rate(), bound = bound_multiply_add_rate();
   std::printf("\n%s, %s kernels; fir_bench runs per case: %d; multiply-add peak %.1f G/s, bound %.1f G/s\n",
               measure::cpu_model().c_str(), active_kernels().name, runs, peak * 1e-9, bound * 1e-9);
-  print_table(results, main_columns, peak, bound);
-  if (!programs.other.empty()) print_table(results, other_columns, peak, bound);
-  print_direct_by_row(results, bound);
+  print_tables(results, peak, bound, !programs.other.empty());
   return 0;
 }

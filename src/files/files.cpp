@@ -1,6 +1,7 @@
 #include "files/files.h"
 
 #include <cerrno>
+#include <cstdio>
 
 #include "files/files_internal.h"
 
@@ -120,6 +121,38 @@ OutputProblem take_hold(OutputFile& out) {
   }
   out.held = true;
   return OutputProblem::none;
+}
+
+int create_held(OutputFile& out) {
+  int error = file_create(out.name, out.handle);
+  if (error == 0) {
+    out.created = true;
+    error = file_identity(out.handle, out.identity);
+  }
+  return error == 0 && take_hold(out) != OutputProblem::none ? EBUSY : error;
+}
+
+// A copy of the file `name` as the new file `copy`, with `mode`, flushed;
+// none is left when it cannot be made whole.
+int copy_file(const std::string& name, const std::string& copy, std::optional<unsigned> mode) {
+  InputFile in = input_open(name);
+  if (in.error != 0) return in.error;
+  OutputFile out{.name = copy};
+  int error = create_held(out);
+  char buffer[1 << 16];
+  while (error == 0) {
+    const std::size_t size = std::fread(buffer, 1, sizeof buffer, in.stream);
+    if (size > 0 && !output_write(out, {buffer, size})) error = out.error;
+    if (error == 0 && size < sizeof buffer && std::ferror(in.stream)) error = EIO;
+    if (size < sizeof buffer) break;
+  }
+  if (error == 0 && mode) error = file_set_mode(out.handle, *mode);
+  if (error == 0) error = file_sync(out.handle);
+  const int closed = input_close(in);
+  if (error == 0) error = closed;
+  if (error == 0 && !output_close(out)) error = out.error;
+  if (error != 0) output_abandon(out);
+  return error;
 }
 
 }  // namespace files_detail

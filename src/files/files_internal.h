@@ -1,6 +1,7 @@
 // What the files module's two sources share.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -21,5 +22,14 @@ std::string tag(int attempt);
 // Locks an opened output when it is a regular file and checks that its
 // name still reaches it; sets `held`. The problem when it cannot.
 OutputProblem take_hold(OutputFile& out);
+
+// Creates `out.name` exclusively, opens and holds it: 0, or the system's
+// reason (EEXIST when the name is taken, EBUSY when another run holds the
+// new file already).
+int create_held(OutputFile& out);
+
+// A copy of the file `name` as the new file `copy`, with `mode`, flushed to
+// the disk: 0, or the reason, no copy left behind.
+int copy_file(const std::string& name, const std::string& copy, std::optional<unsigned> mode);
 
 }  // namespace files_detail

@@ -84,16 +84,11 @@ bool begin(Run& run) {
       one.temporary = one.target + suffix + std::string(temporary_suffix);
       one.backup = one.target + suffix + std::string(backup_suffix);
       one.made = OutputFile{.name = one.temporary};
-      int error = file_create(one.temporary, one.made.handle);
+      int error = create_held(one.made);
       if (error == EEXIST) {
         name_taken = true;
         break;
       }
-      if (error == 0) {
-        one.made.created = true;
-        error = file_identity(one.made.handle, one.made.identity);
-      }
-      if (error == 0 && take_hold(one.made) != OutputProblem::none) error = EBUSY;
       if (error == 0 && one.mode) error = file_set_mode(one.made.handle, *one.mode);
       if (error != 0) return run.fail("cannot create " + one.temporary + ": " + reason(error));
     }
@@ -114,34 +109,6 @@ bool write_new(Run& run, std::size_t k, const ReplaceSteps& steps) {
   }
   const int error = file_sync(one.made.handle);
   return error == 0 || run.fail("cannot flush the new " + one.target + " to the disk: " + reason(error));
-}
-
-// A copy of the file `name` as the new file `copy`, with `mode`, flushed;
-// none is left when it cannot be made whole.
-int copy_file(const std::string& name, const std::string& copy, std::optional<unsigned> mode) {
-  InputFile in = input_open(name);
-  if (in.error != 0) return in.error;
-  OutputFile out{.name = copy};
-  int error = file_create(copy, out.handle);
-  if (error == 0) {
-    out.created = true;
-    error = file_identity(out.handle, out.identity);
-  }
-  if (error == 0 && take_hold(out) != OutputProblem::none) error = EBUSY;
-  char buffer[1 << 16];
-  while (error == 0) {
-    const std::size_t size = std::fread(buffer, 1, sizeof buffer, in.stream);
-    if (size > 0 && !output_write(out, {buffer, size})) error = out.error;
-    if (error == 0 && size < sizeof buffer && std::ferror(in.stream)) error = EIO;
-    if (size < sizeof buffer) break;
-  }
-  if (error == 0 && mode) error = file_set_mode(out.handle, *mode);
-  if (error == 0) error = file_sync(out.handle);
-  const int closed = input_close(in);
-  if (error == 0) error = closed;
-  if (error == 0 && !output_close(out)) error = out.error;
-  if (error != 0) output_abandon(out);
-  return error;
 }
 
 // Keeps the old entry under the backup name: a second name of it, or,

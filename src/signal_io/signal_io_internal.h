@@ -1,4 +1,4 @@
-// The reader's seams for its tests and the fuzzer.
+// What the reader's sources share, and its seams for its tests and the fuzzer.
 #pragma once
 
 #include <cstddef>
@@ -7,6 +7,29 @@
 
 #include "signal/signal.h"
 #include "signal_io/signal_io.h"
+
+namespace signal_io_detail {
+
+inline bool is_space(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+
+enum class Parsed { value, not_a_number, out_of_range };
+
+// One number at `begin` of a chunk that ends at `end`. One pass:
+// std::from_chars finds the number and its end together. What it accepts
+// after the checks in tokens.cpp is exactly the grammar: an optional sign
+// ('+' is skipped for it), digits with at most one '.', at least one digit,
+// and an exponent that from_chars takes only when it has digits. A number
+// that may go on past the chunk's end is parsed again once the next chunk
+// has been read in behind it.
+struct InChunk {
+  Parsed parsed;
+  double value;
+  const char* end;        // where the number stops; the next token starts here
+  bool needs_next_chunk;  // the number may continue past the chunk's end
+};
+InChunk parse_in_chunk(const char* begin, const char* end, bool last_chunk);
+
+}  // namespace signal_io_detail
 
 // The reader's chunk size.
 inline constexpr std::size_t load_chunk_bytes = 64 * 1024;
