@@ -39,9 +39,9 @@ struct FamilyCase {
   std::vector<std::string> arguments;
   bool signal, filter;  // written
 };
-class GenFamilies : public testing::TestWithParam<FamilyCase> {};
+class GenProgramFamilies : public testing::TestWithParam<FamilyCase> {};
 
-TEST_P(GenFamilies, WriteOnlyWhatIsAskedFor) {
+TEST_P(GenProgramFamilies, WriteOnlyWhatIsAskedFor) {
   TempDir dir;
   for (const char* name : {"input.txt", "fir.txt"}) write_file(dir.file(name), "kept\r\n");
   const ProcessResult run = run_command(program("fir_gen", GetParam().arguments), dir.path().string(), {});
@@ -50,7 +50,7 @@ TEST_P(GenFamilies, WriteOnlyWhatIsAskedFor) {
   EXPECT_EQ(read_file(dir.file("fir.txt")) != "kept\r\n", GetParam().filter);
 }
 
-INSTANTIATE_TEST_SUITE_P(Options, GenFamilies,
+INSTANTIATE_TEST_SUITE_P(Options, GenProgramFamilies,
                          testing::Values(FamilyCase{{"--length", "10", "--signal", "noise"}, true, false},
                                          FamilyCase{{"--taps", "5", "--cutoff", "500"}, false, true},
                                          FamilyCase{{"--length", "10", "--taps", "5"}, true, true},
